@@ -1,0 +1,10 @@
+#include "mainwindow/Main.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvenna"));
+    return Main(app);
+}

@@ -1,0 +1,198 @@
+#include "mainwindow/ctlWeekDayView.h"
+
+#include "store/Connection.h"
+#include "store/Statements.h"
+
+#include <QDragEnterEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+constexpr int kKeyRole = Qt::UserRole;
+const QColor kBackground(255, 255, 212);
+} // namespace
+
+ctlWeekDayView::ctlWeekDayView(QWidget *parent)
+    : QWidget(parent)
+    , m_lblWeekDay(new QLabel(QStringLiteral("Label1"), this))
+    , m_lineTop(new QFrame(this))
+    , m_lvEventList(new QTreeWidget(this))
+{
+    setObjectName(QStringLiteral("ctlWeekDayView"));
+    m_lblWeekDay->setObjectName(QStringLiteral("lblWeekDay"));
+    m_lineTop->setObjectName(QStringLiteral("lineTop"));
+    m_lvEventList->setObjectName(QStringLiteral("lvEventList"));
+
+    m_lblWeekDay->setGeometry(0, 0, 217, 17);
+    m_lblWeekDay->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_lineTop->setFrameShape(QFrame::NoFrame);
+    m_lineTop->setAutoFillBackground(true);
+    QPalette linePalette = m_lineTop->palette();
+    linePalette.setColor(QPalette::Window, QColor(128, 128, 128));
+    m_lineTop->setPalette(linePalette);
+    m_lineTop->setGeometry(0, 16, 217, 1);
+
+    QFont listFont(QStringLiteral("Arial"));
+    listFont.setPointSizeF(7.5);
+    m_lvEventList->setFont(listFont);
+    m_lvEventList->setColumnCount(1);
+    m_lvEventList->setHeaderHidden(true);
+    m_lvEventList->setRootIsDecorated(false);
+    m_lvEventList->setIndentation(0);
+    m_lvEventList->setUniformRowHeights(true);
+    m_lvEventList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lvEventList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lvEventList->setGeometry(0, 17, 217, 80);
+    m_lvEventList->viewport()->installEventFilter(this);
+    // The drop is the host's business; the list passes drags on to the panel.
+    m_lvEventList->setAcceptDrops(false);
+    m_lvEventList->viewport()->setAcceptDrops(false);
+    setAcceptDrops(true);
+
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, kBackground);
+    p.setColor(QPalette::Base, kBackground);
+    setPalette(p);
+    m_lvEventList->setPalette(p);
+}
+
+QString ctlWeekDayView::templateMimeType()
+{
+    return QStringLiteral("application/x-orvenna-template");
+}
+
+void ctlWeekDayView::setDayTitle(const QString &title)
+{
+    m_lblWeekDay->setText(title);
+}
+
+QString ctlWeekDayView::dayTitle() const
+{
+    return m_lblWeekDay->text();
+}
+
+void ctlWeekDayView::clearEvents(const QDateTime &eventsDate)
+{
+    m_date = eventsDate;
+    m_lvEventList->clear();
+}
+
+void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate)
+{
+    clearEvents(eventsDate);
+
+    struct Row
+    {
+        int id;
+        QDateTime start;
+        QString title;
+    };
+    std::vector<Row> rows;
+    auto show = [this, &rows]() {
+        // Listed by start time; rows of the same minute keep the store's order.
+        std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.start < b.start; });
+        QList<QTreeWidgetItem *> items;
+        items.reserve(int(rows.size()));
+        for (const Row &r : rows) {
+            auto *item = new QTreeWidgetItem(QStringList(r.start.time().toString(QStringLiteral("HH:mm"))
+                                                         + QLatin1Char(' ') + r.title));
+            item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
+            items.append(item);
+        }
+        m_lvEventList->addTopLevelItems(items);
+    };
+    try {
+        store::RowSet rs = conn.execute(statements::eventsOfDay(eventsDate.date()));
+        while (!rs.eof()) {
+            rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")), rs.dateTime(QStringLiteral("eventTime")),
+                            rs.text(QStringLiteral("Title"))});
+            rs.moveNext();
+        }
+    } catch (...) {
+        show();
+        throw;
+    }
+    show();
+}
+
+int ctlWeekDayView::idOfKey(const QString &key)
+{
+    bool ok = false;
+    const int id = key.mid(3).toInt(&ok);
+    return ok ? id : -1;
+}
+
+int ctlWeekDayView::selectedEventId() const
+{
+    const QList<QTreeWidgetItem *> selected = m_lvEventList->selectedItems();
+    if (selected.isEmpty())
+        return -1;
+    return idOfKey(selected.first()->data(0, kKeyRole).toString());
+}
+
+bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_lvEventList->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            if (me->button() == Qt::RightButton) {
+                // The popup acts on the entry under the mouse.
+                if (QTreeWidgetItem *item = m_lvEventList->itemAt(me->position().toPoint()))
+                    m_lvEventList->setCurrentItem(item);
+                emit RightMouseClick(m_lvEventList->topLevelItemCount() < 1 ? -1 : selectedEventId());
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            if (me->button() == Qt::LeftButton) {
+                const bool handled = QWidget::eventFilter(watched, event);
+                const int id = selectedEventId();
+                if (!m_lvEventList->selectedItems().isEmpty())
+                    emit ScheduledEventSelected(id);
+                return handled;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ctlWeekDayView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const int w = width();
+    const int h = int(std::nearbyint(double(height()))); // whole pixels already; a tie goes to even
+    m_lblWeekDay->setGeometry(m_lblWeekDay->x(), m_lblWeekDay->y(), w, m_lblWeekDay->height());
+    m_lineTop->setGeometry(0, m_lineTop->y(), w, 1);
+    m_lvEventList->setGeometry(m_lvEventList->x(), m_lvEventList->y(), w,
+                               std::max(0, h - m_lblWeekDay->height()));
+    m_lvEventList->setColumnWidth(0, w);
+}
+
+void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasFormat(templateMimeType()))
+        event->acceptProposedAction();
+}
+
+void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasFormat(templateMimeType()))
+        event->acceptProposedAction();
+}
+
+void ctlWeekDayView::dropEvent(QDropEvent *event)
+{
+    if (!event->mimeData()->hasFormat(templateMimeType()))
+        return;
+    event->acceptProposedAction();
+    emit templateDropped();
+}

@@ -1,0 +1,433 @@
+#include "mainwindow/frmEventsMain.h"
+
+#include "about/frmAbout.h"
+#include "editor/frmEventEditor.h"
+#include "lists/frmPOC.h"
+#include "lists/frmPredefinedEvents.h"
+#include "mainwindow/ctlWeekDayView.h"
+#include "print/mdlEventsGlobals.h"
+#include "store/Connection.h"
+#include "store/ConnectionString.h"
+#include "store/Statements.h"
+#include "ui/ActiveResize.h"
+#include "ui/ModalRunner.h"
+#include "ui/Pictures.h"
+#include "ui/Prompt.h"
+#include "ui/Regional.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDir>
+#include <QDrag>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+
+#include <cmath>
+
+namespace {
+
+constexpr QSize kDesignClient(634, 454);
+
+// Design positions are given in twips; 15 twips make a pixel.
+int tw(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(tw(left), tw(top), tw(width), tw(height));
+}
+
+// The template list starts a drag of the selected template once the pointer
+// moves with a button held; the day panels take the drop.
+class TemplateList : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        QListWidget::mousePressEvent(event);
+        m_pressPos = event->position().toPoint();
+        m_pressed = true;
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        m_pressed = false;
+        QListWidget::mouseReleaseEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (!m_pressed || event->buttons() == Qt::NoButton || count() == 0
+            || (event->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance()) {
+            QListWidget::mouseMoveEvent(event);
+            return;
+        }
+        m_pressed = false;
+        auto *drag = new QDrag(this);
+        auto *mime = new QMimeData;
+        mime->setData(ctlWeekDayView::templateMimeType(), QByteArray());
+        if (QListWidgetItem *item = currentItem())
+            mime->setText(item->text());
+        drag->setMimeData(mime);
+        drag->exec(Qt::CopyAction);
+    }
+
+private:
+    QPoint m_pressPos;
+    bool m_pressed = false;
+};
+
+} // namespace
+
+frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
+    : QMainWindow(parent), m_services(services)
+{
+    setObjectName(QStringLiteral("frmEventsMain"));
+    setWindowTitle(QStringLiteral("Orvenna"));
+    setWindowIcon(applicationIcon());
+    createControls();
+    createMenus();
+}
+
+void frmEventsMain::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    client->resize(kDesignClient);
+    m_resize = new ActiveResize(client, kDesignClient);
+
+    auto *pnlCalendar = new QGroupBox(client);
+    pnlCalendar->setObjectName(QStringLiteral("pnlCalendar"));
+    pnlCalendar->setGeometry(twipsRect(0, 0, 2595, 6735));
+
+    m_mView = new QCalendarWidget(pnlCalendar);
+    m_mView->setObjectName(QStringLiteral("mView"));
+    m_mView->setGeometry(twipsRect(30, 120, 2535, 2460));
+    m_mView->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    m_mView->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
+    m_mView->setGridVisible(false);
+    QFont calendarFont = m_mView->font();
+    calendarFont.setPointSizeF(7.5);
+    m_mView->setFont(calendarFont);
+    connect(m_mView, &QCalendarWidget::clicked, this,
+            [this](QDate date) { mView_DateClick(QDateTime(date, QTime(0, 0))); });
+
+    auto *frame1 = new QGroupBox(QStringLiteral("Activity - Drill"), pnlCalendar);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    frame1->setGeometry(twipsRect(50, 2640, 2500, 3975));
+
+    m_lstEventTemplates = new TemplateList(frame1);
+    m_lstEventTemplates->setObjectName(QStringLiteral("lstEventTemplates"));
+    m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
+
+    auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
+    lblDrill->setObjectName(QStringLiteral("lblDrill"));
+    lblDrill->setWordWrap(true);
+    lblDrill->setGeometry(twipsRect(120, 1560, 2295, 495));
+
+    auto *picture1 = new QLabel(frame1);
+    picture1->setObjectName(QStringLiteral("Picture1"));
+    picture1->setPixmap(pitchPicture(QSize(149, 122)));
+    picture1->setScaledContents(true);
+    picture1->setGeometry(twipsRect(120, 2040, 2295, 1815));
+
+    m_lblHeading = new QLabel(client);
+    m_lblHeading->setObjectName(QStringLiteral("lblHeading"));
+    QFont headingFont(QStringLiteral("Arial"));
+    headingFont.setPointSizeF(10.5);
+    headingFont.setBold(true);
+    m_lblHeading->setFont(headingFont);
+    m_lblHeading->setGeometry(twipsRect(2640, 120, 6855, 255));
+
+    auto *pnlDayDetails = new QGroupBox(client);
+    pnlDayDetails->setObjectName(QStringLiteral("pnlDayDetails"));
+    pnlDayDetails->setGeometry(twipsRect(2640, 360, 6855, 6375));
+
+    const QRect grid[7] = {
+        twipsRect(120, 120, 3255, 1455),  twipsRect(3480, 120, 3255, 1455),
+        twipsRect(120, 1560, 3255, 1455), twipsRect(3480, 1560, 3255, 1455),
+        twipsRect(120, 3000, 3255, 1455), twipsRect(3480, 3000, 3255, 1455),
+        twipsRect(120, 4560, 3255, 1695),
+    };
+    for (int i = 0; i < 7; ++i) {
+        auto *panel = new ctlWeekDayView(pnlDayDetails);
+        panel->setObjectName(QStringLiteral("ctlDayDetail_%1").arg(i));
+        panel->setGeometry(grid[i]);
+        connect(panel, &ctlWeekDayView::RightMouseClick, this,
+                [this, i](int id) { ctlDayDetail_RightMouseClick(i, id); });
+        connect(panel, &ctlWeekDayView::ScheduledEventSelected, this,
+                [this, i](int id) { ctlDayDetail_ScheduledEventSelected(i, id); });
+        connect(panel, &ctlWeekDayView::templateDropped, this, [this, i]() { ctlDayDetail_TemplateDropped(i); });
+        m_ctlDayDetail[size_t(i)] = panel;
+    }
+
+    auto *label2 = new QLabel(QStringLiteral("Right Mouse Click on a day to insert, delete, or print an event.  "
+                                             "Double Left Mouse Click on an event on a specific day to edit the event."),
+                              pnlDayDetails);
+    label2->setObjectName(QStringLiteral("Label2"));
+    label2->setWordWrap(true);
+    label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label2->setGeometry(twipsRect(3600, 4800, 3135, 1455));
+
+    for (QWidget *w : std::initializer_list<QWidget *>{pnlCalendar, m_mView, frame1, m_lstEventTemplates, lblDrill,
+                                                       picture1, m_lblHeading, pnlDayDetails})
+        m_resize->add(w);
+    for (ctlWeekDayView *panel : m_ctlDayDetail)
+        m_resize->add(panel);
+    m_resize->add(label2);
+}
+
+void frmEventsMain::createMenus()
+{
+    QMenuBar *bar = menuBar();
+
+    QMenu *mnuRootFile = bar->addMenu(QStringLiteral("&File"));
+    mnuRootFile->setObjectName(QStringLiteral("mnuRootFile"));
+    QAction *print = mnuRootFile->addAction(QStringLiteral("&Print Selected Activity/Drill"));
+    print->setObjectName(QStringLiteral("mnuPrintAppointment"));
+    connect(print, &QAction::triggered, this, &frmEventsMain::mnuPrintAppointment_Click);
+    QAction *close = mnuRootFile->addAction(QStringLiteral("&Close"));
+    close->setObjectName(QStringLiteral("mnuClose"));
+    connect(close, &QAction::triggered, this, &frmEventsMain::mnuClose_Click);
+
+    QMenu *mnuRootEvents = bar->addMenu(QStringLiteral("&Insert"));
+    mnuRootEvents->setObjectName(QStringLiteral("mnuRootEvents"));
+    QAction *newEvent = mnuRootEvents->addAction(QStringLiteral("&Activity / Drill"));
+    newEvent->setObjectName(QStringLiteral("mnuNewAppointment"));
+    connect(newEvent, &QAction::triggered, this, &frmEventsMain::mnuNewAppointment_Click);
+
+    QMenu *mnuTools = bar->addMenu(QStringLiteral("&Manage"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    QAction *templates = mnuTools->addAction(QStringLiteral("&Activities / Drills"));
+    templates->setObjectName(QStringLiteral("mnuPredefinedEvents"));
+    connect(templates, &QAction::triggered, this, &frmEventsMain::mnuPredefinedEvents_Click);
+    QAction *staff = mnuTools->addAction(QStringLiteral("&Coaching Staff"));
+    staff->setObjectName(QStringLiteral("mnuPOCs"));
+    connect(staff, &QAction::triggered, this, &frmEventsMain::mnuPOCs_Click);
+
+    QAction *about = bar->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, &frmEventsMain::mnuAbout_Click);
+
+    m_mnuPopupRoot = new QMenu(QStringLiteral("popup"), this);
+    m_mnuPopupRoot->setObjectName(QStringLiteral("mnuPopupRoot"));
+    QAction *popInsert = m_mnuPopupRoot->addAction(QStringLiteral("Insert"));
+    popInsert->setObjectName(QStringLiteral("popAddAppointment"));
+    connect(popInsert, &QAction::triggered, this, &frmEventsMain::popAddAppointment_Click);
+    QAction *popDelete = m_mnuPopupRoot->addAction(QStringLiteral("Delete"));
+    popDelete->setObjectName(QStringLiteral("mnuPopDeleteAppointment"));
+    connect(popDelete, &QAction::triggered, this, &frmEventsMain::mnuPopDeleteAppointment_Click);
+    QAction *popPrint = m_mnuPopupRoot->addAction(QStringLiteral("Print"));
+    popPrint->setObjectName(QStringLiteral("mnuPopPrintAppointment"));
+    connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
+}
+
+void frmEventsMain::Form_Load()
+{
+    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    const QDateTime now = QDateTime::currentDateTime();
+    m_mView->setSelectedDate(now.date());
+    m_lblHeading->setText(longDateText(now.date()));
+    mView_DateClick(now);
+    loadEventTemplates();
+}
+
+void frmEventsMain::getConnection(store::Connection &conn) const
+{
+    conn.open(m_connectionString);
+}
+
+void frmEventsMain::mView_DateClick(const QDateTime &date)
+{
+    loadWeek(date);
+    m_weekDate = date;
+}
+
+void frmEventsMain::loadWeek(const QDateTime &d)
+{
+    QString failure;
+    store::Connection conn;
+    try {
+        getConnection(conn);
+    } catch (const store::StoreError &e) {
+        failure = e.description();
+    }
+    for (int i = -3; i <= 3; ++i) {
+        ctlWeekDayView *panel = m_ctlDayDetail[size_t(i + 3)];
+        const QDateTime day = d.addDays(i);
+        panel->setDayTitle(longDateText(day.date()));
+        if (!conn.isOpen()) {
+            panel->clearEvents(day);
+            continue;
+        }
+        try {
+            panel->loadEvents(conn, day);
+        } catch (const store::StoreError &e) {
+            if (failure.isEmpty())
+                failure = e.description();
+        }
+    }
+    conn.close();
+    if (failure.isEmpty())
+        m_storeFailureShown = false;
+    else
+        reportStoreFailure(failure);
+}
+
+void frmEventsMain::reportStoreFailure(const QString &description)
+{
+    // Said once, not on every click of a date while the file stays unusable.
+    if (m_storeFailureShown)
+        return;
+    m_storeFailureShown = true;
+    m_services.prompt->critical(this, QStringLiteral("The events of the week could not be read from ")
+                                          + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
+                                          + QStringLiteral(".\r\n") + description);
+}
+
+void frmEventsMain::loadEventTemplates()
+{
+    m_lstEventTemplates->clear();
+    store::Connection conn;
+    try {
+        getConnection(conn);
+        store::RowSet rs = conn.execute(statements::allTemplates());
+        while (!rs.eof()) {
+            auto *item = new QListWidgetItem(rs.text(QStringLiteral("Title")));
+            item->setData(Qt::UserRole, rs.integer(QStringLiteral("idPredefinedEvent")));
+            m_lstEventTemplates->addItem(item);
+            rs.moveNext();
+        }
+        if (m_lstEventTemplates->count() > 0)
+            m_lstEventTemplates->setCurrentRow(0);
+    } catch (const store::StoreError &) {
+        // The fill stops quietly; the entries read so far stay.
+    }
+    conn.close();
+}
+
+void frmEventsMain::ctlDayDetail_RightMouseClick(int index, int eventId)
+{
+    m_selectedDayIndex = index;
+    m_selectedEventId = eventId;
+    showPopup(m_mnuPopupRoot, QCursor::pos());
+}
+
+void frmEventsMain::showPopup(QMenu *menu, const QPoint &globalPos)
+{
+    menu->exec(globalPos);
+}
+
+void frmEventsMain::mnuPopDeleteAppointment_Click()
+{
+    if (!m_services.prompt->ask(this, QStringLiteral("Are you sure?")))
+        return;
+    store::Connection conn;
+    try {
+        getConnection(conn);
+        conn.execute(statements::deleteEvent(m_selectedEventId));
+    } catch (const store::StoreError &) {
+        // Not reported; the week below shows what is stored.
+    }
+    conn.close();
+    mView_DateClick(m_weekDate);
+}
+
+void frmEventsMain::mnuPrintAppointment_Click()
+{
+    m_services.prompt->inform(this, QStringLiteral("Left-Mouse Click on the Event and then Right-Mouse Click and select Print..."),
+                              QStringLiteral("Instructions"));
+}
+
+void frmEventsMain::mnuClose_Click()
+{
+    close();
+}
+
+void frmEventsMain::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    emit closed();
+}
+
+void frmEventsMain::mnuNewAppointment_Click()
+{
+    frmEventEditor editor(m_services, this);
+    const QDateTime today(QDate::currentDate(), QTime(0, 0));
+    editor.setStartDate(today);
+    editor.setEndDate(today);
+    m_services.modal->showModal(editor);
+    mView_DateClick(m_weekDate);
+}
+
+void frmEventsMain::popAddAppointment_Click()
+{
+    frmEventEditor editor(m_services, this);
+    const QDateTime day = m_ctlDayDetail[size_t(m_selectedDayIndex)]->DayDate();
+    editor.setStartDate(day);
+    editor.setEndDate(day);
+    m_services.modal->showModal(editor);
+    mView_DateClick(m_weekDate);
+}
+
+void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
+{
+    QListWidgetItem *item = m_lstEventTemplates->currentItem();
+    if (!item)
+        return;
+    frmEventEditor editor(m_services, this);
+    const QDateTime day = m_ctlDayDetail[size_t(index)]->DayDate();
+    editor.setStartDate(day);
+    editor.setEndDate(day);
+    editor.setTitleText(item->text());
+    editor.loadPredefinedEventDetails(item->data(Qt::UserRole).toInt());
+    m_services.modal->showModal(editor);
+    mView_DateClick(m_weekDate);
+}
+
+void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)
+{
+    frmEventEditor editor(m_services, this);
+    editor.loadScheduledEvent(eventId);
+    m_services.modal->showModal(editor);
+    mView_DateClick(m_weekDate);
+}
+
+void frmEventsMain::mnuPopPrintAppointment_Click()
+{
+    store::Connection conn;
+    try {
+        getConnection(conn);
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    mdlEventsGlobals::printEventReport(m_services, m_selectedEventId, conn);
+}
+
+void frmEventsMain::mnuPredefinedEvents_Click()
+{
+    frmPredefinedEvents window(m_services, this);
+    m_services.modal->showModal(window);
+    loadEventTemplates();
+}
+
+void frmEventsMain::mnuPOCs_Click()
+{
+    frmPOC window(m_services, this);
+    m_services.modal->showModal(window);
+}
+
+void frmEventsMain::mnuAbout_Click()
+{
+    frmAbout::showShared(m_services);
+}

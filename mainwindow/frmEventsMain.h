@@ -1,0 +1,85 @@
+#pragma once
+
+#include "ui/AppServices.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+
+#include <array>
+
+class ActiveResize;
+class QAction;
+class QCalendarWidget;
+class QLabel;
+class QListWidget;
+class QMenu;
+class ctlWeekDayView;
+namespace store { class Connection; }
+
+// The calendar's hub: month calendar, template list and the seven days around
+// the chosen date.
+class frmEventsMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmEventsMain(const AppServices &services, QWidget *parent = nullptr);
+
+    // The load handler: connection string, calendar on today, heading, the
+    // week around the present moment, the template list.
+    void Form_Load();
+
+    // The date-click handler; also run with weekDate after every modal window
+    // that can change events.
+    void mView_DateClick(const QDateTime &date);
+
+    [[nodiscard]] QString connectionString() const { return m_connectionString; }
+    [[nodiscard]] QDateTime weekDate() const { return m_weekDate; }
+    [[nodiscard]] int selectedEventId() const { return m_selectedEventId; }
+    [[nodiscard]] int selectedDayIndex() const { return m_selectedDayIndex; }
+    [[nodiscard]] ctlWeekDayView *dayPanel(int index) const { return m_ctlDayDetail.at(size_t(index)); }
+
+    // Handlers of the menus and the day panels.
+    void mnuPrintAppointment_Click();
+    void mnuClose_Click();
+    void mnuNewAppointment_Click();
+    void popAddAppointment_Click();
+    void mnuPopDeleteAppointment_Click();
+    void mnuPopPrintAppointment_Click();
+    void mnuPredefinedEvents_Click();
+    void mnuPOCs_Click();
+    void mnuAbout_Click();
+    void ctlDayDetail_RightMouseClick(int index, int eventId);
+    void ctlDayDetail_ScheduledEventSelected(int index, int eventId);
+    void ctlDayDetail_TemplateDropped(int index);
+
+    // The popup is opened through here so tests can look at it instead.
+    virtual void showPopup(QMenu *menu, const QPoint &globalPos);
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void getConnection(store::Connection &conn) const;
+    void loadWeek(const QDateTime &d);
+    void loadEventTemplates();
+    void reportStoreFailure(const QString &description);
+
+    AppServices m_services;
+    QString m_connectionString;
+    QDateTime m_weekDate;
+    int m_selectedEventId = -1;
+    int m_selectedDayIndex = 0;
+    bool m_storeFailureShown = false;
+
+    ActiveResize *m_resize = nullptr;
+    QCalendarWidget *m_mView = nullptr;
+    QListWidget *m_lstEventTemplates = nullptr;
+    QLabel *m_lblHeading = nullptr;
+    std::array<ctlWeekDayView *, 7> m_ctlDayDetail{};
+    QMenu *m_mnuPopupRoot = nullptr;
+};

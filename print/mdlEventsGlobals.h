@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+struct AppServices;
+namespace store { class Connection; }
+
+// Application-wide report state: a report grows across prints while
+// `addToReport` is set by the print window's "Add Event".
+namespace mdlEventsGlobals {
+
+extern bool addToReport;
+extern QString reportPath;
+extern QString reportHead;
+extern QString reportBody;
+extern QString reportTail;
+extern QString reportText;
+
+// Reads the event and its staff member on `conn`, writes printEvent.html into
+// the program's folder and shows the print window modally. Closes `conn`
+// before returning, whatever the outcome.
+void printEventReport(const AppServices &services, int eventKey, store::Connection &conn);
+
+} // namespace mdlEventsGlobals

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "store/StoreError.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+class QSqlQuery;
+
+namespace store {
+
+// A forward-only set of rows returned by Connection::execute. Columns are read
+// by name without regard to case; a NULL where a text, number or date is
+// wanted is a read failure.
+class RowSet
+{
+public:
+    RowSet();
+    RowSet(RowSet &&) noexcept;
+    RowSet &operator=(RowSet &&) noexcept;
+    ~RowSet();
+
+    [[nodiscard]] bool eof() const { return m_eof; }
+    void moveNext();
+    void close();
+
+    [[nodiscard]] QVariant value(const QString &column) const;
+    [[nodiscard]] QString text(const QString &column) const;
+    [[nodiscard]] int integer(const QString &column) const;
+    [[nodiscard]] QDateTime dateTime(const QString &column) const;
+
+private:
+    friend class Connection;
+    explicit RowSet(std::unique_ptr<QSqlQuery> query);
+    [[nodiscard]] int columnIndex(const QString &column) const;
+    [[nodiscard]] QVariant nonNull(const QString &column) const;
+
+    std::unique_ptr<QSqlQuery> m_query;
+    QHash<QString, int> m_columns; // lower-case name -> index
+    bool m_eof = true;
+};
+
+// One open database, for one operation. Opening never creates the file.
+class Connection
+{
+public:
+    Connection() = default;
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    ~Connection();
+
+    // Opens the database named by the DBQ part of the connection string.
+    void open(const QString &connectionString);
+    void openFile(const QString &path);
+    void close();
+    [[nodiscard]] bool isOpen() const { return !m_name.isEmpty(); }
+    [[nodiscard]] QString path() const { return m_path; }
+
+    // Runs one statement of the program's dialect. For a SELECT the rows are
+    // returned; for other statements the result is empty.
+    RowSet execute(const QString &statement);
+
+private:
+    QString m_name;
+    QString m_path;
+};
+
+} // namespace store

@@ -1,0 +1,29 @@
+#include "store/ConnectionString.h"
+
+#include <QDir>
+
+namespace store {
+
+QString connectionStringFor(const QString &programFolder)
+{
+    QString folder = QDir::toNativeSeparators(programFolder);
+    while (folder.size() > 1 && folder.endsWith(QDir::separator()))
+        folder.chop(1);
+    return QStringLiteral("DRIVER=Driver do Microsoft Access (*.mdb);DBQ=") + folder + QDir::separator()
+        + QLatin1String(kDatabaseFileName) + QLatin1Char(';');
+}
+
+QString databasePathOf(const QString &connectionString)
+{
+    const QLatin1String key("DBQ=");
+    const int start = connectionString.indexOf(key, 0, Qt::CaseInsensitive);
+    if (start < 0)
+        return {};
+    const int from = start + key.size();
+    int end = connectionString.lastIndexOf(QLatin1Char(';'));
+    if (end < from)
+        end = connectionString.size();
+    return QDir::fromNativeSeparators(connectionString.mid(from, end - from));
+}
+
+} // namespace store

@@ -1,0 +1,140 @@
+#include "store/Statements.h"
+
+namespace statements {
+
+QString cleanText(const QString &value)
+{
+    QString out = value;
+    out.replace(QLatin1Char('\''), QLatin1Char(' '));
+    return out;
+}
+
+QString id(int value)
+{
+    return QString::number(value);
+}
+
+QString dateText(const QDate &date)
+{
+    return date.toString(QStringLiteral("M/d/yyyy"));
+}
+
+QString timeText(const QTime &time)
+{
+    return time.toString(QStringLiteral("HH:mm"));
+}
+
+namespace {
+QString literal(const QDate &date, const QTime &time)
+{
+    return QLatin1Char('#') + dateText(date) + QLatin1Char(' ') + timeText(time) + QLatin1Char('#');
+}
+} // namespace
+
+QString eventsOfDay(const QDate &day)
+{
+    const QString d = dateText(day);
+    return QStringLiteral("SELECT * FROM tblScheduledEvents WHERE eventTime BETWEEN #") + d + QStringLiteral(" 00:00:00# ")
+        + QStringLiteral("AND #") + d + QStringLiteral(" 23:59:59#");
+}
+
+QString eventById(int eventId)
+{
+    return QStringLiteral("SELECT * from tblScheduledEvents where idScheduledEvent = ") + id(eventId);
+}
+
+QString insertEvent(const EventValues &v)
+{
+    return QStringLiteral("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) ")
+        + QStringLiteral("VALUES('") + cleanText(v.title) + QStringLiteral("', ")
+        + QStringLiteral("'") + cleanText(v.description) + QStringLiteral("', ")
+        + QStringLiteral("'") + cleanText(v.notes) + QStringLiteral("', ")
+        + literal(v.startDate, v.startTime) + QStringLiteral(", ")
+        + literal(v.endDate, v.endTime) + QStringLiteral(", ")
+        + id(v.staffId) + QStringLiteral(")");
+}
+
+QString updateEvent(const EventValues &v, int eventId)
+{
+    return QStringLiteral("UPDATE tblScheduledEvents SET title='") + cleanText(v.title) + QStringLiteral("', ")
+        + QStringLiteral("Description = '") + cleanText(v.description) + QStringLiteral("', ")
+        + QStringLiteral("Notes = '") + cleanText(v.notes) + QStringLiteral("', ")
+        + QStringLiteral("EventTime = ") + literal(v.startDate, v.startTime) + QStringLiteral(", ")
+        + QStringLiteral("EventTimeEnd = ") + literal(v.endDate, v.endTime) + QStringLiteral(", ")
+        + QStringLiteral("idPOC = ") + id(v.staffId) + QStringLiteral(" ")
+        + QStringLiteral("WHERE idScheduledEvent = ") + id(eventId);
+}
+
+QString deleteEvent(int eventId)
+{
+    return QStringLiteral("DELETE FROM tblScheduledEvents WHERE idScheduledEvent = ") + id(eventId);
+}
+
+QString eventReport(int eventId)
+{
+    return QStringLiteral("SELECT tblScheduledEvents.Title, tblScheduledEvents.Description, tblScheduledEvents.Notes, ")
+        + QStringLiteral("tblScheduledEvents.EventTime, tblScheduledEvents.EventTimeEnd, tblPOCs.pocName, tblPOCs.pocDescription ")
+        + QStringLiteral("From tblScheduledEvents, tblPOCs ")
+        + QStringLiteral("WHERE tblScheduledEvents.idScheduledEvent = ") + id(eventId) + QStringLiteral(" ")
+        + QStringLiteral("AND tblScheduledEvents.idPOC = tblPOCs.idPOC ");
+}
+
+QString allTemplates()
+{
+    return QStringLiteral("SELECT * from tblPredefinedEvents");
+}
+
+QString templateById(int templateId)
+{
+    return QStringLiteral("SELECT * from tblPredefinedEvents where idPredefinedEvent = ") + id(templateId);
+}
+
+QString insertTemplate(const QString &title, const QString &description)
+{
+    return QStringLiteral("INSERT INTO tblPredefinedEvents(title, Description) ")
+        + QStringLiteral("VALUES('") + cleanText(title) + QStringLiteral("', ")
+        + QStringLiteral("'") + cleanText(description) + QStringLiteral("')");
+}
+
+QString updateTemplate(const QString &title, const QString &description, int templateId)
+{
+    return QStringLiteral("UPDATE tblPredefinedEvents SET title='") + cleanText(title) + QStringLiteral("', ")
+        + QStringLiteral("Description = '") + cleanText(description) + QStringLiteral("' ")
+        + QStringLiteral("WHERE idPredefinedEvent = ") + id(templateId);
+}
+
+QString deleteTemplate(int templateId)
+{
+    return QStringLiteral("DELETE FROM tblPredefinedEvents WHERE idPredefinedEvent = ") + id(templateId);
+}
+
+QString allStaff()
+{
+    return QStringLiteral("SELECT * from tblPOCs");
+}
+
+QString staffById(int staffId)
+{
+    return QStringLiteral("SELECT * from tblPOCs where idPOC = ") + id(staffId);
+}
+
+QString insertStaff(const QString &name, const QString &notes)
+{
+    return QStringLiteral("INSERT INTO tblPOCs(pocName, pocDescription) ")
+        + QStringLiteral("VALUES('") + cleanText(name) + QStringLiteral("', ")
+        + QStringLiteral("'") + cleanText(notes) + QStringLiteral("')");
+}
+
+QString updateStaff(const QString &name, const QString &notes, int staffId)
+{
+    return QStringLiteral("UPDATE tblPOCs SET pocName='") + cleanText(name) + QStringLiteral("', ")
+        + QStringLiteral("pocDescription = '") + cleanText(notes) + QStringLiteral("' ")
+        + QStringLiteral("WHERE idPOC = ") + id(staffId);
+}
+
+QString deleteStaff(int staffId)
+{
+    return QStringLiteral("DELETE FROM tblPOCs WHERE idPOC = ") + id(staffId);
+}
+
+} // namespace statements

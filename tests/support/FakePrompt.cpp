@@ -1,0 +1,41 @@
+#include "support/FakePrompt.h"
+
+Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Buttons buttons, const QString &title)
+{
+    Shown s;
+    s.text = text;
+    s.title = title.isEmpty() ? applicationTitle() : title;
+    s.icon = icon;
+    s.buttons = buttons;
+    shown.append(s);
+    if (onShow)
+        onShow(s);
+    if (!answers.isEmpty())
+        return answers.dequeue();
+    return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+}
+
+std::optional<QString> FakePrompt::input(QWidget *, const QString &label, const QString &title,
+                                         const QString &defaultText, std::optional<QPoint> screenPos)
+{
+    Shown s;
+    s.text = label;
+    s.title = title.isEmpty() ? applicationTitle() : title;
+    s.isInput = true;
+    s.defaultText = defaultText;
+    s.screenPos = screenPos;
+    shown.append(s);
+    if (onShow)
+        onShow(s);
+    if (!inputs.isEmpty())
+        return inputs.dequeue();
+    return std::nullopt;
+}
+
+QStringList FakePrompt::texts() const
+{
+    QStringList out;
+    for (const Shown &s : shown)
+        out << s.text;
+    return out;
+}

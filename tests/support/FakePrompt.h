@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ui/Prompt.h"
+
+#include <QList>
+#include <QQueue>
+#include <functional>
+
+// Records every box the program shows and answers from a queue. An empty
+// queue answers Yes to questions, OK to notices and cancels input boxes.
+class FakePrompt : public Prompt
+{
+public:
+    struct Shown
+    {
+        QString text;
+        QString title; // as the user sees it: "Orvenna" when none was given
+        Icon icon = Icon::None;
+        Buttons buttons = Buttons::Ok;
+        bool isInput = false;
+        QString defaultText;
+        std::optional<QPoint> screenPos;
+    };
+
+    Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
+                   const QString &title = QString()) override;
+    std::optional<QString> input(QWidget *parent, const QString &label, const QString &title,
+                                 const QString &defaultText,
+                                 std::optional<QPoint> screenPos = std::nullopt) override;
+
+    QList<Shown> shown;
+    QQueue<Answer> answers;
+    QQueue<std::optional<QString>> inputs;
+    // Runs while a box is "open", e.g. to look at the window behind it.
+    std::function<void(const Shown &)> onShow;
+
+    [[nodiscard]] QStringList texts() const;
+};

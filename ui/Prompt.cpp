@@ -1,0 +1,50 @@
+#include "ui/Prompt.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+QString applicationTitle()
+{
+    return QStringLiteral("Orvenna");
+}
+
+Prompt::Answer WidgetPrompt::message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
+                                     const QString &title)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    // Message texts use CR LF between lines; a bare CR would show as a glyph.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setText(shown);
+    box.setTextFormat(Qt::PlainText);
+    switch (icon) {
+    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return Answer::Ok;
+}
+
+std::optional<QString> WidgetPrompt::input(QWidget *parent, const QString &label, const QString &title,
+                                           const QString &defaultText, std::optional<QPoint> screenPos)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    dialog.setLabelText(label);
+    dialog.setTextValue(defaultText);
+    dialog.setInputMode(QInputDialog::TextInput);
+    if (screenPos)
+        dialog.move(*screenPos);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
