@@ -95,6 +95,7 @@ frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
     setWindowIcon(applicationIcon());
     createControls();
     createMenus();
+    resize(kDesignClient.width(), kDesignClient.height() + menuBar()->sizeHint().height());
 }
 
 void frmEventsMain::createControls()
