@@ -133,6 +133,9 @@ void frmEventsMain::createControls()
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
     lblDrill->setWordWrap(true);
+    QFont drillFont = lblDrill->font();
+    drillFont.setPointSizeF(8);
+    lblDrill->setFont(drillFont);
     lblDrill->setGeometry(twipsRect(120, 1560, 2295, 495));
 
     auto *picture1 = new QLabel(frame1);
