@@ -179,6 +179,9 @@ RowSet Connection::execute(const QString &statement)
 {
     if (!isOpen())
         throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    // SQLite would end the statement at a NUL and run what came before it.
+    if (statement.contains(QChar(0)))
+        throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
     const QString sql = toSqlite(statement);
     auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
     query->setForwardOnly(true);
