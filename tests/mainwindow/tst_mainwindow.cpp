@@ -57,6 +57,9 @@ private slots:
     void templateList();
     void unusableDatabase_data();
     void unusableDatabase();
+    void damagedRows_data();
+    void damagedRows();
+    void hardInput();
     void menus_data();
     void menus();
     void printInstructions();
@@ -200,6 +203,7 @@ void tst_MainWindow::unusableDatabase_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << QByteArray() << "Could not find file";
     QTest::newRow("not a database") << QByteArray(2048, '\x07') << "not a database";
+    QTest::newRow("empty file") << QByteArray("", 0) << "no such table";
 }
 
 void tst_MainWindow::unusableDatabase()
@@ -207,7 +211,8 @@ void tst_MainWindow::unusableDatabase()
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
     TestDatabase db(false);
-    if (!content.isEmpty()) {
+    const bool file = !content.isNull();
+    if (file) {
         QFile f(db.path());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
@@ -232,7 +237,81 @@ void tst_MainWindow::unusableDatabase()
     w.choose = "mnuPopDeleteAppointment";
     w.ctlDayDetail_RightMouseClick(2, -1);
     QCOMPARE(db.prompt().texts(), QStringList({said.text, "Are you sure?"}));
-    QCOMPARE(QFile::exists(db.path()), !content.isEmpty());
+    QCOMPARE(QFile::exists(db.path()), file);
+    if (file) {
+        QFile f(db.path());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content);
+    }
+}
+
+void tst_MainWindow::damagedRows_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<int>("templates");
+    QTest::addColumn<QString>("reason"); // empty: nothing to say
+    QTest::newRow("null title") << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 1 << 3 << "Null";
+    QTest::newRow("start not a date") << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"
+                                      << 1 << 3 << "not a date";
+    // No start at all: the event belongs to no day.
+    QTest::newRow("null start") << "UPDATE tblScheduledEvents SET EventTime = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "";
+    // The template fill stops quietly at the damaged row.
+    QTest::newRow("null template title") << "UPDATE tblPredefinedEvents SET title = NULL WHERE idPredefinedEvent = 2" << 3 << 1 << "";
+}
+
+void tst_MainWindow::damagedRows()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, events);
+    QFETCH(int, templates);
+    QFETCH(QString, reason);
+    TestDatabase db;
+    const QDate day(2026, 6, 15);
+    for (int i = 0; i < 3; ++i)
+        db.addEvent(QStringLiteral("Event %1").arg(i), QDateTime(day, QTime(8 + 2 * i, 0), Qt::UTC), QDateTime(day, QTime(9 + 2 * i, 0), Qt::UTC), 1);
+    for (const char *t : {"One", "Two", "Three"})
+        db.addTemplate(t, "");
+    db.exec(damage);
+
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(), events);
+    QCOMPARE(w.findChild<QListWidget *>("lstEventTemplates")->count(), templates);
+    if (reason.isEmpty()) {
+        QVERIFY(db.prompt().shown.isEmpty());
+    } else {
+        QCOMPARE(db.prompt().shown.size(), 1);
+        QVERIFY2(db.prompt().shown.first().text.contains(reason), qPrintable(db.prompt().shown.first().text));
+    }
+    // Said once, not again on every reload of the same damage.
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    QCOMPARE(db.prompt().shown.size(), reason.isEmpty() ? 0 : 1);
+}
+
+void tst_MainWindow::hardInput()
+{
+    TestDatabase db;
+    const QDate day(2026, 6, 15);
+    const QString big = QString(1 << 20, QLatin1Char('m'));
+    const QString odd = QString::fromUtf8("Üben \"#1\" -- ; DROP <b>練習</b> 🏃\r\nline\rtwo\nthree");
+    db.addEvent(odd, QDateTime(day, QTime(7, 0), Qt::UTC), QDateTime(day, QTime(8, 0), Qt::UTC), 1, big, big);
+    db.addEvent(big, QDateTime(day, QTime(9, 0), Qt::UTC), QDateTime(day, QTime(10, 0), Qt::UTC), 1);
+    db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+            "INSERT INTO tblPredefinedEvents(title, Description) SELECT 'Template ' || i, '' FROM n");
+
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    QTreeWidget *list = listOf(w.dayPanel(3));
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("07:00 ") + odd);
+    QCOMPARE(list->topLevelItem(1)->text(0).size(), 6 + big.size());
+    auto *templates = w.findChild<QListWidget *>("lstEventTemplates");
+    QCOMPARE(templates->count(), 10000);
+    QCOMPARE(templates->item(9999)->text(), QStringLiteral("Template 10000"));
+    QVERIFY(db.prompt().shown.isEmpty());
 }
 
 void tst_MainWindow::menus_data()
