@@ -1,8 +1,6 @@
 #include "lists/frmPOC.h"
 
 frmPOC::frmPOC(const AppServices &services, QWidget *parent)
-    : QDialog(parent), m_services(services)
+    : frmListManager(ListKind::staff(), services, parent)
 {
-    setObjectName(QStringLiteral("frmPOC"));
-    setWindowTitle(QStringLiteral("Staff Members"));
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "ui/AppServices.h"
+#include "lists/frmListManager.h"
 
-#include <QDialog>
-
-class frmPOC : public QDialog
+// Staff members, the events' points of contact: "Staff Members".
+class frmPOC : public frmListManager
 {
     Q_OBJECT
 public:
     explicit frmPOC(const AppServices &services, QWidget *parent = nullptr);
 
-private:
-    AppServices m_services;
+    void cmbPOC_Click() { combo_Click(); }
 };

@@ -1,8 +1,6 @@
 #include "lists/frmPredefinedEvents.h"
 
 frmPredefinedEvents::frmPredefinedEvents(const AppServices &services, QWidget *parent)
-    : QDialog(parent), m_services(services)
+    : frmListManager(ListKind::templates(), services, parent)
 {
-    setObjectName(QStringLiteral("frmPredefinedEvents"));
-    setWindowTitle(QStringLiteral("Pre-Defined Activity or Drill"));
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "ui/AppServices.h"
+#include "lists/frmListManager.h"
 
-#include <QDialog>
-
-class frmPredefinedEvents : public QDialog
+// Activity and drill templates: "Pre-Defined Activity or Drill".
+class frmPredefinedEvents : public frmListManager
 {
     Q_OBJECT
 public:
     explicit frmPredefinedEvents(const AppServices &services, QWidget *parent = nullptr);
 
-private:
-    AppServices m_services;
+    void cmbPredefinedEvents_Click() { combo_Click(); }
 };

@@ -1,0 +1,71 @@
+#include "lists/ListKind.h"
+
+#include "store/Statements.h"
+
+const ListKind &ListKind::templates()
+{
+    static const ListKind kind = [] {
+        ListKind k;
+        k.windowName = QStringLiteral("frmPredefinedEvents");
+        k.caption = QStringLiteral("Pre-Defined Activity or Drill");
+        k.comboName = QStringLiteral("cmbPredefinedEvents");
+        k.label1Text = QStringLiteral("Activity or Drill");
+        k.label2Text = QStringLiteral("Description");
+        k.keyColumn = QStringLiteral("idPredefinedEvent");
+        k.titleColumn = QStringLiteral("Title");
+        k.textColumn = QStringLiteral("description");
+        k.selectAll = &statements::allTemplates;
+        k.selectById = &statements::templateById;
+        k.insertRow = &statements::insertTemplate;
+        k.updateRow = &statements::updateTemplate;
+        k.deleteRow = &statements::deleteTemplate;
+        k.clientSize = QSize(410, 255);
+        k.label1 = QRect(8, 32, 89, 17);
+        k.combo = QRect(88, 32, 313, 0);
+        k.label2 = QRect(8, 56, 73, 17);
+        k.description = QRect(8, 72, 393, 177);
+        k.descriptionTab = 0;
+        k.comboTab = 1;
+        k.toolbarTab = 2;
+        k.addNewText = QStringLiteral(
+            "Insert someting describing the type of activity or drill, purpose, equipment used, and other "
+            "Descriptive information needed to ensure a successful participation.");
+        k.emptyTitleMessage = QStringLiteral("Events must have a title");
+        k.deleteQuestionStart = QStringLiteral("Are you sure you want to delete predefined event '");
+        return k;
+    }();
+    return kind;
+}
+
+const ListKind &ListKind::staff()
+{
+    static const ListKind kind = [] {
+        ListKind k;
+        k.windowName = QStringLiteral("frmPOC");
+        k.caption = QStringLiteral("Staff Members");
+        k.comboName = QStringLiteral("cmbPOC");
+        k.label1Text = QStringLiteral("Staff Member Name");
+        k.label2Text = QStringLiteral("Notes");
+        k.keyColumn = QStringLiteral("idPOC");
+        k.titleColumn = QStringLiteral("pocName");
+        k.textColumn = QStringLiteral("pocDescription");
+        k.selectAll = &statements::allStaff;
+        k.selectById = &statements::staffById;
+        k.insertRow = &statements::insertStaff;
+        k.updateRow = &statements::updateStaff;
+        k.deleteRow = &statements::deleteStaff;
+        k.clientSize = QSize(367, 225);
+        k.label1 = QRect(8, 32, 105, 17);
+        k.combo = QRect(120, 32, 241, 0);
+        k.label2 = QRect(8, 56, 41, 17);
+        k.description = QRect(8, 72, 353, 145);
+        k.comboTab = 0;
+        k.descriptionTab = 1;
+        k.toolbarTab = 2;
+        k.addNewText = QString();
+        k.emptyTitleMessage = QStringLiteral("Staff members must have a name");
+        k.deleteQuestionStart = QStringLiteral("Are you sure you want to delete staff member '");
+        return k;
+    }();
+    return kind;
+}

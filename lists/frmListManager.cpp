@@ -1,0 +1,328 @@
+#include "lists/frmListManager.h"
+
+#include "store/Connection.h"
+#include "store/ConnectionString.h"
+#include "store/StoreError.h"
+#include "ui/Prompt.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QResizeEvent>
+#include <QScopedValueRollback>
+#include <QToolBar>
+
+#include <algorithm>
+#include <vector>
+
+// The combo box's text field. QComboBox picks the entry whose text matches
+// what was typed when editing finishes (Enter, leaving the field); that is no
+// choice of the user's, so the window needs to know when it happens.
+class TitleLineEdit : public QLineEdit
+{
+public:
+    using QLineEdit::QLineEdit;
+    [[nodiscard]] bool finishingEdit() const { return m_finishing; }
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        const QScopedValueRollback<bool> guard(m_finishing, true);
+        QLineEdit::focusOutEvent(event);
+    }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const QScopedValueRollback<bool> guard(m_finishing, true);
+        QLineEdit::keyPressEvent(event);
+    }
+
+private:
+    bool m_finishing = false;
+};
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+
+// The layout is in pixels for an 8.25-point MS Sans Serif; where that is
+// missing, a sans serif of similar width keeps the captions inside their labels.
+QFont designFont(QFont font)
+{
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+} // namespace
+
+frmListManager::frmListManager(const ListKind &kind, const AppServices &services, QWidget *parent)
+    : QDialog(parent), m_kind(kind), m_services(services)
+{
+    setObjectName(kind.windowName);
+    setWindowTitle(kind.caption);
+    setFont(designFont(font()));
+    createControls();
+    resize(kind.clientSize);
+    Form_Load();
+}
+
+frmListManager::~frmListManager() = default;
+
+void frmListManager::createControls()
+{
+    m_tlbrTop = new QToolBar(this);
+    m_tlbrTop->setObjectName(QStringLiteral("tlbrTop"));
+    m_tlbrTop->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_tlbrTop->setMovable(false);
+    m_tlbrTop->setFloatable(false);
+    m_tlbrTop->setFocusPolicy(Qt::NoFocus);
+    m_tlbrTop->setGeometry(0, 0, m_kind.clientSize.width(), m_kind.toolbarHeight);
+    const std::pair<const char *, const char *> buttons[] = {
+        {"Save and Close", "saveAndClose"},
+        {"Add New", "addNewEvent"},
+        {"Delete", "deleteRecord"},
+    };
+    for (const auto &[caption, key] : buttons) {
+        QAction *action = m_tlbrTop->addAction(QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(key));
+        action->setData(QString::fromLatin1(key));
+    }
+    connect(m_tlbrTop, &QToolBar::actionTriggered, this,
+            [this](QAction *action) { tlbrTop_ButtonClick(action->data().toString()); });
+
+    m_label1 = new QLabel(m_kind.label1Text, this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_label1->setGeometry(m_kind.label1);
+
+    m_combo = new QComboBox(this);
+    m_combo->setObjectName(m_kind.comboName);
+    m_titleEdit = new TitleLineEdit(m_combo);
+    m_combo->setLineEdit(m_titleEdit);
+    m_combo->setInsertPolicy(QComboBox::NoInsert);
+    // No inline completion: a typed title stays exactly as typed.
+    m_combo->setCompleter(nullptr);
+    m_combo->setGeometry(m_kind.combo.left(), m_kind.combo.top(), m_kind.combo.width(),
+                         m_combo->sizeHint().height());
+    connect(m_combo, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
+        if (m_titleEdit->finishingEdit())
+            return;
+        m_listIndex = index;
+        combo_Click();
+    });
+    // Typing over the title leaves no entry selected.
+    connect(m_titleEdit, &QLineEdit::textEdited, this, [this] { m_listIndex = -1; });
+
+    m_label2 = new QLabel(m_kind.label2Text, this);
+    m_label2->setObjectName(QStringLiteral("Label2"));
+    m_label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_label2->setGeometry(m_kind.label2);
+
+    m_txtDescription = new QPlainTextEdit(this);
+    m_txtDescription->setObjectName(QStringLiteral("txtDescription"));
+    m_txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_txtDescription->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_txtDescription->setTabChangesFocus(true);
+    m_txtDescription->setGeometry(m_kind.description);
+
+    // Tab order of the controls that take the focus; the first one has it on opening.
+    std::vector<std::pair<int, QWidget *>> order = {
+        {m_kind.comboTab, m_combo},
+        {m_kind.descriptionTab, m_txtDescription},
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1].second, order[i].second);
+    order.front().second->setFocus();
+}
+
+QString frmListManager::titleText() const
+{
+    return m_combo->currentText();
+}
+
+QString frmListManager::descriptionText() const
+{
+    return m_txtDescription->toPlainText();
+}
+
+void frmListManager::selectEntry(int index)
+{
+    m_combo->setCurrentIndex(index);
+    m_listIndex = index;
+}
+
+void frmListManager::Form_Load()
+{
+    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    m_editingExisting = false;
+    loadList();
+    // Only a selected entry may be written over; a fill that stopped early selected none.
+    if (m_listIndex >= 0) {
+        m_editingExisting = true;
+        m_selectedId = m_combo->itemData(m_listIndex).toInt();
+    }
+}
+
+void frmListManager::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    // The toolbar is aligned to the top and spans the window, as any docked bar.
+    m_tlbrTop->resize(width(), m_kind.toolbarHeight);
+    Form_Resize();
+}
+
+void frmListManager::keyPressEvent(QKeyEvent *event)
+{
+    // The window has no Cancel button: Escape must not throw away what was typed.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmListManager::Form_Resize()
+{
+    const QRect outer = frameGeometry();
+    if (outer.width() < 200 || outer.height() < 100)
+        return;
+    m_combo->resize(outer.width() - m_combo->x() - 30, m_combo->height());
+    m_txtDescription->resize(outer.width() - m_txtDescription->x() - 30, m_txtDescription->height());
+}
+
+void frmListManager::combo_Click()
+{
+    if (m_listIndex < 0)
+        return;
+    const int id = m_combo->itemData(m_listIndex).toInt();
+    loadDescription(id);
+    if (m_combo->count() > 0) {
+        m_editingExisting = true;
+        m_selectedId = id;
+    }
+}
+
+void frmListManager::loadList()
+{
+    m_combo->clear();
+    m_combo->clearEditText();
+    m_listIndex = -1;
+    try {
+        store::Connection conn;
+        conn.open(m_connectionString);
+        store::RowSet rows = conn.execute(m_kind.selectAll());
+        while (!rows.eof()) {
+            m_combo->addItem(rows.text(m_kind.titleColumn));
+            m_combo->setItemData(m_combo->count() - 1, rows.integer(m_kind.keyColumn));
+            rows.moveNext();
+        }
+        if (m_combo->count() > 0) {
+            selectEntry(0);
+            combo_Click();
+        }
+    } catch (const store::StoreError &) {
+        // Keep what was read; the combo box chose its first entry by itself, undo that.
+        m_combo->setCurrentIndex(-1);
+        m_combo->clearEditText();
+        m_listIndex = -1;
+    }
+}
+
+void frmListManager::loadDescription(int id)
+{
+    try {
+        store::Connection conn;
+        conn.open(m_connectionString);
+        store::RowSet rows = conn.execute(m_kind.selectById(id));
+        while (!rows.eof()) {
+            const QVariant text = rows.value(m_kind.textColumn);
+            if (text.isNull()) {
+                // Written by some other tool; showing the previous entry's text would mislead.
+                m_txtDescription->clear();
+                return;
+            }
+            m_txtDescription->setPlainText(text.toString());
+            rows.moveNext();
+        }
+    } catch (const store::StoreError &) {
+        // List loads fail quietly; the window stays usable.
+    }
+}
+
+bool frmListManager::updateEntry()
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        conn.execute(m_kind.updateRow(titleText(), descriptionText(), m_selectedId));
+        return true;
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(this, QStringLiteral("An error occured while updating the record") + kCrLf
+                                              + e.description());
+        return false;
+    }
+}
+
+bool frmListManager::insertEntry()
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        conn.execute(m_kind.insertRow(titleText(), descriptionText()));
+        return true;
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(this, QStringLiteral("An error occured while adding a new record") + kCrLf
+                                              + e.description());
+        return false;
+    }
+}
+
+bool frmListManager::deleteEntry()
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        if (m_listIndex < 0)
+            throw store::StoreError(QStringLiteral("No entry is selected in the list."));
+        conn.execute(m_kind.deleteRow(m_combo->itemData(m_listIndex).toInt()));
+        return true;
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(this, QStringLiteral("An error occured while deleting the record") + kCrLf
+                                              + e.description());
+        return false;
+    }
+}
+
+void frmListManager::tlbrTop_ButtonClick(const QString &key)
+{
+    if (key == QLatin1String("saveAndClose")) {
+        if (m_editingExisting) {
+            if (updateEntry())
+                accept();
+        } else if (!titleText().isEmpty()) {
+            if (insertEntry())
+                accept();
+        } else {
+            m_services.prompt->inform(this, m_kind.emptyTitleMessage);
+        }
+    } else if (key == QLatin1String("addNewEvent")) {
+        m_combo->setCurrentIndex(-1);
+        m_combo->clearEditText();
+        m_listIndex = -1;
+        m_combo->setFocus();
+        m_txtDescription->setPlainText(m_kind.addNewText);
+        m_editingExisting = false;
+    } else if (key == QLatin1String("deleteRecord")) {
+        if (!m_services.prompt->ask(this, m_kind.deleteQuestionStart + titleText() + QStringLiteral("'?")))
+            return;
+        deleteEntry();
+        loadList();
+        // With no entry left to stand for, a typed title must make a new row.
+        if (m_listIndex < 0)
+            m_editingExisting = false;
+    }
+}

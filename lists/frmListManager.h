@@ -1,0 +1,72 @@
+#pragma once
+
+#include "lists/ListKind.h"
+#include "ui/AppServices.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QToolBar;
+class TitleLineEdit;
+
+// A window that keeps one reference table: pick an entry from the combo box,
+// edit its title in the combo's own text field and its text below, add new
+// entries and delete them. Every store step opens and closes its own
+// connection. The load handler runs in the constructor.
+class frmListManager : public QDialog
+{
+    Q_OBJECT
+public:
+    frmListManager(const ListKind &kind, const AppServices &services, QWidget *parent = nullptr);
+    ~frmListManager() override;
+
+    // Handlers
+    void Form_Load();
+    void Form_Resize();
+    // An entry was chosen in the list, by the user or by loadList.
+    void combo_Click();
+    // Dispatches on the button's key: "saveAndClose", "addNewEvent", "deleteRecord".
+    void tlbrTop_ButtonClick(const QString &key);
+
+    // Procedures
+    void loadList();
+    void loadDescription(int id);
+    // The writes report their own failure and tell whether the row was written.
+    bool updateEntry();
+    bool insertEntry();
+    bool deleteEntry();
+
+    [[nodiscard]] const ListKind &kind() const { return m_kind; }
+    [[nodiscard]] QString connectionString() const { return m_connectionString; }
+    [[nodiscard]] bool editingExisting() const { return m_editingExisting; }
+    [[nodiscard]] int selectedId() const { return m_selectedId; }
+    // The entry the title field stands for, or -1 once it was typed over,
+    // emptied by Add New, or never chosen.
+    [[nodiscard]] int listIndex() const { return m_listIndex; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void createControls();
+    void selectEntry(int index);
+    [[nodiscard]] QString titleText() const;
+    [[nodiscard]] QString descriptionText() const;
+
+    const ListKind &m_kind;
+    AppServices m_services;
+    QString m_connectionString;
+    bool m_editingExisting = false;
+    int m_selectedId = 0;
+    int m_listIndex = -1;
+
+    QToolBar *m_tlbrTop = nullptr;
+    QLabel *m_label1 = nullptr;
+    QComboBox *m_combo = nullptr;
+    TitleLineEdit *m_titleEdit = nullptr;
+    QLabel *m_label2 = nullptr;
+    QPlainTextEdit *m_txtDescription = nullptr;
+};
