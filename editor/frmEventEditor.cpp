@@ -1,14 +1,561 @@
 #include "editor/frmEventEditor.h"
 
+#include "print/mdlEventsGlobals.h"
+#include "store/Connection.h"
+#include "store/ConnectionString.h"
+#include "store/Statements.h"
+#include "ui/Pictures.h"
+#include "ui/Prompt.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QTimeEdit>
+#include <QToolBar>
+
+namespace {
+
+constexpr QSize kClientSize(397, 318);
+// The date pickers start here; every caller replaces it.
+const QDate kInitialDate(2000, 1, 1);
+const QTime kNoon(12, 0);
+
+const QString kSaveAndClose = QStringLiteral("saveAndClose");
+const QString kPrintEvent = QStringLiteral("printEvent");
+const QString kDeleteRecord = QStringLiteral("deleteRecord");
+
+QPixmap blankPicture()
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    return pm;
+}
+
+QIcon saveIcon()
+{
+    QPixmap pm = blankPicture();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(20, 40, 90), 1));
+    p.setBrush(QColor(45, 85, 160));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 1.5, 1.5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4, 2, 8, 5)); // label
+    p.setBrush(QColor(190, 190, 190));
+    p.drawRect(QRectF(4.5, 9.5, 7, 5)); // shutter
+    p.setBrush(QColor(45, 85, 160));
+    p.drawRect(QRectF(9, 10.5, 1.5, 3));
+    return QIcon(pm);
+}
+
+QIcon printIcon()
+{
+    QPixmap pm = blankPicture();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(90, 90, 90), 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 1.5, 7, 5)); // paper in
+    p.setBrush(QColor(170, 170, 170));
+    p.drawRoundedRect(QRectF(1.5, 6.5, 13, 6), 1, 1); // body
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 10.5, 7, 4)); // paper out
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 170, 60));
+    p.drawEllipse(QPointF(12.5, 8.5), 0.9, 0.9);
+    return QIcon(pm);
+}
+
+QIcon deleteIcon()
+{
+    QPixmap pm = blankPicture();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(200, 30, 30), 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
+    p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+    return QIcon(pm);
+}
+
+// Tab moves on to the next control, as the tab order promises, instead of
+// stepping through the picker's day, month and year.
+template <typename Picker>
+class WholeFieldTab : public Picker
+{
+public:
+    using Picker::Picker;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
+// What a multi-line box holds is written with the CR LF line breaks the
+// store and the report expect.
+QString storedLines(const QString &shown)
+{
+    QString text = shown;
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+// The captions sit in narrow fixed boxes; a wide desktop font gets one
+// smaller size for all of them rather than cut words.
+void fitCaptions(const QList<QLabel *> &labels)
+{
+    if (labels.isEmpty())
+        return;
+    QFont f = labels.first()->font();
+    auto allFit = [&labels](const QFont &font) {
+        const QFontMetrics metrics(font);
+        for (const QLabel *l : labels)
+            if (metrics.horizontalAdvance(l->text()) > l->width())
+                return false;
+        return true;
+    };
+    while (!allFit(f) && f.pointSizeF() > 6.0)
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+    for (QLabel *l : labels)
+        l->setFont(f);
+}
+
+// The pickers hold wall-clock values, as the store does; keeping them in UTC
+// means no time zone or daylight-saving shift ever moves a date.
+QDateTime wallClock(const QDate &date, const QTime &time)
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
+} // namespace
+
 frmEventEditor::frmEventEditor(const AppServices &services, QWidget *parent)
     : QDialog(parent), m_services(services)
 {
     setObjectName(QStringLiteral("frmEventEditor"));
     setWindowTitle(QStringLiteral("Activity / Drill"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowIcon(applicationIcon());
+    setFixedSize(kClientSize);
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    createControls();
+    Form_Load();
 }
 
-void frmEventEditor::loadScheduledEvent(int) {}
-void frmEventEditor::loadPredefinedEventDetails(int) {}
-void frmEventEditor::setStartDate(const QDateTime &) {}
-void frmEventEditor::setEndDate(const QDateTime &) {}
-void frmEventEditor::setTitleText(const QString &) {}
+void frmEventEditor::createToolbar()
+{
+    m_tlbrTop = new QToolBar(this);
+    m_tlbrTop->setObjectName(QStringLiteral("tlbrTop"));
+    m_tlbrTop->setMovable(false);
+    m_tlbrTop->setFloatable(false);
+    m_tlbrTop->setIconSize(QSize(16, 16));
+    m_tlbrTop->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_tlbrTop->setGeometry(0, 0, 397, 22);
+
+    struct Button
+    {
+        QString text;
+        QString key;
+        QIcon icon;
+    };
+    const Button buttons[] = {
+        {QStringLiteral("Save and Close"), kSaveAndClose, saveIcon()},
+        {QStringLiteral("Print"), kPrintEvent, printIcon()},
+        {QStringLiteral("Delete"), kDeleteRecord, deleteIcon()},
+    };
+    for (const Button &b : buttons) {
+        QAction *action = m_tlbrTop->addAction(b.icon, b.text);
+        action->setObjectName(b.key);
+        action->setData(b.key);
+        const QString key = b.key;
+        connect(action, &QAction::triggered, this, [this, key]() { tlbrTop_ButtonClick(key); });
+    }
+}
+
+void frmEventEditor::createControls()
+{
+    createToolbar();
+
+    auto label = [this](const char *name, const QString &text, const QRect &geometry) {
+        auto *l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setGeometry(geometry);
+        return l;
+    };
+    auto textBox = [this](const char *name, const QRect &geometry) {
+        auto *t = new QPlainTextEdit(this);
+        t->setObjectName(QLatin1String(name));
+        t->setTabChangesFocus(true);
+        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        t->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        t->setGeometry(geometry);
+        return t;
+    };
+    auto datePicker = [this](const char *name, const QRect &geometry) {
+        QDateEdit *d = new WholeFieldTab<QDateEdit>(this);
+        d->setObjectName(QLatin1String(name));
+        d->setDisplayFormat(QStringLiteral("ddd M/dd/yyyy"));
+        d->setCalendarPopup(true);
+        d->setTimeSpec(Qt::UTC);
+        d->setDateTime(wallClock(kInitialDate, QTime(0, 0)));
+        d->setGeometry(geometry);
+        return d;
+    };
+    auto timePicker = [this](const char *name, const QRect &geometry) {
+        QTimeEdit *t = new WholeFieldTab<QTimeEdit>(this);
+        t->setObjectName(QLatin1String(name));
+        t->setDisplayFormat(QStringLiteral("h:mm AP"));
+        t->setTimeSpec(Qt::UTC);
+        t->setTime(kNoon);
+        t->setGeometry(geometry);
+        return t;
+    };
+
+    QList<QLabel *> labels;
+    labels << label("Label5", QStringLiteral("Staff Member"), QRect(8, 32, 73, 25));
+    m_cmbPOCs = new QComboBox(this);
+    m_cmbPOCs->setObjectName(QStringLiteral("cmbPOCs"));
+    m_cmbPOCs->setEditable(true);
+    m_cmbPOCs->setInsertPolicy(QComboBox::NoInsert);
+    m_cmbPOCs->setGeometry(80, 32, 305, 19);
+
+    // Widened up to the list beside it, so the caption is not cut short.
+    labels << label("Label1", QStringLiteral("Activity / Drill"), QRect(8, 56, 72, 17));
+    m_cmbPredefinedEvents = new QComboBox(this);
+    m_cmbPredefinedEvents->setObjectName(QStringLiteral("cmbPredefinedEvents"));
+    // Leaving the field with a template's title typed selects that entry
+    // inside QComboBox; unlike a pick from the list it must not load the
+    // template. The flag brackets the combo box's own handling.
+    auto *titleEdit = new QLineEdit(m_cmbPredefinedEvents);
+    connect(titleEdit, &QLineEdit::editingFinished, this, [this]() { m_titleTypedMatch = true; });
+    m_cmbPredefinedEvents->setLineEdit(titleEdit);
+    connect(titleEdit, &QLineEdit::editingFinished, this, [this]() { m_titleTypedMatch = false; });
+    // Titles are free text; completing them would change what was typed.
+    m_cmbPredefinedEvents->setCompleter(nullptr);
+    m_cmbPredefinedEvents->setInsertPolicy(QComboBox::NoInsert);
+    m_cmbPredefinedEvents->setGeometry(80, 56, 305, 19);
+    connect(m_cmbPredefinedEvents, &QComboBox::activated, this, [this]() {
+        if (!m_titleTypedMatch)
+            cmbPredefinedEvents_Click();
+    });
+
+    labels << label("Label2", QStringLiteral("Description"), QRect(0, 80, 73, 17));
+    m_txtDescription = textBox("txtDescription", QRect(80, 80, 305, 57));
+
+    m_picture1 = new QLabel(this);
+    m_picture1->setObjectName(QStringLiteral("Picture1"));
+    m_picture1->setPixmap(pitchPicture(QSize(70, 91)));
+    m_picture1->setScaledContents(true);
+    m_picture1->setGeometry(320, 144, 57, 73);
+
+    labels << label("Label3", QStringLiteral("Start time"), QRect(16, 152, 57, 17));
+    m_dtStartDate = datePicker("dtStartDate", QRect(80, 152, 129, 25));
+    m_dtStartTime = timePicker("dtStartTime", QRect(208, 152, 89, 25));
+    labels << label("Label4", QStringLiteral("End time"), QRect(16, 184, 57, 25));
+    m_dtEndDate = datePicker("dtEndDate", QRect(80, 184, 129, 25));
+    m_dtEndTime = timePicker("dtEndTime", QRect(208, 184, 89, 25));
+
+    labels << label("lblNotes", QStringLiteral("NOTES:"), QRect(8, 208, 73, 17));
+    m_txtNotes = textBox("txtNotes", QRect(8, 224, 377, 89));
+
+    fitCaptions(labels);
+
+    setTabOrder(m_cmbPredefinedEvents, m_txtDescription);
+    setTabOrder(m_txtDescription, m_txtNotes);
+    setTabOrder(m_txtNotes, m_dtStartDate);
+    setTabOrder(m_dtStartDate, m_dtEndDate);
+    setTabOrder(m_dtEndDate, m_dtStartTime);
+    setTabOrder(m_dtStartTime, m_dtEndTime);
+    setTabOrder(m_dtEndTime, m_cmbPOCs);
+}
+
+void frmEventEditor::Form_Load()
+{
+    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    loadStaffMembers();
+    m_isExistingRecord = false;
+    loadPredefinedEvents();
+    m_currentEventId = -1;
+}
+
+void frmEventEditor::loadStaffMembers()
+{
+    m_cmbPOCs->clear();
+    m_cmbPOCs->clearEditText();
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        store::RowSet rs = conn.execute(statements::allStaff());
+        while (!rs.eof()) {
+            const QString name = rs.text(QStringLiteral("pocName"));
+            m_cmbPOCs->addItem(name, rs.integer(QStringLiteral("idPOC")));
+            rs.moveNext();
+        }
+        if (m_cmbPOCs->count() > 0)
+            m_cmbPOCs->setCurrentIndex(0);
+    } catch (const store::StoreError &) {
+        // The list keeps what was read; the window stays usable.
+    }
+    conn.close();
+}
+
+void frmEventEditor::loadPredefinedEvents()
+{
+    m_titleListHoldsEvent = false;
+    m_cmbPredefinedEvents->clear();
+    m_cmbPredefinedEvents->clearEditText();
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        store::RowSet rs = conn.execute(statements::allTemplates());
+        while (!rs.eof()) {
+            const QString title = rs.text(QStringLiteral("Title"));
+            m_cmbPredefinedEvents->addItem(title, rs.integer(QStringLiteral("idPredefinedEvent")));
+            rs.moveNext();
+        }
+        if (m_cmbPredefinedEvents->count() > 0) {
+            m_cmbPredefinedEvents->setCurrentIndex(0);
+            cmbPredefinedEvents_Click();
+        }
+    } catch (const store::StoreError &) {
+        // As above: a quiet stop.
+    }
+    conn.close();
+}
+
+void frmEventEditor::cmbPredefinedEvents_Click()
+{
+    // The stored event's own entry carries the event's key, not a template's.
+    if (m_titleListHoldsEvent)
+        return;
+    const int index = m_cmbPredefinedEvents->currentIndex();
+    if (index < 0)
+        return;
+    loadPredefinedEventDetails(m_cmbPredefinedEvents->itemData(index).toInt());
+}
+
+void frmEventEditor::loadPredefinedEventDetails(int templateId)
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        store::RowSet rs = conn.execute(statements::templateById(templateId));
+        while (!rs.eof()) {
+            m_txtDescription->setPlainText(rs.text(QStringLiteral("description")));
+            rs.moveNext();
+        }
+    } catch (const store::StoreError &) {
+        // The description stays as it was.
+    }
+    conn.close();
+}
+
+void frmEventEditor::loadScheduledEvent(int eventId)
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        m_titleListHoldsEvent = true;
+        m_cmbPredefinedEvents->clear();
+        m_cmbPredefinedEvents->clearEditText();
+        m_txtDescription->setPlainText(QString());
+        m_txtNotes->setPlainText(QString());
+
+        store::RowSet rs = conn.execute(statements::eventById(eventId));
+        if (!rs.eof()) {
+            m_cmbPredefinedEvents->addItem(rs.text(QStringLiteral("title")), eventId);
+            m_cmbPredefinedEvents->setCurrentIndex(0);
+            cmbPredefinedEvents_Click();
+            m_txtDescription->setPlainText(rs.text(QStringLiteral("description")));
+            m_txtNotes->setPlainText(rs.text(QStringLiteral("Notes")));
+
+            const QDateTime start = rs.dateTime(QStringLiteral("EventTime"));
+            m_dtStartDate->setDateTime(wallClock(start.date(), QTime(0, 0)));
+            m_dtStartTime->setTime(QTime(start.time().hour(), start.time().minute()));
+            const QDateTime end = rs.dateTime(QStringLiteral("EventTimeEnd"));
+            m_dtEndDate->setDateTime(wallClock(end.date(), QTime(0, 0)));
+            m_dtEndTime->setTime(QTime(end.time().hour(), end.time().minute()));
+
+            selectStaffMember(rs.integer(QStringLiteral("idPOC")));
+        }
+        m_isExistingRecord = true;
+        m_currentEventId = eventId;
+    } catch (const store::StoreError &e) {
+        conn.close();
+        m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    conn.close();
+}
+
+void frmEventEditor::selectStaffMember(int staffId)
+{
+    const int index = m_cmbPOCs->findData(staffId);
+    if (index >= 0)
+        m_cmbPOCs->setCurrentIndex(index);
+}
+
+void frmEventEditor::setStartDate(const QDateTime &value)
+{
+    m_dtStartDate->setDateTime(wallClock(value.date(), value.time()));
+}
+
+void frmEventEditor::setEndDate(const QDateTime &value)
+{
+    m_dtEndDate->setDateTime(wallClock(value.date(), value.time()));
+}
+
+void frmEventEditor::setTitleText(const QString &title)
+{
+    m_cmbPredefinedEvents->setEditText(title);
+}
+
+void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
+{
+    if (key == kSaveAndClose) {
+        const bool saved = m_isExistingRecord ? updateScheduledEvent() : insertScheduledEvent();
+        // A failed save keeps the window and everything typed in it.
+        if (saved)
+            accept();
+    } else if (key == kDeleteRecord) {
+        if (!m_services.prompt->ask(this, QStringLiteral("Are you sure you want to delete the event '")
+                                              + m_cmbPredefinedEvents->currentText() + QStringLiteral("'?")))
+            return;
+        // A never-stored event has no row to remove; its title list holds templates.
+        if (!m_isExistingRecord) {
+            reject();
+            return;
+        }
+        deleteScheduledEvent();
+        accept();
+    } else if (key == kPrintEvent) {
+        if (m_currentEventId == -1) {
+            m_services.prompt->inform(this, QStringLiteral("Please save first"));
+            return;
+        }
+        store::Connection conn;
+        try {
+            conn.open(m_connectionString);
+        } catch (const store::StoreError &e) {
+            m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n")
+                                                  + e.description());
+            return;
+        }
+        mdlEventsGlobals::printEventReport(m_services, m_currentEventId, conn);
+    }
+}
+
+std::optional<int> frmEventEditor::selectedStaffId() const
+{
+    // A name typed that is no entry of the list is no staff member.
+    const QString typed = m_cmbPOCs->currentText();
+    const int current = m_cmbPOCs->currentIndex();
+    if (current >= 0 && m_cmbPOCs->itemText(current) == typed)
+        return m_cmbPOCs->itemData(current).toInt();
+    const int match = m_cmbPOCs->findText(typed, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (match >= 0)
+        return m_cmbPOCs->itemData(match).toInt();
+    return std::nullopt;
+}
+
+statements::EventValues frmEventEditor::valuesFromWindow() const
+{
+    const std::optional<int> staffId = selectedStaffId();
+    if (!staffId)
+        throw store::StoreError(QStringLiteral("No staff member is selected in the Staff Member list."));
+    statements::EventValues v;
+    v.title = m_cmbPredefinedEvents->currentText();
+    v.description = storedLines(m_txtDescription->toPlainText());
+    v.notes = storedLines(m_txtNotes->toPlainText());
+    const QTime start = m_dtStartTime->time();
+    const QTime end = m_dtEndTime->time();
+    v.startDate = m_dtStartDate->date();
+    v.startTime = QTime(start.hour(), start.minute());
+    v.endDate = m_dtEndDate->date();
+    v.endTime = QTime(end.hour(), end.minute());
+    v.staffId = *staffId;
+    return v;
+}
+
+bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const QString &failureLine)
+{
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        conn.execute(statement());
+    } catch (const store::StoreError &e) {
+        conn.close();
+        m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description());
+        return false;
+    }
+    conn.close();
+    return true;
+}
+
+bool frmEventEditor::updateScheduledEvent()
+{
+    return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
+                      QStringLiteral("An error occured while updating the record"));
+}
+
+bool frmEventEditor::insertScheduledEvent()
+{
+    return writeEvent([this]() { return statements::insertEvent(valuesFromWindow()); },
+                      QStringLiteral("An error occured while adding a new record"));
+}
+
+bool frmEventEditor::deleteScheduledEvent()
+{
+    return writeEvent([this]() { return statements::deleteEvent(m_currentEventId); },
+                      QStringLiteral("An error occured while deleting the record"));
+}
+
+void frmEventEditor::Form_Resize()
+{
+    const QRect outer = frameGeometry();
+    const int w = outer.width();
+    const int h = outer.height();
+    if (h < m_txtNotes->y() || w < 200)
+        return;
+    for (QWidget *control : {static_cast<QWidget *>(m_cmbPredefinedEvents), static_cast<QWidget *>(m_txtDescription),
+                             static_cast<QWidget *>(m_cmbPOCs), static_cast<QWidget *>(m_txtNotes)}) {
+        const int width = w - control->x() - 30;
+        if (width >= 0)
+            control->resize(width, control->height());
+    }
+    const int notesHeight = h - m_txtNotes->y() - 40;
+    if (notesHeight >= 0)
+        m_txtNotes->resize(m_txtNotes->width(), notesHeight);
+}
+
+void frmEventEditor::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    Form_Resize();
+}
+
+void frmEventEditor::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmEventEditor::keyPressEvent(QKeyEvent *event)
+{
+    // The window has no Cancel: Escape must not throw away what was typed.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -5,6 +5,18 @@
 #include <QDateTime>
 #include <QDialog>
 
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QPlainTextEdit;
+class QTimeEdit;
+class QToolBar;
+
+namespace statements { struct EventValues; }
+
 // The "Activity / Drill" editor: creates, edits, deletes and prints one event.
 // The load handler runs in the constructor, before the caller prepares it.
 class frmEventEditor : public QDialog
@@ -13,14 +25,65 @@ class frmEventEditor : public QDialog
 public:
     explicit frmEventEditor(const AppServices &services, QWidget *parent = nullptr);
 
+    // Fills the window from the stored event and marks it as stored.
     void loadScheduledEvent(int eventId);
+    // Replaces the description with the template's; nothing else changes.
     void loadPredefinedEventDetails(int templateId);
-    // Values of dtStartDate and dtEndDate (the date is used).
+    // Values of dtStartDate and dtEndDate (the date is shown and saved).
     void setStartDate(const QDateTime &value);
     void setEndDate(const QDateTime &value);
     // Text of cmbPredefinedEvents.
     void setTitleText(const QString &title);
 
+    // Handlers, named after their controls.
+    void Form_Load();
+    void Form_Resize();
+    void cmbPredefinedEvents_Click();
+    void tlbrTop_ButtonClick(const QString &key);
+
+    void loadStaffMembers();
+    void loadPredefinedEvents();
+    void selectStaffMember(int staffId);
+    // Each returns whether its statement ran; a failure has been shown.
+    bool updateScheduledEvent();
+    bool insertScheduledEvent();
+    bool deleteScheduledEvent();
+
+    [[nodiscard]] QString connectionString() const { return m_connectionString; }
+    [[nodiscard]] bool isExistingRecord() const { return m_isExistingRecord; }
+    [[nodiscard]] int currentEventId() const { return m_currentEventId; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void createControls();
+    void createToolbar();
+    [[nodiscard]] std::optional<int> selectedStaffId() const;
+    [[nodiscard]] statements::EventValues valuesFromWindow() const;
+    // Runs one writing statement; on failure shows `failureLine` and the
+    // reason and returns false.
+    bool writeEvent(const std::function<QString()> &statement, const QString &failureLine);
+
     AppServices m_services;
+    QString m_connectionString;
+    bool m_isExistingRecord = false;
+    int m_currentEventId = -1;
+    // The title list holds the stored event's own entry, not templates.
+    bool m_titleListHoldsEvent = false;
+    // Set while the title list matches typed text on leaving it; that is not a choice from the list.
+    bool m_titleTypedMatch = false;
+
+    QToolBar *m_tlbrTop = nullptr;
+    QComboBox *m_cmbPOCs = nullptr;
+    QComboBox *m_cmbPredefinedEvents = nullptr;
+    QPlainTextEdit *m_txtDescription = nullptr;
+    QLabel *m_picture1 = nullptr;
+    QDateEdit *m_dtStartDate = nullptr;
+    QTimeEdit *m_dtStartTime = nullptr;
+    QDateEdit *m_dtEndDate = nullptr;
+    QTimeEdit *m_dtEndTime = nullptr;
+    QPlainTextEdit *m_txtNotes = nullptr;
 };
