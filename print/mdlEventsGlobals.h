@@ -4,6 +4,7 @@
 
 struct AppServices;
 namespace store { class Connection; }
+namespace eventReport { struct ReportEvent; }
 
 // Application-wide report state: a report grows across prints while
 // `addToReport` is set by the print window's "Add Event".
@@ -18,7 +19,12 @@ extern QString reportText;
 
 // Reads the event and its staff member on `conn`, writes printEvent.html into
 // the program's folder and shows the print window modally. Closes `conn`
-// before returning, whatever the outcome.
+// before returning, whatever the outcome. An unknown event does nothing.
 void printEventReport(const AppServices &services, int eventKey, store::Connection &conn);
+
+// The steps of a run that only touch the report strings, in the order a run
+// takes them: head and tail (unless appending), then the event's block.
+void startReportRun();
+void addEventToReport(const eventReport::ReportEvent &event);
 
 } // namespace mdlEventsGlobals

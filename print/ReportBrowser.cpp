@@ -1,0 +1,144 @@
+#include "print/ReportBrowser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinterInfo>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+// Enough for the report's widest table and the cells around it.
+constexpr qreal kLayoutWidth = 1040;
+} // namespace
+
+ReportBrowser::ReportBrowser(QWidget *parent)
+    : QTextBrowser(parent), m_printer(QPrinter::HighResolution)
+{
+    setObjectName(QStringLiteral("WebBrowser1"));
+    // A value may hold markup, links included; the report is a page to print, not to browse.
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+}
+
+ReportBrowser::~ReportBrowser() = default;
+
+QString ReportBrowser::styleSheetFor(const QString &reportPath)
+{
+    QString sheet;
+    QFile css(QFileInfo(reportPath).absoluteDir().filePath(QStringLiteral("css/css.css")));
+    // A missing style sheet leaves the report plain, as a browser would.
+    if (css.open(QIODevice::ReadOnly))
+        sheet = QString::fromLatin1(css.readAll());
+    sheet += QStringLiteral("\nbody { margin-left: 0px; margin-top: 0px; margin-right: 0px; margin-bottom: 0px; }"
+                            // Element names are case-sensitive here, unlike in HTML.
+                            "\np.breakhere { page-break-before: always }\n");
+    return sheet;
+}
+
+void ReportBrowser::navigate(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw BrowserError(QStringLiteral("Cannot open '%1': %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    const QString html = QString::fromLatin1(file.readAll());
+    m_loaded = false;
+    document()->setDefaultStyleSheet(styleSheetFor(path));
+    document()->setBaseUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    setHtml(html);
+    m_loaded = true;
+}
+
+bool ReportBrowser::printerReady() const
+{
+    if (m_printer.outputFormat() == QPrinter::PdfFormat)
+        return !m_printer.outputFileName().isEmpty();
+    return !m_printer.printerName().isEmpty() || !QPrinterInfo::defaultPrinter().isNull();
+}
+
+quint32 ReportBrowser::queryStatus(int cmd)
+{
+    switch (cmd) {
+    case OLECMDID_PRINT:
+    case OLECMDID_PRINTPREVIEW:
+    case OLECMDID_PAGESETUP:
+        // The print dialog can always offer a file, so a loaded report is enough.
+        return m_loaded ? OLECMDF_ENABLED : 0;
+    default:
+        throw BrowserError(QStringLiteral("Unknown command %1.").arg(cmd));
+    }
+}
+
+void ReportBrowser::exec(int cmd, int option)
+{
+    run(cmd, option);
+}
+
+void ReportBrowser::exec(int cmd, int option, const QString &, QString &out)
+{
+    out.clear();
+    run(cmd, option);
+}
+
+void ReportBrowser::printDocument(QPrinter *printer)
+{
+    // The report's tables are 990 pixels wide, more than a page holds: lay it
+    // out at a wider page of the same shape and shrink that onto the paper,
+    // as browsers do when printing.
+    if (printer->pageLayout().margins(QPageLayout::Millimeter).isNull())
+        printer->setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+    const QRectF paper = printer->pageRect(QPrinter::DevicePixel);
+    if (paper.isEmpty())
+        return;
+    const qreal screenWidth = paper.width() * logicalDpiX() / printer->logicalDpiX();
+    const qreal width = std::max(screenWidth, kLayoutWidth);
+    std::unique_ptr<QTextDocument> copy(document()->clone());
+    copy->setPageSize(QSizeF(width, width * paper.height() / paper.width()));
+    copy->print(printer);
+}
+
+void ReportBrowser::run(int cmd, int option)
+{
+    if (option != OLECMDEXECOPT_PROMPTUSER && option != OLECMDEXECOPT_DONTPROMPTUSER)
+        throw BrowserError(QStringLiteral("Invalid option %1.").arg(option));
+    if (!m_loaded)
+        throw BrowserError(QStringLiteral("No document is loaded."));
+
+    switch (cmd) {
+    case OLECMDID_PRINT:
+        if (option == OLECMDEXECOPT_PROMPTUSER) {
+            QPrintDialog dialog(&m_printer, this);
+            if (dialog.exec() != QDialog::Accepted)
+                return;
+        } else if (!printerReady()) {
+            throw BrowserError(QStringLiteral("No printer is available."));
+        }
+        printDocument(&m_printer);
+        return;
+    case OLECMDID_PRINTPREVIEW: {
+        QPrintPreviewDialog dialog(&m_printer, this);
+        connect(&dialog, &QPrintPreviewDialog::paintRequested, this, &ReportBrowser::printDocument);
+        dialog.exec();
+        return;
+    }
+    case OLECMDID_PAGESETUP: {
+        // Only the prompting form has anything to do: the settings are the dialog's.
+        if (option == OLECMDEXECOPT_PROMPTUSER) {
+            QPageSetupDialog dialog(&m_printer, this);
+            dialog.exec();
+        }
+        return;
+    }
+    default:
+        throw BrowserError(QStringLiteral("Unknown command %1.").arg(cmd));
+    }
+}
+
+std::unique_ptr<BrowserCommands> ReportBrowserFactory::create(QWidget *parent)
+{
+    return std::make_unique<ReportBrowser>(parent);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "print/BrowserCommands.h"
+
+#include <QPrinter>
+#include <QTextBrowser>
+
+// The HTML view of the print window: shows the report file with the style
+// sheet beside it and prints it, one event per page. Runs no scripts and
+// follows no links.
+class ReportBrowser : public QTextBrowser, public BrowserCommands
+{
+    Q_OBJECT
+public:
+    explicit ReportBrowser(QWidget *parent = nullptr);
+    ~ReportBrowser() override;
+
+    void navigate(const QString &path) override;
+    quint32 queryStatus(int cmd) override;
+    void exec(int cmd, int option) override;
+    void exec(int cmd, int option, const QString &in, QString &out) override;
+    QWidget *widget() override { return this; }
+
+    // The view's own printer: page setup changes it, printing uses it. Tests
+    // point it at a PDF file and print without a dialog.
+    [[nodiscard]] QPrinter &printer() { return m_printer; }
+
+    // The style sheet the report's head asks for, and what this engine needs
+    // beyond it: it ignores rules wrapped in a comment and @import.
+    [[nodiscard]] static QString styleSheetFor(const QString &reportPath);
+
+private:
+    void run(int cmd, int option);
+    void printDocument(QPrinter *printer);
+    [[nodiscard]] bool printerReady() const;
+
+    QPrinter m_printer;
+    bool m_loaded = false;
+};
+
+class ReportBrowserFactory : public BrowserFactory
+{
+public:
+    std::unique_ptr<BrowserCommands> create(QWidget *parent) override;
+};
