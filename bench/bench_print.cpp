@@ -175,8 +175,8 @@ int main(int argc, char *argv[])
     // Showing it: the print window with the real view loads the file and lays it out.
     services.browsers = nullptr;
     g::reportPath = reportPathIn(folder.path());
-    std::vector<double> loads;
-    const double display = medianMs([] {}, [&] {
+    std::vector<double> loads, wholes, firsts;
+    medianMs([] {}, [&] {
         QElapsedTimer timer;
         timer.start();
         frmPrint window(services);
@@ -184,9 +184,19 @@ int main(int argc, char *argv[])
         loads.push_back(timer.nsecsElapsed() / 1e6);
         window.show();
         QApplication::processEvents(); // the first screen is laid out and painted
+        const double shown = timer.nsecsElapsed() / 1e6;
+        firsts.push_back(shown);
+        auto *view = window.findChild<ReportBrowser *>(QStringLiteral("WebBrowser1"));
+        while (!view->isComplete())
+            QApplication::processEvents();
+        wholes.push_back(timer.nsecsElapsed() / 1e6 - shown);
     });
     std::sort(loads.begin(), loads.end());
+    std::sort(wholes.begin(), wholes.end());
     const double load = loads[loads.size() / 2];
+    const double whole = wholes[wholes.size() / 2];
+    std::sort(firsts.begin(), firsts.end());
+    const double display = firsts[firsts.size() / 2];
     // The view lays out the rest of a long report while the user looks at the
     // first page; the full layout is what scrolling to the end costs.
     const double fullLayout = medianMs([] {}, [&] {
@@ -206,6 +216,7 @@ int main(int argc, char *argv[])
     std::printf("display in the print window: window and load into the view median %.2f ms; "
                 "shown with its first page painted median %.2f ms (target <= 150 ms)\n",
                 load, display);
+    std::printf("the whole report read into the view after the first page is shown: median %.2f ms more\n", whole);
     std::printf("parsing and laying out the whole report off screen: median %.2f ms\n", fullLayout);
     return 0;
 }

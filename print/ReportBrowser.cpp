@@ -7,13 +7,30 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinterInfo>
+#include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 // Enough for the report's widest table and the cells around it.
 constexpr qreal kLayoutWidth = 1040;
+// Events shown before the window first paints; each is a printed page.
+constexpr int kFirstEvents = 2;
+
+// Where the report must be cut to hold its first events only, or -1 when it
+// is short enough to show whole. The cut keeps the document's own text up to
+// a page-break separator, so the first pages lay out as in the whole report.
+int firstEventsEnd(const QString &html)
+{
+    const QString separator = QStringLiteral("<p class='breakhere'>");
+    int pos = html.indexOf(QLatin1String("<body>"));
+    for (int i = 0; i < kFirstEvents && pos >= 0; ++i)
+        pos = html.indexOf(separator, pos + 1);
+    return pos;
+}
 } // namespace
 
 ReportBrowser::ReportBrowser(QWidget *parent)
@@ -47,10 +64,42 @@ void ReportBrowser::navigate(const QString &path)
         throw BrowserError(QStringLiteral("Cannot open '%1': %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     const QString html = QString::fromLatin1(file.readAll());
     m_loaded = false;
+    m_rest.clear();
     document()->setDefaultStyleSheet(styleSheetFor(path));
     document()->setBaseUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
-    setHtml(html);
+    // Qt reads a long report slowly (a 200-event one takes a good part of a
+    // second); show the first pages now and the whole once they are painted.
+    const int cut = firstEventsEnd(html);
+    const int tail = html.lastIndexOf(QLatin1String("</body>"));
+    if (cut > 0 && tail > cut) {
+        setHtml(html.left(cut) + html.mid(tail));
+        m_rest = html;
+    } else {
+        setHtml(html);
+    }
     m_loaded = true;
+}
+
+void ReportBrowser::complete()
+{
+    if (m_rest.isEmpty())
+        return;
+    const QString html = std::exchange(m_rest, QString());
+    const int scrolled = verticalScrollBar()->value();
+    setHtml(html);
+    verticalScrollBar()->setValue(scrolled);
+}
+
+void ReportBrowser::paintEvent(QPaintEvent *event)
+{
+    QTextBrowser::paintEvent(event);
+    if (!m_rest.isEmpty() && !m_completionQueued) {
+        m_completionQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_completionQueued = false;
+            complete();
+        });
+    }
 }
 
 bool ReportBrowser::printerReady() const
@@ -107,6 +156,7 @@ void ReportBrowser::run(int cmd, int option)
         throw BrowserError(QStringLiteral("Invalid option %1.").arg(option));
     if (!m_loaded)
         throw BrowserError(QStringLiteral("No document is loaded."));
+    complete();
 
     switch (cmd) {
     case OLECMDID_PRINT:
@@ -120,9 +170,15 @@ void ReportBrowser::run(int cmd, int option)
         printDocument(&m_printer);
         return;
     case OLECMDID_PRINTPREVIEW: {
+        // The print window asks twice for one press of its button (before and
+        // after checking the status); the person sees one preview.
+        if (m_previewJustShown)
+            return;
         QPrintPreviewDialog dialog(&m_printer, this);
         connect(&dialog, &QPrintPreviewDialog::paintRequested, this, &ReportBrowser::printDocument);
         dialog.exec();
+        m_previewJustShown = true;
+        QTimer::singleShot(0, this, [this] { m_previewJustShown = false; });
         return;
     }
     case OLECMDID_PAGESETUP: {

@@ -29,6 +29,14 @@ public:
     // beyond it: it ignores rules wrapped in a comment and @import.
     [[nodiscard]] static QString styleSheetFor(const QString &reportPath);
 
+    // A long report shows its first pages at once and the rest right after
+    // they are painted; every command works on the whole report.
+    [[nodiscard]] bool isComplete() const { return m_rest.isEmpty(); }
+    void complete();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     void run(int cmd, int option);
     void printDocument(QPrinter *printer);
@@ -36,6 +44,9 @@ private:
 
     QPrinter m_printer;
     bool m_loaded = false;
+    QString m_rest; // the whole report while only its first pages are shown
+    bool m_completionQueued = false;
+    bool m_previewJustShown = false;
 };
 
 class ReportBrowserFactory : public BrowserFactory

@@ -1,6 +1,7 @@
 #include "ui/Regional.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 QString longDateText(const QDate &date)
 {
@@ -9,5 +10,10 @@ QString longDateText(const QDate &date)
 
 QString longTimeText(const QTime &time)
 {
-    return QLocale().toString(time, QLocale::LongFormat);
+    // Event times are wall-clock times without a zone; the long form of some
+    // locales ends in the zone's name, which would be a guess here.
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    format.remove(zone);
+    return QLocale().toString(time, format.trimmed());
 }

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -76,6 +77,9 @@ private slots:
     void missingFile();
     void showsReportWithStyles();
     void printsOneEventPerPage();
+    void onePreviewPerPress();
+    void longReportShowsFirstPagesFirst_data();
+    void longReportShowsFirstPagesFirst();
 };
 
 void tst_ReportBrowser::unloadedView_data()
@@ -152,6 +156,7 @@ void tst_ReportBrowser::printsOneEventPerPage()
     f.db.modal().steps.enqueue([&](QDialog &window) {
         ReportBrowser *view = viewOf(window);
         QVERIFY(view);
+        QTRY_VERIFY(view->isComplete());
         // Two page breaks for three events.
         int breaks = 0;
         for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
@@ -176,6 +181,98 @@ void tst_ReportBrowser::printsOneEventPerPage()
         QFile::remove(keepPdf);
         QFile::copy(pdf, keepPdf);
     }
+}
+
+// Closes every print preview as soon as it shows, and counts them.
+class PreviewCloser : public QObject
+{
+public:
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QPrintPreviewDialog *>(watched)) {
+            ++shown;
+            QMetaObject::invokeMethod(static_cast<QDialog *>(watched), &QDialog::reject, Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
+void tst_ReportBrowser::onePreviewPerPress()
+{
+    Fixture f;
+    const int key = f.db.addEvent(QStringLiteral("Session"), at(1, 9), at(1, 11), f.staff);
+    PreviewCloser closer;
+    qApp->installEventFilter(&closer);
+    f.db.modal().steps.enqueue([&](QDialog &window) {
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdPrintPreview")), Qt::LeftButton);
+        QCOMPARE(closer.shown, 1);
+        QApplication::processEvents();
+        // A second press is a new request.
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdPrintPreview")), Qt::LeftButton);
+        QCOMPARE(closer.shown, 2);
+    });
+    f.print(key);
+    qApp->removeEventFilter(&closer);
+    QVERIFY(f.db.prompt().shown.isEmpty());
+}
+
+void tst_ReportBrowser::longReportShowsFirstPagesFirst_data()
+{
+    QTest::addColumn<bool>("printAtOnce");
+    QTest::newRow("left to finish") << false;
+    QTest::newRow("printed before it finished") << true;
+}
+
+void tst_ReportBrowser::longReportShowsFirstPagesFirst()
+{
+    QFETCH(bool, printAtOnce);
+    Fixture f;
+    const int events = 6;
+    QString whole;
+    for (int day = 1; day <= events; ++day) {
+        const int key = f.db.addEvent(QStringLiteral("Session %1").arg(day), at(day, 9), at(day, 11), f.staff);
+        if (day < events)
+            f.db.modal().steps.enqueue([](QDialog &window) {
+                QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdAddEvent")), Qt::LeftButton);
+            });
+        else
+            f.db.modal().steps.enqueue([&](QDialog &) {});
+        f.print(key);
+    }
+
+    // The same file, opened in a view of its own.
+    ReportBrowser view;
+    view.resize(500, 400);
+    view.navigate(g::reportPath);
+    QVERIFY(!view.isComplete());
+    QVERIFY(view.document()->toPlainText().contains(QStringLiteral("Session 2")));
+    QVERIFY(!view.document()->toPlainText().contains(QStringLiteral("Session 3")));
+
+    QTextDocument full;
+    {
+        QFile file(g::reportPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        full.setDefaultStyleSheet(ReportBrowser::styleSheetFor(g::reportPath));
+        full.setHtml(QString::fromLatin1(file.readAll()));
+    }
+    const QString pdf = f.db.folder() + QStringLiteral("/long.pdf");
+    if (printAtOnce) {
+        view.printer().setOutputFormat(QPrinter::PdfFormat);
+        view.printer().setOutputFileName(pdf);
+        view.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(pdfPageCount(file.readAll()), events);
+    } else {
+        view.show();
+        QVERIFY(QTest::qWaitFor([&] { return view.isComplete(); }));
+    }
+    QVERIFY(view.isComplete());
+    QCOMPARE(view.document()->toPlainText(), full.toPlainText());
+    QCOMPARE(view.document()->blockCount(), full.blockCount());
 }
 
 QTEST_MAIN(tst_ReportBrowser)

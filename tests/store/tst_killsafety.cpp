@@ -34,8 +34,16 @@ int runChild(const QString &folder, int first)
         store::Connection conn;
         conn.open(cs);
         conn.execute(statements::insertEvent(v));
-        if (n % 3 == 0)
-            conn.execute(statements::updateEvent(v, n / 2 + 1));
+        if (n % 3 == 0) {
+            // Every third save is edited again at once, as after a second Save.
+            int id = 0;
+            {
+                store::RowSet rs = conn.execute(QStringLiteral("SELECT max(idScheduledEvent) AS id FROM tblScheduledEvents"));
+                id = rs.integer(QStringLiteral("id"));
+            }
+            v.notes += QStringLiteral(" (edited)");
+            conn.execute(statements::updateEvent(v, id));
+        }
         conn.close();
         out << n << '\n';
         out.flush();
