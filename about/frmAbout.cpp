@@ -172,7 +172,7 @@ void frmAbout::Form_Load()
                               .arg(ORVENNA_VERSION_PATCH));
     m_lblTitle->setText(QStringLiteral("Orvenna"));
     m_lblDescription->setText(QStringList{QStringLiteral("Windows 95/98/ME/NT/XP"), QString(),
-                                          QStringLiteral("Copyright (C) 2007 PitchSide Software"),
+                                          QStringLiteral("Copyright (C) 2026 PitchSide Software"),
                                           QStringLiteral("Distributed by PitchSide Software")}
                                   .join(kCrLf));
 }

@@ -134,6 +134,14 @@ QDateTime wallClock(const QDate &date, const QTime &time)
 
 } // namespace
 
+frmEventEditor::~frmEventEditor()
+{
+    // The title field loses focus while the window is torn down; its handlers
+    // must not reach a window that is already half gone.
+    if (QLineEdit *edit = m_cmbPredefinedEvents->lineEdit())
+        edit->disconnect(this);
+}
+
 frmEventEditor::frmEventEditor(const AppServices &services, QWidget *parent)
     : QDialog(parent), m_services(services)
 {

@@ -24,6 +24,7 @@ class frmEventEditor : public QDialog
     Q_OBJECT
 public:
     explicit frmEventEditor(const AppServices &services, QWidget *parent = nullptr);
+    ~frmEventEditor() override;
 
     // Fills the window from the stored event and marks it as stored.
     void loadScheduledEvent(int eventId);

@@ -129,6 +129,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates = new TemplateList(frame1);
     m_lstEventTemplates->setObjectName(QStringLiteral("lstEventTemplates"));
     m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
+    m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
