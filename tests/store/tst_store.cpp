@@ -18,37 +18,30 @@ private slots:
     void connectionString();
     void dialect_data();
     void dialect();
-    void malformedLiteral_data();
-    void malformedLiteral();
     void dayQueryBounds_data();
     void dayQueryBounds();
     void textsRoundTrip_data();
     void textsRoundTrip();
-    void readsIgnoreCase();
-    void nullReads_data();
-    void nullReads();
+    void reads_data();
+    void reads();
     void openFailures_data();
     void openFailures();
     void largeIds();
-    void updateAndDeleteOfMissingRow();
 };
 
 void tst_Store::connectionString()
 {
     const QString cs = store::connectionStringFor(QStringLiteral("/opt/orvenna/"));
-    const QString sep = QDir::separator();
     QCOMPARE(cs, QStringLiteral("DRIVER=Driver do Microsoft Access (*.mdb);DBQ=") + QDir::toNativeSeparators("/opt/orvenna")
-                     + sep + QStringLiteral("eventDB.mdb;"));
-    QCOMPARE(store::databasePathOf(cs), QStringLiteral("/opt/orvenna/eventDB.mdb"));
+                     + QDir::separator() + QStringLiteral("eventDB.mdb;"));
     // A folder with a ';' of its own still yields the whole path.
-    QCOMPARE(store::databasePathOf(store::connectionStringFor(QStringLiteral("/tmp/a;b"))),
-             QStringLiteral("/tmp/a;b/eventDB.mdb"));
+    QCOMPARE(store::databasePathOf(store::connectionStringFor(QStringLiteral("/tmp/a;b"))), QStringLiteral("/tmp/a;b/eventDB.mdb"));
 }
 
 void tst_Store::dialect_data()
 {
     QTest::addColumn<QString>("statement");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected"); // empty: a malformed literal
     QTest::newRow("minutes") << "x = #3/14/2007 14:30#" << "x = '2007-03-14 14:30:00'";
     QTest::newRow("seconds") << "BETWEEN #12/5/2026 00:00:00# AND #12/5/2026 23:59:59#"
                              << "BETWEEN '2026-12-05 00:00:00' AND '2026-12-05 23:59:59'";
@@ -57,44 +50,29 @@ void tst_Store::dialect_data()
     QTest::newRow("hash inside text") << "VALUES('Drill #3 at #1', #1/1/2026 09:00#)"
                                       << "VALUES('Drill #3 at #1', '2026-01-01 09:00:00')";
     QTest::newRow("doubled quote stays inside") << "'it''s #1' #1/1/2026 09:00#" << "'it''s #1' '2026-01-01 09:00:00'";
-    QTest::newRow("no literal") << "SELECT * from tblPOCs" << "SELECT * from tblPOCs";
+    for (const char *bad : {"#13/1/2007 10:00#", "#2/30/2026 10:00#", "#3/14/07 10:00#", "#3/14/2007 25:00#",
+                            "#3/14/2007 10:5#", "#3/14/2007 10:05 PM#", "#today#", "x = #3/14/2007", "#14.3.2007 10:00#"})
+        QTest::newRow(bad) << QString::fromLatin1(bad) << QString();
 }
 
 void tst_Store::dialect()
 {
     QFETCH(QString, statement);
     QFETCH(QString, expected);
-    QCOMPARE(store::toSqlite(statement), expected);
-}
-
-void tst_Store::malformedLiteral_data()
-{
-    QTest::addColumn<QString>("statement");
-    QTest::newRow("month 13") << "#13/1/2007 10:00#";
-    QTest::newRow("no such day") << "#2/30/2026 10:00#";
-    QTest::newRow("two-digit year") << "#3/14/07 10:00#";
-    QTest::newRow("hour 25") << "#3/14/2007 25:00#";
-    QTest::newRow("one-digit minute") << "#3/14/2007 10:5#";
-    QTest::newRow("trailing text") << "#3/14/2007 10:05 PM#";
-    QTest::newRow("words") << "#today#";
-    QTest::newRow("unterminated") << "x = #3/14/2007";
-    QTest::newRow("day first") << "#14.3.2007 10:00#";
-}
-
-void tst_Store::malformedLiteral()
-{
-    QFETCH(QString, statement);
-    try {
-        const QString translated = store::toSqlite(statement);
-        QFAIL(qPrintable(QStringLiteral("accepted as ") + translated));
-    } catch (const StoreError &e) {
-        QVERIFY(!e.description().isEmpty());
+    if (!expected.isEmpty()) {
+        QCOMPARE(store::toSqlite(statement), expected);
+        return;
     }
-    // Executed, the failure reaches the caller with its description and writes nothing.
+    // Never a wrong date: a failure with a description, and nothing written.
     TestDatabase db;
     store::Connection conn;
     conn.open(db.connectionString());
-    QVERIFY_THROWS_EXCEPTION(StoreError, conn.execute(QStringLiteral("INSERT INTO tblScheduledEvents(EventTime) VALUES(") + statement + ")"));
+    try {
+        conn.execute(QStringLiteral("INSERT INTO tblScheduledEvents(EventTime) VALUES(") + statement + ")");
+        QFAIL("accepted");
+    } catch (const StoreError &e) {
+        QVERIFY(e.description().contains(QStringLiteral("date")));
+    }
     QCOMPARE(db.count("tblScheduledEvents"), 0);
 }
 
@@ -118,15 +96,10 @@ void tst_Store::dayQueryBounds()
     TestDatabase db;
     const QDate day(2007, 3, 14);
     const QDateTime start(day.addDays(dayOffset), time, Qt::UTC);
-    const int id = db.addEvent("e", start, start, 1);
-
+    db.addEvent("e", start, start, 1);
     store::Connection conn;
     conn.open(db.connectionString());
-    store::RowSet rs = conn.execute(statements::eventsOfDay(day));
-    QList<int> ids;
-    for (; !rs.eof(); rs.moveNext())
-        ids << rs.integer("idScheduledEvent");
-    QCOMPARE(ids.contains(id), listed);
+    QCOMPARE(!conn.execute(statements::eventsOfDay(day)).eof(), listed);
 }
 
 void tst_Store::textsRoundTrip_data()
@@ -134,7 +107,6 @@ void tst_Store::textsRoundTrip_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
     QTest::newRow("apostrophe") << "Coach's drill" << "Coach s drill";
-    QTest::newRow("several apostrophes") << "'a' 'b'" << " a   b ";
     QTest::newRow("sql fragment") << "x'); DROP TABLE tblPOCs; --" << "x ); DROP TABLE tblPOCs; --";
     QTest::newRow("hash and date") << "Drill #3 at #1/2/2026 10:00#" << "Drill #3 at #1/2/2026 10:00#";
     QTest::newRow("line breaks") << "one\r\ntwo\nthree\rfour" << "one\r\ntwo\nthree\rfour";
@@ -150,20 +122,10 @@ void tst_Store::textsRoundTrip()
     TestDatabase db;
     store::Connection conn;
     conn.open(db.connectionString());
-    statements::EventValues v;
-    v.title = typed;
-    v.description = typed;
-    v.notes = typed;
-    v.startDate = v.endDate = QDate(2026, 12, 6);
-    v.startTime = QTime(9, 5);
-    v.endTime = QTime(14, 30);
-    v.staffId = 1;
+    statements::EventValues v{typed, typed, typed, QDate(2026, 12, 6), QTime(9, 5), QDate(2026, 12, 6), QTime(14, 30), 1};
     conn.execute(statements::insertEvent(v));
     QCOMPARE(db.count("tblPOCs"), 0);
-    QCOMPARE(db.count("tblScheduledEvents"), 1);
-
-    store::RowSet rs = conn.execute(statements::eventById(db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt()));
-    QVERIFY(!rs.eof());
+    store::RowSet rs = conn.execute(statements::eventById(1));
     QCOMPARE(rs.text("title"), stored);
     QCOMPARE(rs.text("Description"), stored);
     QCOMPARE(rs.text("notes"), stored);
@@ -171,54 +133,42 @@ void tst_Store::textsRoundTrip()
     QCOMPARE(rs.dateTime("eventTimeEnd"), QDateTime(QDate(2026, 12, 6), QTime(14, 30), Qt::UTC));
 }
 
-void tst_Store::readsIgnoreCase()
-{
-    TestDatabase db;
-    db.addStaff("Head Coach", "notes");
-    store::Connection conn;
-    conn.open(db.connectionString());
-    store::RowSet rs = conn.execute(statements::allStaff());
-    QCOMPARE(rs.text("pocName"), QStringLiteral("Head Coach"));
-    QCOMPARE(rs.text("POCNAME"), QStringLiteral("Head Coach"));
-    QCOMPARE(rs.text("pocname"), QStringLiteral("Head Coach"));
-    QCOMPARE(rs.integer("IDPOC"), 1);
-    QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.text("noSuchColumn"));
-}
-
-void tst_Store::nullReads_data()
+void tst_Store::reads_data()
 {
     QTest::addColumn<QString>("column");
     QTest::addColumn<int>("kind"); // 0 text, 1 integer, 2 date-time
-    QTest::newRow("text") << "Notes" << 0;
-    QTest::newRow("number") << "idPOC" << 1;
-    QTest::newRow("date-time") << "EventTimeEnd" << 2;
+    QTest::addColumn<QString>("expected"); // empty: a read failure naming the column
+    QTest::newRow("title in any case") << "TITLE" << 0 << "t";
+    QTest::newRow("key in any case") << "IDscheduledEVENT" << 1 << "1";
+    QTest::newRow("null text") << "Notes" << 0 << "";
+    QTest::newRow("null number") << "idPOC" << 1 << "";
+    QTest::newRow("null date-time") << "EventTimeEnd" << 2 << "";
+    QTest::newRow("no such column") << "noSuchColumn" << 0 << "";
 }
 
-void tst_Store::nullReads()
+void tst_Store::reads()
 {
     QFETCH(QString, column);
     QFETCH(int, kind);
+    QFETCH(QString, expected);
     TestDatabase db;
     db.exec("INSERT INTO tblScheduledEvents(title, EventTime) VALUES('t', '2026-12-06 10:00:00')");
     store::Connection conn;
     conn.open(db.connectionString());
     store::RowSet rs = conn.execute(statements::eventById(1));
     try {
-        if (kind == 0)
-            (void)rs.text(column);
-        else if (kind == 1)
-            (void)rs.integer(column);
-        else
-            (void)rs.dateTime(column);
-        QFAIL("a NULL was read as a value");
+        const QString read = kind == 0 ? rs.text(column)
+            : kind == 1                ? QString::number(rs.integer(column))
+                                       : rs.dateTime(column).toString();
+        QCOMPARE(read, expected);
     } catch (const StoreError &e) {
-        QVERIFY2(e.description().contains(column), qPrintable(e.description()));
+        QVERIFY2(expected.isEmpty() && e.description().contains(column), qPrintable(e.description()));
     }
 }
 
 void tst_Store::openFailures_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QByteArray>("content"); // null: no file at all
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << QByteArray() << "Could not find file";
     QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32) << "not a database";
@@ -230,7 +180,7 @@ void tst_Store::openFailures()
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
     TestDatabase db(false);
-    if (!content.isEmpty()) {
+    if (!content.isNull()) {
         QFile f(db.path());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
@@ -244,52 +194,31 @@ void tst_Store::openFailures()
         QVERIFY2(e.description().contains(QDir::toNativeSeparators(db.path())), qPrintable(e.description()));
     }
     QVERIFY(!conn.isOpen());
-    QCOMPARE(QFile::exists(db.path()), !content.isEmpty());
-    if (!content.isEmpty()) {
-        QFile f(db.path());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), content); // untouched
-    }
+    // Opening never creates or changes the file.
+    QFile f(db.path());
+    QCOMPARE(f.open(QIODevice::ReadOnly), !content.isNull());
+    QCOMPARE(f.readAll(), content.isNull() ? QByteArray() : content);
 }
 
 void tst_Store::largeIds()
 {
     TestDatabase db;
     db.exec("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(40001, 'Far', '')");
-    db.exec("INSERT INTO tblScheduledEvents(idScheduledEvent, title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
-            "VALUES(40000, 'Late id', '', '', '2026-12-06 10:00:00', '2026-12-06 11:00:00', 40001)");
+    db.exec("INSERT INTO tblScheduledEvents VALUES(40000, 'Late id', '', '', '2026-12-06 10:00:00', '2026-12-06 11:00:00', 40001)");
     store::Connection conn;
     conn.open(db.connectionString());
     {
         store::RowSet rs = conn.execute(statements::eventReport(40000));
-        QVERIFY(!rs.eof());
-        QCOMPARE(rs.text("title"), QStringLiteral("Late id"));
         QCOMPARE(rs.text("pocName"), QStringLiteral("Far"));
-    }
-    {
-        store::RowSet rs = conn.execute(statements::eventsOfDay(QDate(2026, 12, 6)));
+        rs = conn.execute(statements::eventsOfDay(QDate(2026, 12, 6)));
         QCOMPARE(rs.integer("idScheduledEvent"), 40000);
-        QCOMPARE(rs.integer("idPOC"), 40001);
     }
     conn.execute(statements::deleteEvent(40000));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
-
-    db.exec("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(3000000000, 'Too far', '')");
-    store::RowSet rs = conn.execute(statements::staffById(0) + " OR idPOC = 3000000000");
+    // Past what 32 bits hold is a read failure, never a wrong key.
+    db.exec("UPDATE tblPOCs SET idPOC = 3000000000");
+    store::RowSet rs = conn.execute(statements::allStaff());
     QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer("idPOC"));
-}
-
-void tst_Store::updateAndDeleteOfMissingRow()
-{
-    TestDatabase db;
-    const int id = db.addTemplate("Keep", "me");
-    store::Connection conn;
-    conn.open(db.connectionString());
-    conn.execute(statements::updateTemplate("Other", "text", id + 1));
-    conn.execute(statements::deleteTemplate(-1));
-    store::RowSet rs = conn.execute(statements::templateById(id));
-    QCOMPARE(rs.text("Title"), QStringLiteral("Keep"));
-    QCOMPARE(rs.text("description"), QStringLiteral("me"));
 }
 
 QTEST_GUILESS_MAIN(tst_Store)

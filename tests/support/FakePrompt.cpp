@@ -8,25 +8,20 @@ Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Bu
     s.icon = icon;
     s.buttons = buttons;
     shown.append(s);
-    if (onShow)
-        onShow(s);
     if (!answers.isEmpty())
         return answers.dequeue();
     return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
 }
 
 std::optional<QString> FakePrompt::input(QWidget *, const QString &label, const QString &title,
-                                         const QString &defaultText, std::optional<QPoint> screenPos)
+                                         const QString &defaultText, std::optional<QPoint>)
 {
     Shown s;
     s.text = label;
     s.title = title.isEmpty() ? applicationTitle() : title;
     s.isInput = true;
     s.defaultText = defaultText;
-    s.screenPos = screenPos;
     shown.append(s);
-    if (onShow)
-        onShow(s);
     if (!inputs.isEmpty())
         return inputs.dequeue();
     return std::nullopt;

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QQueue>
-#include <functional>
 
 // Records every box the program shows and answers from a queue. An empty
 // queue answers Yes to questions, OK to notices and cancels input boxes.
@@ -19,7 +18,6 @@ public:
         Buttons buttons = Buttons::Ok;
         bool isInput = false;
         QString defaultText;
-        std::optional<QPoint> screenPos;
     };
 
     Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
@@ -31,8 +29,6 @@ public:
     QList<Shown> shown;
     QQueue<Answer> answers;
     QQueue<std::optional<QString>> inputs;
-    // Runs while a box is "open", e.g. to look at the window behind it.
-    std::function<void(const Shown &)> onShow;
 
     [[nodiscard]] QStringList texts() const;
 };
