@@ -29,23 +29,23 @@ struct EventValues
 };
 
 // Scheduled events
-[[nodiscard]] QString eventsOfDay(const QDate &day);                       // S1
-[[nodiscard]] QString eventById(int eventId);                              // S2
-[[nodiscard]] QString insertEvent(const EventValues &v);                   // S3
-[[nodiscard]] QString updateEvent(const EventValues &v, int eventId);      // S4
-[[nodiscard]] QString deleteEvent(int eventId);                            // S5
-[[nodiscard]] QString eventReport(int eventId);                            // S6
+[[nodiscard]] QString eventsOfDay(const QDate &day);
+[[nodiscard]] QString eventById(int eventId);
+[[nodiscard]] QString insertEvent(const EventValues &v);
+[[nodiscard]] QString updateEvent(const EventValues &v, int eventId);
+[[nodiscard]] QString deleteEvent(int eventId);
+[[nodiscard]] QString eventReport(int eventId);
 // Templates
-[[nodiscard]] QString allTemplates();                                      // S7
-[[nodiscard]] QString templateById(int templateId);                        // S8
-[[nodiscard]] QString insertTemplate(const QString &title, const QString &description);              // S9
-[[nodiscard]] QString updateTemplate(const QString &title, const QString &description, int templateId); // S10
-[[nodiscard]] QString deleteTemplate(int templateId);                      // S11
+[[nodiscard]] QString allTemplates();
+[[nodiscard]] QString templateById(int templateId);
+[[nodiscard]] QString insertTemplate(const QString &title, const QString &description);
+[[nodiscard]] QString updateTemplate(const QString &title, const QString &description, int templateId);
+[[nodiscard]] QString deleteTemplate(int templateId);
 // Staff members
-[[nodiscard]] QString allStaff();                                          // S12
-[[nodiscard]] QString staffById(int staffId);                              // S13
-[[nodiscard]] QString insertStaff(const QString &name, const QString &notes);              // S14
-[[nodiscard]] QString updateStaff(const QString &name, const QString &notes, int staffId);  // S15
-[[nodiscard]] QString deleteStaff(int staffId);                            // S16
+[[nodiscard]] QString allStaff();
+[[nodiscard]] QString staffById(int staffId);
+[[nodiscard]] QString insertStaff(const QString &name, const QString &notes);
+[[nodiscard]] QString updateStaff(const QString &name, const QString &notes, int staffId);
+[[nodiscard]] QString deleteStaff(int staffId);
 
 } // namespace statements
