@@ -253,48 +253,40 @@ void frmListManager::loadDescription(int id)
     }
 }
 
-bool frmListManager::updateEntry()
+bool frmListManager::write(const std::function<QString()> &statement, const QString &failureLine)
 {
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        conn.execute(m_kind.updateRow(titleText(), descriptionText(), m_selectedId));
+        conn.execute(statement());
         return true;
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(this, QStringLiteral("An error occured while updating the record") + kCrLf
-                                              + e.description());
+        m_services.prompt->critical(this, failureLine + kCrLf + e.description());
         return false;
     }
+}
+
+bool frmListManager::updateEntry()
+{
+    return write([this] { return m_kind.updateRow(titleText(), descriptionText(), m_selectedId); },
+                 QStringLiteral("An error occured while updating the record"));
 }
 
 bool frmListManager::insertEntry()
 {
-    store::Connection conn;
-    try {
-        conn.open(m_connectionString);
-        conn.execute(m_kind.insertRow(titleText(), descriptionText()));
-        return true;
-    } catch (const store::StoreError &e) {
-        m_services.prompt->critical(this, QStringLiteral("An error occured while adding a new record") + kCrLf
-                                              + e.description());
-        return false;
-    }
+    return write([this] { return m_kind.insertRow(titleText(), descriptionText()); },
+                 QStringLiteral("An error occured while adding a new record"));
 }
 
 bool frmListManager::deleteEntry()
 {
-    store::Connection conn;
-    try {
-        conn.open(m_connectionString);
-        if (m_listIndex < 0)
-            throw store::StoreError(QStringLiteral("No entry is selected in the list."));
-        conn.execute(m_kind.deleteRow(m_combo->itemData(m_listIndex).toInt()));
-        return true;
-    } catch (const store::StoreError &e) {
-        m_services.prompt->critical(this, QStringLiteral("An error occured while deleting the record") + kCrLf
-                                              + e.description());
-        return false;
-    }
+    return write(
+        [this] {
+            if (m_listIndex < 0)
+                throw store::StoreError(QStringLiteral("No entry is selected in the list."));
+            return m_kind.deleteRow(m_combo->itemData(m_listIndex).toInt());
+        },
+        QStringLiteral("An error occured while deleting the record"));
 }
 
 void frmListManager::tlbrTop_ButtonClick(const QString &key)

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -51,6 +53,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Runs one write on a connection of its own; a failure is shown under its first line.
+    bool write(const std::function<QString()> &statement, const QString &failureLine);
     void createControls();
     void selectEntry(int index);
     [[nodiscard]] QString titleText() const;
