@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -52,6 +53,10 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     m_lvEventList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lvEventList->setGeometry(0, 17, 217, 80);
     m_lvEventList->viewport()->installEventFilter(this);
+    connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this]() {
+        if (m_lvEventList->selectionModel()->hasSelection())
+            emit selectionTaken();
+    });
     // The drop is the host's business; the list passes drags on to the panel.
     m_lvEventList->setAcceptDrops(false);
     m_lvEventList->viewport()->setAcceptDrops(false);
@@ -84,11 +89,18 @@ void ctlWeekDayView::clearEvents(const QDateTime &eventsDate)
 {
     m_date = eventsDate;
     m_lvEventList->clear();
+    // The click being handled must not go on to the new rows.
+    if (m_mouseHandlers > 0)
+        m_ignoreRest = true;
 }
 
 void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate)
 {
     clearEvents(eventsDate);
+    // A date literal holds a four-digit year; no stored event can fall on other days.
+    const int year = eventsDate.date().year();
+    if (year < 1 || year > 9999)
+        return;
 
     struct Row
     {
@@ -110,11 +122,18 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         }
         m_lvEventList->addTopLevelItems(items);
     };
+    std::optional<store::StoreError> unreadable;
     try {
         store::RowSet rs = conn.execute(statements::eventsOfDay(eventsDate.date()));
         while (!rs.eof()) {
-            rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")), rs.dateTime(QStringLiteral("eventTime")),
-                            rs.text(QStringLiteral("Title"))});
+            // One bad row (written by another tool) must not hide the rest of the day.
+            try {
+                rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")),
+                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title"))});
+            } catch (const store::StoreError &e) {
+                if (!unreadable)
+                    unreadable = e;
+            }
             rs.moveNext();
         }
     } catch (...) {
@@ -122,6 +141,8 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         throw;
     }
     show();
+    if (unreadable)
+        throw *unreadable;
 }
 
 int ctlWeekDayView::idOfKey(const QString &key)
@@ -129,6 +150,24 @@ int ctlWeekDayView::idOfKey(const QString &key)
     bool ok = false;
     const int id = key.mid(3).toInt(&ok);
     return ok ? id : -1;
+}
+
+bool ctlWeekDayView::selectEvent(int eventId)
+{
+    const QString key = QStringLiteral("itm") + QString::number(eventId);
+    for (int i = 0; i < m_lvEventList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = m_lvEventList->topLevelItem(i);
+        if (item->data(0, kKeyRole).toString() == key) {
+            m_lvEventList->setCurrentItem(item);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ctlWeekDayView::clearSelection()
+{
+    m_lvEventList->selectionModel()->clear();
 }
 
 int ctlWeekDayView::selectedEventId() const
@@ -141,28 +180,43 @@ int ctlWeekDayView::selectedEventId() const
 
 bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_lvEventList->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto *me = static_cast<QMouseEvent *>(event);
-            if (me->button() == Qt::RightButton) {
-                // The popup acts on the entry under the mouse.
-                if (QTreeWidgetItem *item = m_lvEventList->itemAt(me->position().toPoint()))
-                    m_lvEventList->setCurrentItem(item);
-                emit RightMouseClick(m_lvEventList->topLevelItemCount() < 1 ? -1 : selectedEventId());
-                return true;
-            }
-        } else if (event->type() == QEvent::MouseButtonDblClick) {
-            auto *me = static_cast<QMouseEvent *>(event);
-            if (me->button() == Qt::LeftButton) {
-                const bool handled = QWidget::eventFilter(watched, event);
-                const int id = selectedEventId();
-                if (!m_lvEventList->selectedItems().isEmpty())
-                    emit ScheduledEventSelected(id);
-                return handled;
-            }
+    if (watched != m_lvEventList->viewport())
+        return QWidget::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease
+        && type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove)
+        return QWidget::eventFilter(watched, event);
+    auto *me = static_cast<QMouseEvent *>(event);
+
+    if (m_ignoreRest) {
+        // A fresh press, or the pointer moving with no button held, starts anew.
+        if (type == QEvent::MouseButtonPress || (type == QEvent::MouseMove && me->buttons() == Qt::NoButton)) {
+            m_ignoreRest = false;
+        } else {
+            if (type == QEvent::MouseButtonRelease && me->buttons() == Qt::NoButton)
+                m_ignoreRest = false;
+            return true;
         }
     }
-    return QWidget::eventFilter(watched, event);
+
+    ++m_mouseHandlers;
+    bool handled = false;
+    if (type == QEvent::MouseButtonPress) {
+        emit selectionTaken();
+        if (me->button() == Qt::RightButton) {
+            // The popup acts on the entry under the mouse.
+            if (QTreeWidgetItem *item = m_lvEventList->itemAt(me->position().toPoint()))
+                m_lvEventList->setCurrentItem(item);
+            emit RightMouseClick(m_lvEventList->topLevelItemCount() < 1 ? -1 : selectedEventId());
+            handled = true;
+        }
+    } else if (type == QEvent::MouseButtonDblClick && me->button() == Qt::LeftButton) {
+        if (!m_lvEventList->selectedItems().isEmpty())
+            emit ScheduledEventSelected(selectedEventId());
+    }
+    --m_mouseHandlers;
+    // A host that reloaded the list meanwhile has done what this click meant.
+    return handled || (m_mouseHandlers == 0 && m_ignoreRest);
 }
 
 void ctlWeekDayView::resizeEvent(QResizeEvent *event)

@@ -172,6 +172,12 @@ void frmEventsMain::createControls()
         connect(panel, &ctlWeekDayView::ScheduledEventSelected, this,
                 [this, i](int id) { ctlDayDetail_ScheduledEventSelected(i, id); });
         connect(panel, &ctlWeekDayView::templateDropped, this, [this, i]() { ctlDayDetail_TemplateDropped(i); });
+        // One selection for the week: what another day had selected is forgotten.
+        connect(panel, &ctlWeekDayView::selectionTaken, this, [this, panel]() {
+            for (ctlWeekDayView *other : m_ctlDayDetail)
+                if (other != panel)
+                    other->clearSelection();
+        });
         m_ctlDayDetail[size_t(i)] = panel;
     }
 
@@ -405,6 +411,10 @@ void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)
     editor.loadScheduledEvent(eventId);
     m_services.modal->showModal(editor);
     mView_DateClick(m_weekDate);
+    // The reload selects nothing; the event just edited is selected again wherever it now is.
+    for (ctlWeekDayView *panel : m_ctlDayDetail)
+        if (panel->selectEvent(eventId))
+            break;
 }
 
 void frmEventsMain::mnuPopPrintAppointment_Click()

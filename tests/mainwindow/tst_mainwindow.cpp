@@ -1,5 +1,6 @@
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
+#include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 #include "ui/Regional.h"
@@ -105,6 +106,11 @@ void tst_MainWindow::startUp()
         QCOMPARE(list->item(templates - 1)->data(Qt::UserRole).toInt(), templates);
     }
     QCOMPARE(list->selectedItems().size(), templates > 0 ? 1 : 0);
+    // The template manager's changes show once it closes.
+    db.modal().steps.enqueue([&db](QDialog &) { db.addTemplate("Added in the manager", ""); });
+    w.findChild<QAction *>("mnuPredefinedEvents")->trigger();
+    QCOMPARE(list->count(), templates + 1);
+    QCOMPARE(list->item(templates)->text(), QStringLiteral("Added in the manager"));
 
     QSignalSpy closed(&w, &frmEventsMain::closed);
     w.findChild<QAction *>("mnuClose")->trigger();
@@ -121,6 +127,9 @@ void tst_MainWindow::weekAroundClickedDate_data()
     QTest::newRow("leap day") << QDate(2028, 2, 29);
     QTest::newRow("month start") << QDate(2027, 3, 1);
     QTest::newRow("a Monday") << QDate(2026, 12, 7);
+    // Days the store's dates cannot name stay empty, without a message.
+    QTest::newRow("the last week") << QDate(9999, 12, 30);
+    QTest::newRow("the first week") << QDate(1, 1, 2);
 }
 
 void tst_MainWindow::weekAroundClickedDate()
@@ -136,6 +145,7 @@ void tst_MainWindow::weekAroundClickedDate()
 
     auto *calendar = w.findChild<QCalendarWidget *>("mView");
     calendar->setSelectedDate(clicked);
+    QCOMPARE(calendar->selectedDate(), clicked);
     emit calendar->clicked(clicked);
 
     QCOMPARE(w.weekDate(), QDateTime(clicked, QTime(0, 0)));
@@ -144,45 +154,80 @@ void tst_MainWindow::weekAroundClickedDate()
         const QDate day = clicked.addDays(k - 3);
         QCOMPARE(panel->DayDate(), QDateTime(day, QTime(0, 0)));
         QCOMPARE(panel->dayTitle(), longDateText(day));
-        QCOMPARE(listOf(panel)->topLevelItemCount(), 1);
-        QCOMPARE(listOf(panel)->topLevelItem(0)->text(0), QStringLiteral("12:00 day %1").arg(k - 3));
+        const bool named = day.year() >= 1 && day.year() <= 9999;
+        QCOMPARE(listOf(panel)->topLevelItemCount(), named ? 1 : 0);
+        if (named)
+            QCOMPARE(listOf(panel)->topLevelItem(0)->text(0), QStringLiteral("12:00 day %1").arg(k - 3));
     }
     QCOMPARE(w.findChild<QLabel *>("lblHeading")->text(), heading);
+    QVERIFY(db.prompt().shown.isEmpty());
 }
 
 void tst_MainWindow::deleteFromPopup_data()
 {
     QTest::addColumn<bool>("yes");
-    QTest::addColumn<bool>("emptyDay");
-    QTest::newRow("answered yes") << true << false;
-    QTest::newRow("answered no") << false << false;
-    QTest::newRow("empty day, yes") << true << true;
+    QTest::addColumn<QString>("before"); // what the user did first
+    QTest::addColumn<int>("panel");      // where the right button is then pressed
+    QTest::addColumn<int>("row");        // on which entry; -1: blank space
+    QTest::addColumn<QString>("selected"); // the one entry highlighted in the week before that press
+    QTest::addColumn<QString>("reported"); // the event the popup acts on; empty: none (-1)
+    QTest::newRow("answered yes") << true << "" << 3 << 1 << "" << "Doomed";
+    QTest::newRow("answered no") << false << "" << 3 << 1 << "" << "Doomed";
+    QTest::newRow("empty day, yes") << true << "" << 4 << -1 << "" << "";
+    // The editor's reload puts another entry under the pointer; the same double
+    // click must not choose it.
+    QTest::newRow("blank space after a double-click edit") << true << "edit" << 3 << -1 << "10:00 Doomed" << "Doomed";
+    QTest::newRow("blank space of a day left for another") << true << "other day" << 3 << -1 << "09:00 Later" << "";
 }
 
 void tst_MainWindow::deleteFromPopup()
 {
     QFETCH(bool, yes);
-    QFETCH(bool, emptyDay);
+    QFETCH(QString, before);
+    QFETCH(int, panel);
+    QFETCH(int, row);
+    QFETCH(QString, selected);
+    QFETCH(QString, reported);
     TestDatabase db;
     const QDate day(2026, 6, 15);
-    const int keep = db.addEvent("Keep", QDateTime(day, QTime(8, 0), Qt::UTC), QDateTime(day, QTime(9, 0), Qt::UTC), 1);
-    const int doomed = db.addEvent("Doomed", QDateTime(day, QTime(10, 0), Qt::UTC), QDateTime(day, QTime(11, 0), Qt::UTC), 1);
+    QHash<QString, int> ids{{"", -1}};
+    ids["Keep"] = db.addEvent("Keep", QDateTime(day, QTime(8, 0), Qt::UTC), QDateTime(day, QTime(9, 0), Qt::UTC), 1);
+    ids["Doomed"] = db.addEvent("Doomed", QDateTime(day, QTime(10, 0), Qt::UTC), QDateTime(day, QTime(11, 0), Qt::UTC), 1);
+    ids["Later"] = db.addEvent("Later", QDateTime(day.addDays(2), QTime(9, 0), Qt::UTC), QDateTime(day.addDays(2), QTime(10, 0), Qt::UTC), 1);
     TestMainWindow w(db.services);
     w.Form_Load();
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    const int panelIndex = emptyDay ? 4 : 3;
-    QTreeWidget *list = listOf(w.dayPanel(panelIndex));
-    const QPoint pos = emptyDay ? QPoint(5, 5) : list->visualItemRect(list->topLevelItem(1)).center();
+    QTreeWidget *list = listOf(w.dayPanel(panel));
+    auto entry = [&w](int p, int r) { return listOf(w.dayPanel(p))->visualItemRect(listOf(w.dayPanel(p))->topLevelItem(r)).center(); };
+    if (before == "edit") {
+        db.modal().steps.enqueue([&db, day](QDialog &) {
+            db.addEvent("Early", QDateTime(day, QTime(6, 0), Qt::UTC), QDateTime(day, QTime(7, 0), Qt::UTC), 1);
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry(3, 1));
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, entry(3, 1));
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, entry(3, 1));
+        QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
+    } else if (before == "other day") {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry(3, 0));
+        QTest::mouseClick(listOf(w.dayPanel(5))->viewport(), Qt::LeftButton, {}, entry(5, 0));
+    }
+    QStringList highlighted;
+    for (int k = 0; k < 7; ++k)
+        for (QTreeWidgetItem *item : listOf(w.dayPanel(k))->selectedItems())
+            highlighted << item->text(0);
+    QCOMPARE(highlighted.join('|'), selected);
+
+    const QPoint pos = row >= 0 ? entry(panel, row) : QPoint(5, list->viewport()->height() - 3);
     w.choose = "mnuPopDeleteAppointment";
     db.prompt().answers.enqueue(yes ? Prompt::Answer::Yes : Prompt::Answer::No);
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, pos);
 
     QCOMPARE(w.popups, 1);
-    QCOMPARE(w.selectedDayIndex(), panelIndex);
-    QCOMPARE(w.selectedEventId(), emptyDay ? -1 : doomed);
+    QCOMPARE(w.selectedDayIndex(), panel);
+    QCOMPARE(w.selectedEventId(), ids.value(reported));
     QCOMPARE(db.prompt().shown.size(), 1);
     const FakePrompt::Shown asked = db.prompt().shown.first();
     QCOMPARE(asked.text, QStringLiteral("Are you sure?"));
@@ -190,10 +235,16 @@ void tst_MainWindow::deleteFromPopup()
     QCOMPARE(asked.icon, Prompt::Icon::Question);
     QCOMPARE(asked.buttons, Prompt::Buttons::YesNo);
 
-    const bool gone = yes && !emptyDay;
-    QCOMPARE(db.count("tblScheduledEvents"), gone ? 1 : 2);
-    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblScheduledEvents WHERE idScheduledEvent = %1").arg(keep)).toInt(), 1);
-    QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(), gone ? 1 : 2);
+    // Only the reported event is gone, and only on Yes.
+    QStringList left;
+    for (const char *title : {"Keep", "Doomed", "Later"})
+        if (db.scalar(QStringLiteral("SELECT count(*) FROM tblScheduledEvents WHERE idScheduledEvent = %1").arg(ids[title])).toInt())
+            left << title;
+    QStringList expected{"Keep", "Doomed", "Later"};
+    if (yes)
+        expected.removeOne(reported);
+    QCOMPARE(left, expected);
+    QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(), expected.size() - 1 + (before == "edit"));
 }
 
 void tst_MainWindow::damagedDatabase_data()
@@ -202,13 +253,17 @@ void tst_MainWindow::damagedDatabase_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("events");
     QTest::addColumn<int>("templates");
-    QTest::addColumn<QString>("reason"); // empty: nothing to say
-    QTest::newRow("missing") << "none" << "" << 0 << 0 << "Could not find file";
-    QTest::newRow("not a database") << QString(2048, QLatin1Char('\a')) << "" << 0 << 0 << "not a database";
-    QTest::newRow("empty file") << "" << "" << 0 << 0 << "no such table";
-    QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 1 << 3 << "Null";
+    QTest::addColumn<QString>("reason"); // after the fixed line, %1 the file; empty: nothing to say
+    QTest::newRow("missing") << "none" << "" << 0 << 0 << "Could not find file '%1'.";
+    QTest::newRow("not a database") << QString(2048, QLatin1Char('\a')) << "" << 0 << 0 << "Could not open '%1': Unable to execute statement: file is not a database";
+    QTest::newRow("empty file") << "" << "" << 0 << 0 << "Unable to execute statement: no such table: tblScheduledEvents";
+    // An unreadable row is named once; every other row of its day is listed.
+    QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "Invalid use of Null: column 'Title'.";
     QTest::newRow("start not a date") << "tool" << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"
-                                      << 1 << 3 << "not a date";
+                                      << 2 << 3 << "Type mismatch: '2026-06-15 10:xx' is not a date and time.";
+    QTest::newRow("id beyond 32 bits") << "tool" << "UPDATE tblScheduledEvents SET idScheduledEvent = 4294967296 WHERE idScheduledEvent = 1"
+                                       << 2 << 3
+                                       << "Type mismatch: '4294967296' in column 'idScheduledEvent' is not a 32-bit whole number.";
     // No start at all: the event belongs to no day.
     QTest::newRow("null start") << "tool" << "UPDATE tblScheduledEvents SET EventTime = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "";
     // The template fill stops quietly at the damaged row.
@@ -251,7 +306,7 @@ void tst_MainWindow::damagedDatabase()
         QCOMPARE(db.prompt().shown.size(), 1);
         const FakePrompt::Shown said = db.prompt().shown.first();
         QCOMPARE(said.icon, Prompt::Icon::Critical);
-        QVERIFY2(said.text.contains(QDir::toNativeSeparators(db.path())) && said.text.contains(reason), qPrintable(said.text));
+        QCOMPARE(said.text, "The events of the week could not be read from " + QDir::toNativeSeparators(db.path()) + ".\r\n" + QString(reason).replace("%1", db.path()));
     }
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     QCOMPARE(db.prompt().shown.size(), reason.isEmpty() ? 0 : 1);
