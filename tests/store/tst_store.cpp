@@ -78,28 +78,43 @@ void tst_Store::dialect()
 
 void tst_Store::dayQueryBounds_data()
 {
-    QTest::addColumn<QTime>("time");
-    QTest::addColumn<int>("dayOffset");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("midnight") << QTime(0, 0) << 0 << true;
-    QTest::newRow("last minute") << QTime(23, 59) << 0 << true;
-    QTest::newRow("last second") << QTime(23, 59, 59) << 0 << true;
-    QTest::newRow("next day midnight") << QTime(0, 0) << 1 << false;
-    QTest::newRow("day before, last minute") << QTime(23, 59) << -1 << false;
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<QString>("stored"); // EventTime as the program or another tool wrote it
+    QTest::addColumn<QDateTime>("start"); // as read back; invalid: not on that day
+    const QDate d(2007, 3, 14);
+    auto at = [](const QDate &date, int h, int m, int s = 0, int ms = 0) { return QDateTime(date, QTime(h, m, s, ms), Qt::UTC); };
+    QTest::newRow("midnight") << d << "2007-03-14 00:00:00" << at(d, 0, 0);
+    QTest::newRow("last minute") << d << "2007-03-14 23:59:00" << at(d, 23, 59);
+    QTest::newRow("last second") << d << "2007-03-14 23:59:59" << at(d, 23, 59, 59);
+    QTest::newRow("next day midnight") << d << "2007-03-15 00:00:00" << QDateTime();
+    QTest::newRow("day before, last minute") << d << "2007-03-13 23:59:00" << QDateTime();
+    // Rows other tools write.
+    QTest::newRow("T between date and time") << d << "2007-03-14T11:00:00" << at(d, 11, 0);
+    QTest::newRow("date alone") << d << "2007-03-14" << at(d, 0, 0);
+    QTest::newRow("one-digit hour") << d << "2007-03-14 9:00:00" << at(d, 9, 0);
+    QTest::newRow("T, no seconds") << d << "2007-03-14T09:30" << at(d, 9, 30);
+    QTest::newRow("fraction of a second") << d << "2007-03-14 23:59:59.25" << at(d, 23, 59, 59, 250);
+    QTest::newRow("next day, date alone") << d << "2007-03-15" << QDateTime();
+    QTest::newRow("day before, T") << d << "2007-03-13T23:59:59" << QDateTime();
+    QTest::newRow("a 9th, T") << QDate(2007, 3, 9) << "2007-03-09T18:00" << at(QDate(2007, 3, 9), 18, 0);
+    QTest::newRow("last day there is") << QDate(9999, 12, 31) << "9999-12-31 9:05" << at(QDate(9999, 12, 31), 9, 5);
 }
 
 void tst_Store::dayQueryBounds()
 {
-    QFETCH(QTime, time);
-    QFETCH(int, dayOffset);
-    QFETCH(bool, listed);
+    QFETCH(QDate, day);
+    QFETCH(QString, stored);
+    QFETCH(QDateTime, start);
     TestDatabase db;
-    const QDate day(2007, 3, 14);
-    const QDateTime start(day.addDays(dayOffset), time, Qt::UTC);
-    db.addEvent("e", start, start, 1);
+    db.exec(QStringLiteral("INSERT INTO tblScheduledEvents VALUES(1, 'e', '', '', '%1', '%1', 1)").arg(stored));
     store::Connection conn;
     conn.open(db.connectionString());
-    QCOMPARE(!conn.execute(statements::eventsOfDay(day)).eof(), listed);
+    store::RowSet rs = conn.execute(statements::eventsOfDay(day));
+    QCOMPARE(!rs.eof(), start.isValid());
+    if (start.isValid()) {
+        QCOMPARE(rs.dateTime("eventTime"), start);
+        QCOMPARE(rs.dateTime("EventTimeEnd"), start);
+    }
 }
 
 void tst_Store::textsRoundTrip_data()
