@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <limits>
+
 using store::StoreError;
 
 class tst_Store : public QObject
@@ -26,6 +28,7 @@ private slots:
     void reads();
     void openFailures_data();
     void openFailures();
+    void largeIds_data();
     void largeIds();
 };
 
@@ -215,25 +218,57 @@ void tst_Store::openFailures()
     QCOMPARE(f.readAll(), content.isNull() ? QByteArray() : content);
 }
 
+void tst_Store::largeIds_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("insert");
+    QTest::addColumn<int>("kind"); // picks the statements by key below
+    QTest::newRow("events") << "tblScheduledEvents" << "idScheduledEvent"
+                            << statements::insertEvent({"t", "", "", QDate(2026, 12, 6), QTime(10, 0), QDate(2026, 12, 6), QTime(11, 0), 1}) << 0;
+    QTest::newRow("templates") << "tblPredefinedEvents" << "idPredefinedEvent" << statements::insertTemplate("t", "") << 1;
+    QTest::newRow("staff") << "tblPOCs" << "idPOC" << statements::insertStaff("t", "") << 2;
+}
+
 void tst_Store::largeIds()
 {
+    QFETCH(QString, table);
+    QFETCH(QString, key);
+    QFETCH(QString, insert);
+    QFETCH(int, kind);
+    QString (*const byKey[])(int) = {statements::eventById, statements::templateById, statements::staffById};
+    QString (*const deleteByKey[])(int) = {statements::deleteEvent, statements::deleteTemplate, statements::deleteStaff};
+    constexpr int kLast = std::numeric_limits<int>::max();
     TestDatabase db;
-    db.exec("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(40001, 'Far', '')");
-    db.exec("INSERT INTO tblScheduledEvents VALUES(40000, 'Late id', '', '', '2026-12-06 10:00:00', '2026-12-06 11:00:00', 40001)");
+    // Another tool wrote and deleted a row just below the last key 32 bits hold.
+    db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, key).arg(kLast - 1));
+    db.exec(QStringLiteral("DELETE FROM ") + table);
     store::Connection conn;
     conn.open(db.connectionString());
-    {
-        store::RowSet rs = conn.execute(statements::eventReport(40000));
-        QCOMPARE(rs.text("pocName"), QStringLiteral("Far"));
-        rs = conn.execute(statements::eventsOfDay(QDate(2026, 12, 6)));
-        QCOMPARE(rs.integer("idScheduledEvent"), 40000);
+    // The last key is saved, read, reported and deleted like any other...
+    conn.execute(insert);
+    QCOMPARE(conn.execute(byKey[kind](kLast)).integer(key), kLast);
+    if (kind == 0) {
+        db.exec(QStringLiteral("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(1, 'Coach', '')"));
+        QCOMPARE(conn.execute(statements::eventReport(kLast)).text("pocName"), QStringLiteral("Coach"));
+        QCOMPARE(conn.execute(statements::eventsOfDay(QDate(2026, 12, 6))).integer(key), kLast);
     }
-    conn.execute(statements::deleteEvent(40000));
-    QCOMPARE(db.count("tblScheduledEvents"), 0);
-    // Past what 32 bits hold is a read failure, never a wrong key.
-    db.exec("UPDATE tblPOCs SET idPOC = 3000000000");
-    store::RowSet rs = conn.execute(statements::allStaff());
-    QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer("idPOC"));
+    conn.execute(deleteByKey[kind](kLast));
+    QCOMPARE(db.count(table), 0);
+    // ...and the insert after it, which would get a key no window can carry,
+    // fails with a description and leaves nothing behind.
+    try {
+        conn.execute(insert);
+        QFAIL("saved");
+    } catch (const StoreError &e) {
+        QVERIFY2(e.description().contains(QString::number(qint64(kLast) + 1)), qPrintable(e.description()));
+    }
+    QCOMPARE(db.count(table), 0);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = '%1'").arg(table)).toLongLong(), qint64(kLast));
+    // A key past 32 bits met on reading is a read failure, never a wrong key.
+    db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(3000000000)").arg(table, key));
+    store::RowSet rs = conn.execute(QStringLiteral("SELECT * FROM ") + table);
+    QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer(key));
 }
 
 QTEST_GUILESS_MAIN(tst_Store)
