@@ -52,6 +52,11 @@ void tst_Store::dialect_data()
     QTest::newRow("leap day") << "#2/29/2028 7:05#" << "'2028-02-29 07:05:00'";
     QTest::newRow("hash inside text") << "VALUES('Drill #3 at #1', #1/1/2026 09:00#)"
                                       << "VALUES('Drill #3 at #1', '2026-01-01 09:00:00')";
+    // Whole days take in every text beginning with their dates (rows other tools wrote).
+    QTest::newRow("whole days, negated") << "NOT t.eventTime BETWEEN #12/9/2026 00:00:00# AND #12/31/2026 23:59:59#"
+                                         << "NOT (t.eventTime >= '2026-12-09' AND t.eventTime < '2026-12-32')";
+    QTest::newRow("NOT BETWEEN stays") << "x NOT BETWEEN #1/2/2027 00:00:00# AND #1/2/2027 23:59:59#"
+                                       << "x NOT BETWEEN '2027-01-02 00:00:00' AND '2027-01-02 23:59:59'";
     QTest::newRow("doubled quote stays inside") << "'it''s #1' #1/1/2026 09:00#" << "'it''s #1' '2026-01-01 09:00:00'";
     for (const char *bad : {"#13/1/2007 10:00#", "#2/30/2026 10:00#", "#3/14/07 10:00#", "#3/14/2007 25:00#",
                             "#3/14/2007 10:5#", "#3/14/2007 10:05 PM#", "#today#", "x = #3/14/2007", "#14.3.2007 10:00#"})
@@ -273,5 +278,6 @@ void tst_Store::largeIds()
     QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer(key));
 }
 
-QTEST_GUILESS_MAIN(tst_Store)
+#include "support/TestMain.h"
+ORVENNA_TEST_GUILESS_MAIN(tst_Store)
 #include "tst_store.moc"
