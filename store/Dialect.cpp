@@ -191,13 +191,17 @@ QDateTime fromStored(const QString &text)
     // 'YYYY-MM-DD HH:MM:SS' as the program writes it; also what other tools
     // write for the same value: no seconds, or a fraction of them, a 'T'
     // instead of the blank, a one-digit hour, or the date alone (midnight).
-    // Every accepted form begins with the date, which the day query relies on.
+    // Every accepted form begins with the date, which the day query relies on;
+    // blanks may follow.
     int pos = 0;
+    int end = int(text.size());
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
     int year = -1, month = -1, day = -1, hour = 0, minute = 0, second = 0, msec = 0;
     bool ok = (year = readNumber(text, pos, 4)) >= 0 && pos == 4 && expect(text, pos, QLatin1Char('-'))
         && (month = readNumber(text, pos, 2)) >= 0 && pos == 7 && expect(text, pos, QLatin1Char('-'))
         && (day = readNumber(text, pos, 2)) >= 0 && pos == 10;
-    if (ok && pos < text.size()) {
+    if (ok && pos < end) {
         ok = expect(text, pos, QLatin1Char(' ')) || expect(text, pos, QLatin1Char('T'));
         ok = ok && (hour = readNumber(text, pos, 2)) >= 0 && expect(text, pos, QLatin1Char(':'));
         const int minuteStart = pos;
@@ -214,7 +218,7 @@ QDateTime fromStored(const QString &text)
                     ++pos;
             }
         }
-        ok = ok && pos == text.size();
+        ok = ok && pos == end;
     }
     const QDate date = ok ? QDate(year, month, day) : QDate();
     const QTime time = ok ? QTime(hour, minute, second, msec) : QTime();

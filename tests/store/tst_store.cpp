@@ -102,6 +102,7 @@ void tst_Store::dayQueryBounds_data()
     QTest::newRow("one-digit hour") << d << "2007-03-14 9:00:00" << at(d, 9, 0);
     QTest::newRow("T, no seconds") << d << "2007-03-14T09:30" << at(d, 9, 30);
     QTest::newRow("fraction of a second") << d << "2007-03-14 23:59:59.25" << at(d, 23, 59, 59, 250);
+    QTest::newRow("trailing blank") << d << "2007-03-14 10:00 " << at(d, 10, 0);
     QTest::newRow("next day, date alone") << d << "2007-03-15" << QDateTime();
     QTest::newRow("day before, T") << d << "2007-03-13T23:59:59" << QDateTime();
     QTest::newRow("a 9th, T") << QDate(2007, 3, 9) << "2007-03-09T18:00" << at(QDate(2007, 3, 9), 18, 0);
