@@ -28,6 +28,43 @@ QString describe(const QSqlError &error)
     return text.isEmpty() ? QStringLiteral("Unknown database error.") : text;
 }
 
+bool isInsert(const QString &sql)
+{
+    qsizetype i = 0;
+    while (i < sql.size() && sql.at(i).isSpace())
+        ++i;
+    return QStringView(sql).mid(i, 6).compare(QLatin1String("INSERT"), Qt::CaseInsensitive) == 0;
+}
+
+// The windows carry keys as 32-bit integers. Once another tool has used the
+// last of them, SQLite hands out a larger one that could be saved but never
+// read back, so an insert runs in a transaction that is undone unless its key
+// fits.
+void runInsert(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("BEGIN")))
+        throw StoreError(describe(query.lastError()));
+    QString failure;
+    if (!query.exec(sql)) {
+        failure = describe(query.lastError());
+    } else {
+        const qlonglong key = query.lastInsertId().toLongLong();
+        if (key > std::numeric_limits<int>::max())
+            failure = QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
+                          .arg(key)
+                          .arg(std::numeric_limits<int>::max());
+    }
+    query.finish();
+    if (failure.isEmpty()) {
+        if (query.exec(QStringLiteral("COMMIT")))
+            return;
+        failure = describe(query.lastError());
+    }
+    query.exec(QStringLiteral("ROLLBACK"));
+    throw StoreError(failure);
+}
+
 } // namespace
 
 RowSet::RowSet() = default;
@@ -183,6 +220,10 @@ RowSet Connection::execute(const QString &statement)
     if (statement.contains(QChar(0)))
         throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
     const QString sql = toSqlite(statement);
+    if (isInsert(sql)) {
+        runInsert(QSqlDatabase::database(m_name, false), sql);
+        return RowSet();
+    }
     auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
     query->setForwardOnly(true);
     if (!query->exec(sql))

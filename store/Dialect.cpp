@@ -3,6 +3,7 @@
 #include "store/StoreError.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 namespace store {
 namespace {
@@ -29,7 +30,7 @@ bool expect(const QString &s, int &pos, QChar c)
     return false;
 }
 
-QString convertLiteral(const QString &body)
+QDateTime parseLiteral(const QString &body)
 {
     auto malformed = [&body]() {
         return StoreError(QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(body));
@@ -69,7 +70,59 @@ QString convertLiteral(const QString &body)
     const QTime time(hour, minute, second);
     if (!date.isValid() || !time.isValid())
         throw malformed();
-    return QLatin1Char('\'') + storedText(date, time) + QLatin1Char('\'');
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+// The text just above every text that begins with `prefix` (its last
+// character raised by one), so `< bound` takes in every such text.
+QString pastPrefix(QString prefix)
+{
+    prefix.back() = QChar(prefix.back().unicode() + 1);
+    return prefix;
+}
+
+// Where "<column> BETWEEN " ends `out`: the column's extent, and where the
+// BETWEEN begins. An empty column when the text ends otherwise.
+struct Between
+{
+    qsizetype columnAt = 0;
+    qsizetype columnEnd = 0;
+    qsizetype keywordAt = 0;
+    [[nodiscard]] bool found() const { return columnEnd > columnAt; }
+};
+
+Between betweenBefore(const QString &out)
+{
+    auto isName = [](QChar c) {
+        return c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('.'));
+    };
+    Between b;
+    qsizetype end = out.size();
+    while (end > 0 && out.at(end - 1).isSpace())
+        --end;
+    const QLatin1String keyword("BETWEEN");
+    const qsizetype at = end - keyword.size();
+    if (at < 1 || QStringView(out).mid(at, keyword.size()).compare(keyword, Qt::CaseInsensitive) != 0
+        || !out.at(at - 1).isSpace())
+        return b;
+    qsizetype nameEnd = at;
+    while (nameEnd > 0 && out.at(nameEnd - 1).isSpace())
+        --nameEnd;
+    qsizetype nameStart = nameEnd;
+    while (nameStart > 0 && isName(out.at(nameStart - 1)))
+        --nameStart;
+    // "x NOT BETWEEN" keeps its plain form.
+    if (QStringView(out).mid(nameStart, nameEnd - nameStart).compare(QLatin1String("NOT"), Qt::CaseInsensitive) == 0)
+        return b;
+    b.columnAt = nameStart;
+    b.columnEnd = nameEnd;
+    b.keywordAt = at;
+    return b;
 }
 
 } // namespace
@@ -95,8 +148,32 @@ QString toSqlite(const QString &statement)
             const int close = statement.indexOf(QLatin1Char('#'), i + 1);
             if (close < 0)
                 throw StoreError(QStringLiteral("Syntax error in date in query expression '%1'.").arg(statement.mid(i)));
-            out.append(convertLiteral(statement.mid(i + 1, close - i - 1)));
+            const QDateTime value = parseLiteral(statement.mid(i + 1, close - i - 1));
             i = close;
+            // Whole days (midnight to 23:59:59): every stored text that begins
+            // with those dates, so a start written by another tool in an
+            // accepted form other than ours is found on its day too, and the
+            // range still runs on the index.
+            static const QRegularExpression upper(QStringLiteral("\\s+AND\\s+#([^#]*)#"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+            const Between between = value.time() == QTime(0, 0) ? betweenBefore(out) : Between();
+            const QRegularExpressionMatch hi = between.found()
+                ? upper.match(statement, i + 1, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption)
+                : QRegularExpressionMatch();
+            if (hi.hasMatch()) {
+                const QDateTime last = parseLiteral(hi.captured(1));
+                if (last.time() == QTime(23, 59, 59) && last.date() >= value.date()) {
+                    const QString column = out.mid(between.columnAt, between.columnEnd - between.columnAt);
+                    out.truncate(between.keywordAt);
+                    out.insert(between.columnAt, QLatin1Char('('));
+                    out += QStringLiteral(">= ") + quoted(value.date().toString(QStringLiteral("yyyy-MM-dd")))
+                        + QStringLiteral(" AND ") + column + QStringLiteral(" < ")
+                        + quoted(pastPrefix(last.date().toString(QStringLiteral("yyyy-MM-dd")))) + QLatin1Char(')');
+                    i = int(hi.capturedEnd(0)) - 1;
+                    continue;
+                }
+            }
+            out.append(quoted(storedText(value.date(), value.time())));
         } else {
             out.append(c);
         }
@@ -111,22 +188,43 @@ QString toStored(const QDateTime &value)
 
 QDateTime fromStored(const QString &text)
 {
-    // Wall-clock values: carried as UTC so no daylight-saving gap can move them.
-    const QString t = text.trimmed();
-    const QDate date = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
-    QTime time(0, 0);
-    bool ok = date.isValid();
-    if (ok && t.size() > 10) {
-        const QChar sep = t.at(10);
-        const QString rest = t.mid(11);
-        ok = sep == QLatin1Char(' ') || sep == QLatin1Char('T');
-        if (ok) {
-            time = QTime::fromString(rest, rest.size() == 5 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss"));
-            ok = time.isValid() && (rest.size() == 5 || rest.size() == 8);
+    // 'YYYY-MM-DD HH:MM:SS' as the program writes it; also what other tools
+    // write for the same value: no seconds, or a fraction of them, a 'T'
+    // instead of the blank, a one-digit hour, or the date alone (midnight).
+    // Every accepted form begins with the date, which the day query relies on;
+    // blanks may follow.
+    int pos = 0;
+    int end = int(text.size());
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
+    int year = -1, month = -1, day = -1, hour = 0, minute = 0, second = 0, msec = 0;
+    bool ok = (year = readNumber(text, pos, 4)) >= 0 && pos == 4 && expect(text, pos, QLatin1Char('-'))
+        && (month = readNumber(text, pos, 2)) >= 0 && pos == 7 && expect(text, pos, QLatin1Char('-'))
+        && (day = readNumber(text, pos, 2)) >= 0 && pos == 10;
+    if (ok && pos < end) {
+        ok = expect(text, pos, QLatin1Char(' ')) || expect(text, pos, QLatin1Char('T'));
+        ok = ok && (hour = readNumber(text, pos, 2)) >= 0 && expect(text, pos, QLatin1Char(':'));
+        const int minuteStart = pos;
+        ok = ok && (minute = readNumber(text, pos, 2)) >= 0 && pos - minuteStart == 2;
+        if (ok && expect(text, pos, QLatin1Char(':'))) {
+            const int secondStart = pos;
+            ok = (second = readNumber(text, pos, 2)) >= 0 && pos - secondStart == 2;
+            if (ok && expect(text, pos, QLatin1Char('.'))) {
+                const int fractionStart = pos;
+                const int digits = readNumber(text, pos, 3);
+                ok = digits >= 0;
+                msec = ok ? digits * (pos - fractionStart == 1 ? 100 : pos - fractionStart == 2 ? 10 : 1) : 0;
+                while (pos < text.size() && text.at(pos).unicode() >= '0' && text.at(pos).unicode() <= '9')
+                    ++pos;
+            }
         }
+        ok = ok && pos == end;
     }
-    if (!ok)
+    const QDate date = ok ? QDate(year, month, day) : QDate();
+    const QTime time = ok ? QTime(hour, minute, second, msec) : QTime();
+    if (!date.isValid() || !time.isValid())
         throw StoreError(QStringLiteral("Type mismatch: '%1' is not a date and time.").arg(text));
+    // Wall-clock values: carried as UTC so no daylight-saving gap can move them.
     return QDateTime(date, time, Qt::UTC);
 }
 

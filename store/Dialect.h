@@ -7,12 +7,15 @@ namespace store {
 
 // Turns a statement written in the program's dialect into SQLite's: each
 // #M/D/YYYY H:MM[:SS]# literal outside quoted text becomes the stored text form
-// 'YYYY-MM-DD HH:MM:SS'. Quoted text is passed through untouched.
+// 'YYYY-MM-DD HH:MM:SS'. A range of whole days, "<column> BETWEEN #d 00:00:00#
+// AND #e 23:59:59#", becomes one that takes in every stored text beginning with
+// those dates. Quoted text is passed through untouched.
 // Throws StoreError for a malformed or impossible literal.
 [[nodiscard]] QString toSqlite(const QString &statement);
 
-// The stored text form of a date-time value, and back. fromStored throws
-// StoreError when the text is no date-time.
+// The stored text form of a date-time value, and back. fromStored also takes
+// the forms other tools write (see there) and throws StoreError when the text
+// is no date-time.
 [[nodiscard]] QString storedText(const QDate &date, const QTime &time);
 [[nodiscard]] QString toStored(const QDateTime &value);
 [[nodiscard]] QDateTime fromStored(const QString &text);

@@ -188,5 +188,6 @@ void tst_About::oneSharedWindow()
     QCOMPARE(a.w->findChild<QLabel *>("lblVersion")->text(), QStringLiteral("Version 1.1.0"));
 }
 
-QTEST_MAIN(tst_About)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_About)
 #include "tst_about.moc"

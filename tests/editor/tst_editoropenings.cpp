@@ -140,5 +140,6 @@ void tst_EditorOpenings::opening()
     QCOMPARE(eventList(dayPanel)->findItems("05:00 Added elsewhere", Qt::MatchExactly).size(), 1);
 }
 
-QTEST_MAIN(tst_EditorOpenings)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_EditorOpenings)
 #include "tst_editoropenings.moc"

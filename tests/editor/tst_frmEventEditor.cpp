@@ -180,5 +180,6 @@ void tst_frmEventEditor::layoutRule()
     QCOMPARE(editor.frameGeometry().size(), outer);
 }
 
-QTEST_MAIN(tst_frmEventEditor)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_frmEventEditor)
 #include "tst_frmEventEditor.moc"

@@ -178,5 +178,6 @@ void tst_ListManagers::scenario()
     QCOMPARE(shown.join('\n'), expand(messages.join('\n')));
 }
 
-QTEST_MAIN(tst_ListManagers)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_ListManagers)
 #include "tst_listmanagers.moc"

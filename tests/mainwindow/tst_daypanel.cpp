@@ -128,5 +128,6 @@ void tst_DayPanel::doubleClickWithoutSelection()
     QCOMPARE(dbl.at(0).at(0).toInt(), id);
 }
 
-QTEST_MAIN(tst_DayPanel)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_DayPanel)
 #include "tst_daypanel.moc"

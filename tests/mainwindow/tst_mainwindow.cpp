@@ -338,5 +338,6 @@ void tst_MainWindow::resizesInProportion()
     QCOMPARE(listOf(w.dayPanel(6))->width(), 434);
 }
 
-QTEST_MAIN(tst_MainWindow)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_MainWindow)
 #include "tst_mainwindow.moc"

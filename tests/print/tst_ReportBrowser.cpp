@@ -99,5 +99,6 @@ void tst_ReportBrowser::onePreviewPerPress()
     QCOMPARE(previews, 2);
 }
 
-QTEST_MAIN(tst_ReportBrowser)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_ReportBrowser)
 #include "tst_ReportBrowser.moc"

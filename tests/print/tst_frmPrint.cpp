@@ -140,5 +140,6 @@ void tst_frmPrint::buttons()
     QCOMPARE(f.window->isVisible(), !presses.contains(kAddEvent));
 }
 
-QTEST_MAIN(tst_frmPrint)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_frmPrint)
 #include "tst_frmPrint.moc"

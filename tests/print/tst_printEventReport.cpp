@@ -199,5 +199,6 @@ void tst_printEventReport::failure()
         QCOMPARE(readAll(path), QByteArray("old report"));
 }
 
-QTEST_MAIN(tst_printEventReport)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_printEventReport)
 #include "tst_printEventReport.moc"

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <limits>
+
 using store::StoreError;
 
 class tst_Store : public QObject
@@ -26,6 +28,7 @@ private slots:
     void reads();
     void openFailures_data();
     void openFailures();
+    void largeIds_data();
     void largeIds();
 };
 
@@ -49,6 +52,11 @@ void tst_Store::dialect_data()
     QTest::newRow("leap day") << "#2/29/2028 7:05#" << "'2028-02-29 07:05:00'";
     QTest::newRow("hash inside text") << "VALUES('Drill #3 at #1', #1/1/2026 09:00#)"
                                       << "VALUES('Drill #3 at #1', '2026-01-01 09:00:00')";
+    // Whole days take in every text beginning with their dates (rows other tools wrote).
+    QTest::newRow("whole days, negated") << "NOT t.eventTime BETWEEN #12/9/2026 00:00:00# AND #12/31/2026 23:59:59#"
+                                         << "NOT (t.eventTime >= '2026-12-09' AND t.eventTime < '2026-12-32')";
+    QTest::newRow("NOT BETWEEN stays") << "x NOT BETWEEN #1/2/2027 00:00:00# AND #1/2/2027 23:59:59#"
+                                       << "x NOT BETWEEN '2027-01-02 00:00:00' AND '2027-01-02 23:59:59'";
     QTest::newRow("doubled quote stays inside") << "'it''s #1' #1/1/2026 09:00#" << "'it''s #1' '2026-01-01 09:00:00'";
     for (const char *bad : {"#13/1/2007 10:00#", "#2/30/2026 10:00#", "#3/14/07 10:00#", "#3/14/2007 25:00#",
                             "#3/14/2007 10:5#", "#3/14/2007 10:05 PM#", "#today#", "x = #3/14/2007", "#14.3.2007 10:00#"})
@@ -78,28 +86,44 @@ void tst_Store::dialect()
 
 void tst_Store::dayQueryBounds_data()
 {
-    QTest::addColumn<QTime>("time");
-    QTest::addColumn<int>("dayOffset");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("midnight") << QTime(0, 0) << 0 << true;
-    QTest::newRow("last minute") << QTime(23, 59) << 0 << true;
-    QTest::newRow("last second") << QTime(23, 59, 59) << 0 << true;
-    QTest::newRow("next day midnight") << QTime(0, 0) << 1 << false;
-    QTest::newRow("day before, last minute") << QTime(23, 59) << -1 << false;
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<QString>("stored"); // EventTime as the program or another tool wrote it
+    QTest::addColumn<QDateTime>("start"); // as read back; invalid: not on that day
+    const QDate d(2007, 3, 14);
+    auto at = [](const QDate &date, int h, int m, int s = 0, int ms = 0) { return QDateTime(date, QTime(h, m, s, ms), Qt::UTC); };
+    QTest::newRow("midnight") << d << "2007-03-14 00:00:00" << at(d, 0, 0);
+    QTest::newRow("last minute") << d << "2007-03-14 23:59:00" << at(d, 23, 59);
+    QTest::newRow("last second") << d << "2007-03-14 23:59:59" << at(d, 23, 59, 59);
+    QTest::newRow("next day midnight") << d << "2007-03-15 00:00:00" << QDateTime();
+    QTest::newRow("day before, last minute") << d << "2007-03-13 23:59:00" << QDateTime();
+    // Rows other tools write.
+    QTest::newRow("T between date and time") << d << "2007-03-14T11:00:00" << at(d, 11, 0);
+    QTest::newRow("date alone") << d << "2007-03-14" << at(d, 0, 0);
+    QTest::newRow("one-digit hour") << d << "2007-03-14 9:00:00" << at(d, 9, 0);
+    QTest::newRow("T, no seconds") << d << "2007-03-14T09:30" << at(d, 9, 30);
+    QTest::newRow("fraction of a second") << d << "2007-03-14 23:59:59.25" << at(d, 23, 59, 59, 250);
+    QTest::newRow("trailing blank") << d << "2007-03-14 10:00 " << at(d, 10, 0);
+    QTest::newRow("next day, date alone") << d << "2007-03-15" << QDateTime();
+    QTest::newRow("day before, T") << d << "2007-03-13T23:59:59" << QDateTime();
+    QTest::newRow("a 9th, T") << QDate(2007, 3, 9) << "2007-03-09T18:00" << at(QDate(2007, 3, 9), 18, 0);
+    QTest::newRow("last day there is") << QDate(9999, 12, 31) << "9999-12-31 9:05" << at(QDate(9999, 12, 31), 9, 5);
 }
 
 void tst_Store::dayQueryBounds()
 {
-    QFETCH(QTime, time);
-    QFETCH(int, dayOffset);
-    QFETCH(bool, listed);
+    QFETCH(QDate, day);
+    QFETCH(QString, stored);
+    QFETCH(QDateTime, start);
     TestDatabase db;
-    const QDate day(2007, 3, 14);
-    const QDateTime start(day.addDays(dayOffset), time, Qt::UTC);
-    db.addEvent("e", start, start, 1);
+    db.exec(QStringLiteral("INSERT INTO tblScheduledEvents VALUES(1, 'e', '', '', '%1', '%1', 1)").arg(stored));
     store::Connection conn;
     conn.open(db.connectionString());
-    QCOMPARE(!conn.execute(statements::eventsOfDay(day)).eof(), listed);
+    store::RowSet rs = conn.execute(statements::eventsOfDay(day));
+    QCOMPARE(!rs.eof(), start.isValid());
+    if (start.isValid()) {
+        QCOMPARE(rs.dateTime("eventTime"), start);
+        QCOMPARE(rs.dateTime("EventTimeEnd"), start);
+    }
 }
 
 void tst_Store::textsRoundTrip_data()
@@ -160,6 +184,8 @@ void tst_Store::reads()
         const QString read = kind == 0 ? rs.text(column)
             : kind == 1                ? QString::number(rs.integer(column))
                                        : rs.dateTime(column).toString();
+        // An empty read where a failure is due is the NULL read as empty.
+        QVERIFY2(!expected.isEmpty(), qPrintable(QStringLiteral("read '%1' instead of failing").arg(read)));
         QCOMPARE(read, expected);
     } catch (const StoreError &e) {
         QVERIFY2(expected.isEmpty() && e.description().contains(column), qPrintable(e.description()));
@@ -200,26 +226,59 @@ void tst_Store::openFailures()
     QCOMPARE(f.readAll(), content.isNull() ? QByteArray() : content);
 }
 
-void tst_Store::largeIds()
+void tst_Store::largeIds_data()
 {
-    TestDatabase db;
-    db.exec("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(40001, 'Far', '')");
-    db.exec("INSERT INTO tblScheduledEvents VALUES(40000, 'Late id', '', '', '2026-12-06 10:00:00', '2026-12-06 11:00:00', 40001)");
-    store::Connection conn;
-    conn.open(db.connectionString());
-    {
-        store::RowSet rs = conn.execute(statements::eventReport(40000));
-        QCOMPARE(rs.text("pocName"), QStringLiteral("Far"));
-        rs = conn.execute(statements::eventsOfDay(QDate(2026, 12, 6)));
-        QCOMPARE(rs.integer("idScheduledEvent"), 40000);
-    }
-    conn.execute(statements::deleteEvent(40000));
-    QCOMPARE(db.count("tblScheduledEvents"), 0);
-    // Past what 32 bits hold is a read failure, never a wrong key.
-    db.exec("UPDATE tblPOCs SET idPOC = 3000000000");
-    store::RowSet rs = conn.execute(statements::allStaff());
-    QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer("idPOC"));
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("insert");
+    QTest::addColumn<int>("kind"); // picks the statements by key below
+    QTest::newRow("events") << "tblScheduledEvents" << "idScheduledEvent"
+                            << statements::insertEvent({"t", "", "", QDate(2026, 12, 6), QTime(10, 0), QDate(2026, 12, 6), QTime(11, 0), 1}) << 0;
+    QTest::newRow("templates") << "tblPredefinedEvents" << "idPredefinedEvent" << statements::insertTemplate("t", "") << 1;
+    QTest::newRow("staff") << "tblPOCs" << "idPOC" << statements::insertStaff("t", "") << 2;
 }
 
-QTEST_GUILESS_MAIN(tst_Store)
+void tst_Store::largeIds()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, key);
+    QFETCH(QString, insert);
+    QFETCH(int, kind);
+    QString (*const byKey[])(int) = {statements::eventById, statements::templateById, statements::staffById};
+    QString (*const deleteByKey[])(int) = {statements::deleteEvent, statements::deleteTemplate, statements::deleteStaff};
+    constexpr int kLast = std::numeric_limits<int>::max();
+    TestDatabase db;
+    // Another tool wrote and deleted a row just below the last key 32 bits hold.
+    db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, key).arg(kLast - 1));
+    db.exec(QStringLiteral("DELETE FROM ") + table);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    // The last key is saved, read, reported and deleted like any other...
+    conn.execute(insert);
+    QCOMPARE(conn.execute(byKey[kind](kLast)).integer(key), kLast);
+    if (kind == 0) {
+        db.exec(QStringLiteral("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(1, 'Coach', '')"));
+        QCOMPARE(conn.execute(statements::eventReport(kLast)).text("pocName"), QStringLiteral("Coach"));
+        QCOMPARE(conn.execute(statements::eventsOfDay(QDate(2026, 12, 6))).integer(key), kLast);
+    }
+    conn.execute(deleteByKey[kind](kLast));
+    QCOMPARE(db.count(table), 0);
+    // ...and the insert after it, which would get a key no window can carry,
+    // fails with a description and leaves nothing behind.
+    try {
+        conn.execute(insert);
+        QFAIL("saved");
+    } catch (const StoreError &e) {
+        QVERIFY2(e.description().contains(QString::number(qint64(kLast) + 1)), qPrintable(e.description()));
+    }
+    QCOMPARE(db.count(table), 0);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = '%1'").arg(table)).toLongLong(), qint64(kLast));
+    // A key past 32 bits met on reading is a read failure, never a wrong key.
+    db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(3000000000)").arg(table, key));
+    store::RowSet rs = conn.execute(QStringLiteral("SELECT * FROM ") + table);
+    QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer(key));
+}
+
+#include "support/TestMain.h"
+ORVENNA_TEST_GUILESS_MAIN(tst_Store)
 #include "tst_store.moc"

@@ -5,6 +5,7 @@
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
+#include "support/TestMain.h"
 
 #include <QFile>
 #include <QProcess>
@@ -202,7 +203,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("ORVENNA_TEST_SAVE"))
         return runSaver(qEnvironmentVariable("ORVENNA_TEST_SAVE"), qEnvironmentVariableIntValue("ORVENNA_TEST_FIRST"));
     tst_StoreFaults test;
-    return QTest::qExec(&test, argc, argv);
+    return runTestFunctions(test, argc, argv);
 }
 
 #include "tst_storefaults.moc"
