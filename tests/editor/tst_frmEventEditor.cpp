@@ -28,14 +28,30 @@ void tst_frmEventEditor::edit_data()
     QTest::addColumn<QString>("title"); // typed after description and notes, then left with Return and Tab
     QTest::addColumn<int>("pickTitle"); // then picked from the title list; -1: none
     QTest::addColumn<QString>("saved"); // title|description as stored
-    const QString words = "|Coach s cones\r\nand bibs";
-    QTest::newRow("new event inserts, blanks apostrophes") << "new" << "Coach's drill" << -1 << "Coach s drill" + words;
-    QTest::newRow("stored event updates") << "stored" << "Coach's drill" << -1 << "Coach s drill" + words;
-    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog";
-    QTest::newRow("typed template title loads nothing") << "new" << "Sprints" << -1 << "Sprints" + words;
-    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words;
-    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words;
-    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words;
+    // Typed into pickers, each entered with Tab and left with Tab: "picker=keys;..."; '>' and '<' are Ctrl+Right/Left.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("when"); // start|end as stored
+    const QString words = "|Coach s cones\r\nand bibs", noon = "2026-12-05 12:00:00|2026-12-06 12:00:00";
+    QTest::newRow("new event inserts, blanks apostrophes") << "new" << "Coach's drill" << -1 << "Coach s drill" + words
+                                                           << "" << noon;
+    QTest::newRow("stored event updates") << "stored" << "Coach's drill" << -1 << "Coach s drill" + words << ""
+                                          << noon;
+    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog" << "" << noon;
+    QTest::newRow("typed template title loads nothing") << "new" << "Sprints" << -1 << "Sprints" + words << ""
+                                                        << noon;
+    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words << "" << noon;
+    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words << "" << noon;
+    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words << "" << noon;
+    // Separators and Ctrl+arrows move between a picker's sections; only Tab leaves it.
+    QTest::newRow("whole times typed") << "stored" << "" << -1 << "Old" + words
+                                       << "dtStartTime=2:30 AM;dtEndTime=4:05 PM"
+                                       << "2026-12-05 02:30:00|2026-12-06 16:05:00";
+    QTest::newRow("whole dates typed") << "new" << "" << -1 << "Passing drill" + words
+                                       << "dtStartDate=11/20/2026;dtEndDate=1/02/2027"
+                                       << "2026-11-20 12:00:00|2027-01-02 12:00:00";
+    QTest::newRow("Ctrl+arrows between sections") << "new" << "" << -1 << "Passing drill" + words
+                                                  << "dtStartTime=1>45>AM<<<7;dtEndTime=<3"
+                                                  << "2026-12-05 07:45:00|2026-12-06 15:00:00";
 }
 
 void tst_frmEventEditor::edit()
@@ -44,6 +60,8 @@ void tst_frmEventEditor::edit()
     QFETCH(QString, title);
     QFETCH(int, pickTitle);
     QFETCH(QString, saved);
+    QFETCH(QString, typed);
+    QFETCH(QString, when);
     const QByteArray oldZone = qgetenv("TZ");
     const auto restoreZone = qScopeGuard([&oldZone] { qputenv("TZ", oldZone); tzset(); });
     qputenv("TZ", event == "east of UTC" ? "Pacific/Kiritimati" : oldZone);
@@ -72,12 +90,27 @@ void tst_frmEventEditor::edit()
         retype(titleList(editor), title + "\r\t");
     if (pickTitle >= 0)
         pick(titleList(editor), pickTitle);
+    for (const QString &entry : typed.split(';', Qt::SkipEmptyParts)) {
+        QWidget *picker = control(editor, qPrintable(entry.section('=', 0, 0)));
+        editor.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        picker->setFocus(Qt::TabFocusReason);
+        for (const QChar c : entry.section('=', 1)) {
+            if (c == '>' || c == '<')
+                QTest::keyClick(picker, c == '>' ? Qt::Key_Right : Qt::Key_Left, Qt::ControlModifier);
+            else
+                QTest::keyClicks(picker, QString(c));
+        }
+        QVERIFY(picker->hasFocus());
+        QTest::keyClick(picker, Qt::Key_Tab);
+        QVERIFY(!picker->hasFocus());
+    }
     press(editor, "saveAndClose");
 
     QVERIFY(f.db.prompt().shown.isEmpty());
     QVERIFY(!editor.isVisible());
     // Added after the others, or in place of the stored one.
-    const QString row = saved + "|Coach s cones\r\nand bibs|2026-12-05 12:00:00|2026-12-06 12:00:00|%1";
+    const QString row = saved + "|Coach s cones\r\nand bibs|" + when + "|%1";
     QCOMPARE(f.events(), before.mid(0, event == "new" ? 2 : 1) << row.arg(staff));
 }
 
