@@ -563,6 +563,24 @@ bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const
 
 bool frmEventEditor::updateScheduledEvent()
 {
+    // Another copy of the program may have deleted the event meanwhile; the
+    // update would then change nothing and the edits would be lost unsaid.
+    bool gone = false;
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        gone = conn.execute(statements::eventById(m_currentEventId)).eof();
+    } catch (const store::StoreError &) {
+        // The update below meets the same failure and reports it.
+    }
+    conn.close();
+    if (gone) {
+        if (!m_services.prompt->ask(this, QStringLiteral("This event no longer exists; another copy of Orvenna "
+                                                         "may have deleted it.\r\n"
+                                                         "Do you want to save your changes as a new event?")))
+            return false; // the window stays open with everything typed
+        return insertScheduledEvent();
+    }
     return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
                       QStringLiteral("An error occured while updating the record"));
 }

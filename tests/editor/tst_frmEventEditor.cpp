@@ -117,23 +117,30 @@ void tst_frmEventEditor::edit()
 void tst_frmEventEditor::toolbar_data()
 {
     QTest::addColumn<bool>("stored");
-    QTest::addColumn<QString>("cause");  // done to the store before the window opens
+    QTest::addColumn<QString>("cause");  // done to the store before the window opens; "later ": once it has loaded
     QTest::addColumn<QString>("key");    // of the toolbar button; ",No" answers its question No
     QTest::addColumn<QString>("prompt"); // the boxes shown; "..." after CR LF stands for the reason
     QTest::addColumn<bool>("open");
-    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QString>("rows"); // left in the store: "before", "none", or the one row there is
     const QString ask = "Are you sure you want to delete the event 'Typed'?";
     const QString adding = "An error occured while adding a new record\r\n...";
     const QString refuse = "CREATE TRIGGER refuse BEFORE %1 ON tblScheduledEvents BEGIN SELECT RAISE(ABORT, 'no'); END";
-    QTest::newRow("Delete, No") << true << "" << "deleteRecord,No" << ask << true << false;
-    QTest::newRow("Delete, Yes") << true << "" << "deleteRecord" << ask << false << true;
-    QTest::newRow("Delete never stored, Yes") << false << "" << "deleteRecord" << ask << false << false;
-    QTest::newRow("Print before saving") << false << "" << "printEvent" << "Please save first" << true << false;
-    QTest::newRow("Print with unsaved changes") << true << "" << "printEvent" << "" << true << false;
-    QTest::newRow("empty staff table") << false << "DELETE FROM tblPOCs" << "saveAndClose" << adding << true << false;
-    QTest::newRow("insert refused") << false << refuse.arg("INSERT") << "saveAndClose" << adding << true << false;
+    QTest::newRow("Delete, No") << true << "" << "deleteRecord,No" << ask << true << "before";
+    QTest::newRow("Delete, Yes") << true << "" << "deleteRecord" << ask << false << "none";
+    QTest::newRow("Delete never stored, Yes") << false << "" << "deleteRecord" << ask << false << "before";
+    QTest::newRow("Print before saving") << false << "" << "printEvent" << "Please save first" << true << "before";
+    QTest::newRow("Print with unsaved changes") << true << "" << "printEvent" << "" << true << "before";
+    QTest::newRow("empty staff table") << false << "DELETE FROM tblPOCs" << "saveAndClose" << adding << true << "before";
+    QTest::newRow("insert refused") << false << refuse.arg("INSERT") << "saveAndClose" << adding << true << "before";
     QTest::newRow("update refused") << true << refuse.arg("UPDATE") << "saveAndClose"
-                                    << "An error occured while updating the record\r\n..." << true << false;
+                                    << "An error occured while updating the record\r\n..." << true << "before";
+    // Deleted by another copy while the window was open: saving asks before anything typed is lost.
+    const QString gone = "This event no longer exists; another copy of Orvenna may have deleted it.\r\n...";
+    QTest::newRow("deleted meanwhile, Yes: a new event") << true << "later DELETE FROM tblScheduledEvents"
+                                                         << "saveAndClose" << gone << false
+                                                         << "Typed|Shape|Typed notes|2026-12-05 10:00:00|2026-12-05 11:00:00";
+    QTest::newRow("deleted meanwhile, No: still open") << true << "later DELETE FROM tblScheduledEvents"
+                                                       << "saveAndClose,No" << gone << true << "none";
 }
 
 void tst_frmEventEditor::toolbar()
@@ -143,18 +150,20 @@ void tst_frmEventEditor::toolbar()
     QFETCH(QString, key);
     QFETCH(QString, prompt);
     QFETCH(bool, open);
-    QFETCH(bool, deleted);
+    QFETCH(QString, rows);
     Fixture f;
     // Its key is also the first template's, which a new event's title list
     // carries: that key must never reach a delete.
     const int id = f.db.addEvent("Match prep", at(kDay, 10, 0), at(kDay, 11, 0), f.jane, "Shape", "Bring bibs");
     QCOMPARE(id, f.passing);
     const QStringList before = f.events();
-    if (!cause.isEmpty())
+    if (!cause.isEmpty() && !cause.startsWith("later "))
         f.db.exec(cause);
     frmEventEditor editor(f.db.services, nullptr);
     if (stored)
         editor.loadScheduledEvent(id);
+    if (cause.startsWith("later "))
+        f.db.exec(cause.mid(6));
     editor.show();
     retype(titleList(editor), "Typed");
     retype(notes(editor), "Typed notes");
@@ -164,7 +173,9 @@ void tst_frmEventEditor::toolbar()
     QCOMPARE(f.db.prompt().texts().join('|').replace(QRegularExpression("\r\n[\\s\\S]+"), "\r\n..."), prompt);
     QCOMPARE(editor.isVisible(), open);
     QCOMPARE(titleList(editor)->currentText() + '|' + notes(editor)->toPlainText(), "Typed|Typed notes");
-    QCOMPARE(f.events(), deleted ? QStringList() : before);
+    QCOMPARE(f.events(), rows == "before" ? before
+                         : rows == "none" ? QStringList()
+                                          : QStringList(rows + '|' + QString::number(f.jane)));
     // A report of the stored values, not of the window's.
     const bool printed = key == "printEvent" && prompt.isEmpty();
     QCOMPARE(f.db.modal().shownNames, printed ? QStringList("frmPrint") : QStringList());
