@@ -25,7 +25,7 @@ static void writeReport(const QString &folder, int events)
         g::addToReport = day > 1;
         const QDateTime start(QDate(2024, 4, day), QTime(9, 0), Qt::UTC);
         g::addEventToReport({QStringLiteral("Session %1").arg(day), QStringLiteral("Warm-up\r\nSmall-sided games"),
-                             QStringLiteral("Bibs"), start, start.addSecs(7200), QStringLiteral("Coach"), {}});
+                             QStringLiteral("Bibs, c\u00f4nes"), start, start.addSecs(7200), QStringLiteral("Coach"), {}});
     }
     g::reportPath = reportPathIn(folder);
     writeReportFile(g::reportPath, eventReport::fileBytes(g::reportText));
@@ -59,6 +59,8 @@ void tst_ReportBrowser::printsEveryPage()
     view.resize(500, 400);
     view.navigate(g::reportPath);
     QVERIFY(view.toPlainText().contains(QStringLiteral("Session 2")));
+    // The file is ISO-8859-1, as its head declares.
+    QVERIFY(view.toPlainText().contains(QStringLiteral("Bibs, c\u00f4nes")));
     QVERIFY(!view.toPlainText().contains(QStringLiteral("Session 3")));
     if (waitForWhole) {
         view.show();
