@@ -29,11 +29,16 @@ constexpr qsizetype kShownPerEvent = 12 * 1024;
 // A cut at `at` that does not fall inside a tag or a character reference.
 qsizetype safeCut(const QString &html, qsizetype at)
 {
+    // Whether what starts at `from` ends with `close` only at or after the cut.
+    const auto openAt = [&html, at](qsizetype from, QChar close) {
+        const qsizetype end = html.indexOf(close, from);
+        return end < 0 || end >= at;
+    };
     const qsizetype tag = html.lastIndexOf(QLatin1Char('<'), at - 1);
-    if (tag >= 0 && html.indexOf(QLatin1Char('>'), tag) >= at)
+    if (tag >= 0 && openAt(tag, QLatin1Char('>')))
         at = tag;
     const qsizetype entity = html.lastIndexOf(QLatin1Char('&'), at - 1);
-    if (entity >= 0 && at - entity < 12 && html.indexOf(QLatin1Char(';'), entity) >= at)
+    if (entity >= 0 && at - entity < 12 && openAt(entity, QLatin1Char(';')))
         at = entity;
     return at;
 }
