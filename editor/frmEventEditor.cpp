@@ -112,9 +112,6 @@ protected:
 
     void keyPressEvent(QKeyEvent *event) override
     {
-        // Typing a whole date or time types its separators too. Where the
-        // picker has already moved on to the next section by itself, the
-        // separator before it is already there and must not be typed again.
         // Ctrl+Left/Right step between sections; at the first or last one the
         // picker would hand the focus on, which only Tab may do.
         if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
@@ -125,6 +122,9 @@ protected:
                 return;
             }
         }
+        // Typing a whole date or time types its separators too. Where the
+        // picker has already moved on to the next section by itself, the
+        // separator before it is already there and must not be typed again.
         const QString text = event->text();
         if (text.size() == 1 && !text.front().isLetterOrNumber() && !(event->modifiers() & Qt::ControlModifier)) {
             const QLineEdit *edit = this->lineEdit();

@@ -20,9 +20,9 @@ constexpr qreal kLayoutWidth = 1040;
 // Events shown before the window first paints; each is a printed page.
 constexpr int kFirstEvents = 2;
 
-// Qt lays out a table cell whole, once for every table around it (the report
-// nests four), so one long text in a cell costs seconds per megabyte before
-// anything can be painted. The view shows each event's first characters up to
+// Qt lays out a table cell whole, and again for the tables around it (the
+// report nests four), so one long text in a cell costs seconds per megabyte
+// before anything can be painted. The view shows each event's first characters up to
 // this many; printing uses the report whole.
 constexpr qsizetype kShownPerEvent = 12 * 1024;
 
@@ -124,7 +124,7 @@ void ReportBrowser::navigate(const QString &path)
         throw BrowserError(QStringLiteral("Cannot open '%1': %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     m_whole = QString::fromLatin1(file.readAll());
     const QString html = shownReport(m_whole);
-    if (html.size() == m_whole.size())
+    if (html == m_whole)
         m_whole.clear(); // shown whole: printing copies the view's document
     m_loaded = false;
     m_rest.clear();
