@@ -84,8 +84,10 @@ QIcon deleteIcon()
     return QIcon(pm);
 }
 
-// Tab moves on to the next control, as the tab order promises, instead of
-// stepping through the picker's day, month and year.
+// Tab and Shift+Tab move on to the next control, as the tab order promises,
+// instead of stepping through the picker's day, month and year. Only those two
+// keys: the picker moves between its own sections through focusNextPrevChild
+// on separators and Ctrl+Left/Right, and those must stay inside it.
 template <typename Picker>
 class WholeFieldTab : public Picker
 {
@@ -93,7 +95,56 @@ public:
     using Picker::Picker;
 
 protected:
-    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+            const bool back = key->key() == Qt::Key_Backtab
+                              || (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
+            if (plain && (back || key->key() == Qt::Key_Tab)) {
+                QWidget::focusNextPrevChild(!back);
+                return true;
+            }
+        }
+        return Picker::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Ctrl+Left/Right step between sections; at the first or last one the
+        // picker would hand the focus on, which only Tab may do.
+        if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
+            && (event->modifiers() & Qt::ControlModifier)) {
+            const int edge = event->key() == Qt::Key_Left ? 0 : this->sectionCount() - 1;
+            if (this->currentSectionIndex() == edge) {
+                event->accept();
+                return;
+            }
+        }
+        // Typing a whole date or time types its separators too. Where the
+        // picker has already moved on to the next section by itself, the
+        // separator before it is already there and must not be typed again.
+        const QString text = event->text();
+        if (text.size() == 1 && !text.front().isLetterOrNumber() && !(event->modifiers() & Qt::ControlModifier)) {
+            const QLineEdit *edit = this->lineEdit();
+            const int at = edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
+            if (at > 0 && edit->text().at(at - 1) == text.front()) {
+                event->accept();
+                return;
+            }
+        }
+        Picker::keyPressEvent(event);
+    }
+
+    void focusInEvent(QFocusEvent *event) override
+    {
+        Picker::focusInEvent(event);
+        // Entered with Tab, a date starts at its month: the weekday follows from the date.
+        if (this->currentSectionIndex() == 0 && this->displayFormat().startsWith(QLatin1String("ddd "))
+            && this->sectionCount() > 1)
+            this->setSelectedSection(this->sectionAt(1));
+    }
 };
 
 // What a multi-line box holds is written with the CR LF line breaks the
@@ -512,6 +563,24 @@ bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const
 
 bool frmEventEditor::updateScheduledEvent()
 {
+    // Another copy of the program may have deleted the event meanwhile; the
+    // update would then change nothing and the edits would be lost unsaid.
+    bool gone = false;
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+        gone = conn.execute(statements::eventById(m_currentEventId)).eof();
+    } catch (const store::StoreError &) {
+        // The update below meets the same failure and reports it.
+    }
+    conn.close();
+    if (gone) {
+        if (!m_services.prompt->ask(this, QStringLiteral("This event no longer exists; another copy of Orvenna "
+                                                         "may have deleted it.\r\n"
+                                                         "Do you want to save your changes as a new event?")))
+            return false; // the window stays open with everything typed
+        return insertScheduledEvent();
+    }
     return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
                       QStringLiteral("An error occured while updating the record"));
 }

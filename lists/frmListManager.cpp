@@ -146,7 +146,10 @@ QString frmListManager::titleText() const
 
 QString frmListManager::descriptionText() const
 {
-    return m_txtDescription->toPlainText();
+    // Stored with CR LF line breaks, as the editor stores its texts and the report expects.
+    QString text = m_txtDescription->toPlainText();
+    text.replace(QLatin1Char('\n'), kCrLf);
+    return text;
 }
 
 void frmListManager::selectEntry(int index)
@@ -313,8 +316,12 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
             return;
         deleteEntry();
         loadList();
-        // With no entry left to stand for, a typed title must make a new row.
-        if (m_listIndex < 0)
+        // With no entry left to stand for, a typed title must make a new row,
+        // and not with the deleted entry's text.
+        if (m_listIndex < 0) {
             m_editingExisting = false;
+            if (m_combo->count() == 0)
+                m_txtDescription->clear();
+        }
     }
 }

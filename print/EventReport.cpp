@@ -223,10 +223,14 @@ QString eventBlock(const ReportEvent &e)
 
 QByteArray fileBytes(const QString &reportText)
 {
-    QByteArray out;
-    out.reserve(reportText.size() + 2);
+    // Most reports are ISO-8859-1 throughout: convert that stretch in one go.
     const qsizetype n = reportText.size();
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype i = 0;
+    while (i < n && reportText.at(i).unicode() < 0x100)
+        ++i;
+    QByteArray out = QStringView(reportText).left(i).toLatin1();
+    out.reserve(reportText.size() + 2);
+    for (; i < n; ++i) {
         const char16_t c = reportText.at(i).unicode();
         if (c < 0x100) {
             out.append(char(c));

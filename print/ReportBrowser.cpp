@@ -20,6 +20,66 @@ constexpr qreal kLayoutWidth = 1040;
 // Events shown before the window first paints; each is a printed page.
 constexpr int kFirstEvents = 2;
 
+// Qt lays out a table cell whole, and again for the tables around it (the
+// report nests four), so one long text in a cell costs seconds per megabyte
+// before anything can be painted. The view shows each event's first characters up to
+// this many; printing uses the report whole.
+constexpr qsizetype kShownPerEvent = 12 * 1024;
+
+// A cut at `at` that does not fall inside a tag or a character reference.
+qsizetype safeCut(const QString &html, qsizetype at)
+{
+    // Whether what starts at `from` ends with `close` only at or after the cut.
+    const auto openAt = [&html, at](qsizetype from, QChar close) {
+        const qsizetype end = html.indexOf(close, from);
+        return end < 0 || end >= at;
+    };
+    const qsizetype tag = html.lastIndexOf(QLatin1Char('<'), at - 1);
+    if (tag >= 0 && openAt(tag, QLatin1Char('>')))
+        at = tag;
+    const qsizetype entity = html.lastIndexOf(QLatin1Char('&'), at - 1);
+    if (entity >= 0 && at - entity < 12 && openAt(entity, QLatin1Char(';')))
+        at = entity;
+    return at;
+}
+
+// One event's part of the report, cut short when it is too long to show: the
+// tables left open are closed, so the next event stands on its own page.
+QString shownPart(const QString &part)
+{
+    if (part.size() <= kShownPerEvent)
+        return part;
+    QString shown = part.left(safeCut(part, kShownPerEvent));
+    const qsizetype open = shown.count(QLatin1String("<table"), Qt::CaseInsensitive)
+                           - shown.count(QLatin1String("</table"), Qt::CaseInsensitive);
+    shown += QStringLiteral("<p><i>[%1 more characters are not shown here; printing prints them all.]</i></p>")
+                 .arg(part.size() - shown.size());
+    for (qsizetype i = 0; i < open; ++i)
+        shown += QStringLiteral("</td></tr></table>");
+    return shown;
+}
+
+// The report as the view shows it: every event's part within the limit.
+QString shownReport(const QString &html)
+{
+    if (html.size() <= kShownPerEvent)
+        return html;
+    const QString separator = QStringLiteral("<p class='breakhere'>");
+    qsizetype tail = html.lastIndexOf(QLatin1String("</body>"));
+    if (tail < 0)
+        tail = html.size();
+    QString shown;
+    qsizetype from = 0;
+    while (from < tail) {
+        qsizetype next = html.indexOf(separator, from + 1);
+        if (next < 0 || next > tail)
+            next = tail;
+        shown += shownPart(html.mid(from, next - from));
+        from = next;
+    }
+    return shown + html.mid(tail);
+}
+
 // Where the report must be cut to hold its first events only, or -1 when it
 // is short enough to show whole. The cut keeps the document's own text up to
 // a page-break separator, so the first pages lay out as in the whole report.
@@ -62,7 +122,10 @@ void ReportBrowser::navigate(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw BrowserError(QStringLiteral("Cannot open '%1': %2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    const QString html = QString::fromLatin1(file.readAll());
+    m_whole = QString::fromLatin1(file.readAll());
+    const QString html = shownReport(m_whole);
+    if (html == m_whole)
+        m_whole.clear(); // shown whole: printing copies the view's document
     m_loaded = false;
     m_rest.clear();
     document()->setDefaultStyleSheet(styleSheetFor(path));
@@ -145,7 +208,15 @@ void ReportBrowser::printDocument(QPrinter *printer)
         return;
     const qreal screenWidth = paper.width() * logicalDpiX() / printer->logicalDpiX();
     const qreal width = std::max(screenWidth, kLayoutWidth);
-    std::unique_ptr<QTextDocument> copy(document()->clone());
+    std::unique_ptr<QTextDocument> copy;
+    if (m_whole.isEmpty()) {
+        copy.reset(document()->clone());
+    } else {
+        copy = std::make_unique<QTextDocument>();
+        copy->setDefaultStyleSheet(document()->defaultStyleSheet());
+        copy->setBaseUrl(document()->baseUrl());
+        copy->setHtml(m_whole);
+    }
     copy->setPageSize(QSizeF(width, width * paper.height() / paper.width()));
     copy->print(printer);
 }

@@ -45,6 +45,7 @@ private:
     QPrinter m_printer;
     bool m_loaded = false;
     QString m_rest; // the whole report while only its first pages are shown
+    QString m_whole; // the report as printed, when the view shows it cut short
     bool m_completionQueued = false;
     bool m_previewJustShown = false;
 };

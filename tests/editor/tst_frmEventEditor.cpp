@@ -28,14 +28,30 @@ void tst_frmEventEditor::edit_data()
     QTest::addColumn<QString>("title"); // typed after description and notes, then left with Return and Tab
     QTest::addColumn<int>("pickTitle"); // then picked from the title list; -1: none
     QTest::addColumn<QString>("saved"); // title|description as stored
-    const QString words = "|Coach s cones\r\nand bibs";
-    QTest::newRow("new event inserts, blanks apostrophes") << "new" << "Coach's drill" << -1 << "Coach s drill" + words;
-    QTest::newRow("stored event updates") << "stored" << "Coach's drill" << -1 << "Coach s drill" + words;
-    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog";
-    QTest::newRow("typed template title loads nothing") << "new" << "Sprints" << -1 << "Sprints" + words;
-    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words;
-    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words;
-    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words;
+    // Typed into pickers, each entered with Tab and left with Tab: "picker=keys;..."; '>' and '<' are Ctrl+Right/Left.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("when"); // start|end as stored
+    const QString words = "|Coach s cones\r\nand bibs", noon = "2026-12-05 12:00:00|2026-12-06 12:00:00";
+    QTest::newRow("new event inserts, blanks apostrophes") << "new" << "Coach's drill" << -1 << "Coach s drill" + words
+                                                           << "" << noon;
+    QTest::newRow("stored event updates") << "stored" << "Coach's drill" << -1 << "Coach s drill" + words << ""
+                                          << noon;
+    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog" << "" << noon;
+    QTest::newRow("typed template title loads nothing") << "new" << "Sprints" << -1 << "Sprints" + words << ""
+                                                        << noon;
+    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words << "" << noon;
+    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words << "" << noon;
+    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words << "" << noon;
+    // Separators and Ctrl+arrows move between a picker's sections; only Tab leaves it.
+    QTest::newRow("whole times typed") << "stored" << "" << -1 << "Old" + words
+                                       << "dtStartTime=2:30 AM;dtEndTime=4:05 PM"
+                                       << "2026-12-05 02:30:00|2026-12-06 16:05:00";
+    QTest::newRow("whole dates typed") << "new" << "" << -1 << "Passing drill" + words
+                                       << "dtStartDate=11/20/2026;dtEndDate=1/02/2027"
+                                       << "2026-11-20 12:00:00|2027-01-02 12:00:00";
+    QTest::newRow("Ctrl+arrows between sections") << "new" << "" << -1 << "Passing drill" + words
+                                                  << "dtStartTime=1>45>AM<<<7;dtEndTime=<3"
+                                                  << "2026-12-05 07:45:00|2026-12-06 15:00:00";
 }
 
 void tst_frmEventEditor::edit()
@@ -44,6 +60,8 @@ void tst_frmEventEditor::edit()
     QFETCH(QString, title);
     QFETCH(int, pickTitle);
     QFETCH(QString, saved);
+    QFETCH(QString, typed);
+    QFETCH(QString, when);
     const QByteArray oldZone = qgetenv("TZ");
     const auto restoreZone = qScopeGuard([&oldZone] { qputenv("TZ", oldZone); tzset(); });
     qputenv("TZ", event == "east of UTC" ? "Pacific/Kiritimati" : oldZone);
@@ -72,35 +90,57 @@ void tst_frmEventEditor::edit()
         retype(titleList(editor), title + "\r\t");
     if (pickTitle >= 0)
         pick(titleList(editor), pickTitle);
+    for (const QString &entry : typed.split(';', Qt::SkipEmptyParts)) {
+        QWidget *picker = control(editor, qPrintable(entry.section('=', 0, 0)));
+        editor.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        picker->setFocus(Qt::TabFocusReason);
+        for (const QChar c : entry.section('=', 1)) {
+            if (c == '>' || c == '<')
+                QTest::keyClick(picker, c == '>' ? Qt::Key_Right : Qt::Key_Left, Qt::ControlModifier);
+            else
+                QTest::keyClicks(picker, QString(c));
+        }
+        QVERIFY(picker->hasFocus());
+        QTest::keyClick(picker, Qt::Key_Tab);
+        QVERIFY(!picker->hasFocus());
+    }
     press(editor, "saveAndClose");
 
     QVERIFY(f.db.prompt().shown.isEmpty());
     QVERIFY(!editor.isVisible());
     // Added after the others, or in place of the stored one.
-    const QString row = saved + "|Coach s cones\r\nand bibs|2026-12-05 12:00:00|2026-12-06 12:00:00|%1";
+    const QString row = saved + "|Coach s cones\r\nand bibs|" + when + "|%1";
     QCOMPARE(f.events(), before.mid(0, event == "new" ? 2 : 1) << row.arg(staff));
 }
 
 void tst_frmEventEditor::toolbar_data()
 {
     QTest::addColumn<bool>("stored");
-    QTest::addColumn<QString>("cause");  // done to the store before the window opens
+    QTest::addColumn<QString>("cause");  // done to the store before the window opens; "later ": once it has loaded
     QTest::addColumn<QString>("key");    // of the toolbar button; ",No" answers its question No
     QTest::addColumn<QString>("prompt"); // the boxes shown; "..." after CR LF stands for the reason
     QTest::addColumn<bool>("open");
-    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QString>("rows"); // left in the store: "before", "none", or the one row there is
     const QString ask = "Are you sure you want to delete the event 'Typed'?";
     const QString adding = "An error occured while adding a new record\r\n...";
     const QString refuse = "CREATE TRIGGER refuse BEFORE %1 ON tblScheduledEvents BEGIN SELECT RAISE(ABORT, 'no'); END";
-    QTest::newRow("Delete, No") << true << "" << "deleteRecord,No" << ask << true << false;
-    QTest::newRow("Delete, Yes") << true << "" << "deleteRecord" << ask << false << true;
-    QTest::newRow("Delete never stored, Yes") << false << "" << "deleteRecord" << ask << false << false;
-    QTest::newRow("Print before saving") << false << "" << "printEvent" << "Please save first" << true << false;
-    QTest::newRow("Print with unsaved changes") << true << "" << "printEvent" << "" << true << false;
-    QTest::newRow("empty staff table") << false << "DELETE FROM tblPOCs" << "saveAndClose" << adding << true << false;
-    QTest::newRow("insert refused") << false << refuse.arg("INSERT") << "saveAndClose" << adding << true << false;
+    QTest::newRow("Delete, No") << true << "" << "deleteRecord,No" << ask << true << "before";
+    QTest::newRow("Delete, Yes") << true << "" << "deleteRecord" << ask << false << "none";
+    QTest::newRow("Delete never stored, Yes") << false << "" << "deleteRecord" << ask << false << "before";
+    QTest::newRow("Print before saving") << false << "" << "printEvent" << "Please save first" << true << "before";
+    QTest::newRow("Print with unsaved changes") << true << "" << "printEvent" << "" << true << "before";
+    QTest::newRow("empty staff table") << false << "DELETE FROM tblPOCs" << "saveAndClose" << adding << true << "before";
+    QTest::newRow("insert refused") << false << refuse.arg("INSERT") << "saveAndClose" << adding << true << "before";
     QTest::newRow("update refused") << true << refuse.arg("UPDATE") << "saveAndClose"
-                                    << "An error occured while updating the record\r\n..." << true << false;
+                                    << "An error occured while updating the record\r\n..." << true << "before";
+    // Deleted by another copy while the window was open: saving asks before anything typed is lost.
+    const QString gone = "This event no longer exists; another copy of Orvenna may have deleted it.\r\n...";
+    QTest::newRow("deleted meanwhile, Yes: a new event") << true << "later DELETE FROM tblScheduledEvents"
+                                                         << "saveAndClose" << gone << false
+                                                         << "Typed|Shape|Typed notes|2026-12-05 10:00:00|2026-12-05 11:00:00";
+    QTest::newRow("deleted meanwhile, No: still open") << true << "later DELETE FROM tblScheduledEvents"
+                                                       << "saveAndClose,No" << gone << true << "none";
 }
 
 void tst_frmEventEditor::toolbar()
@@ -110,18 +150,20 @@ void tst_frmEventEditor::toolbar()
     QFETCH(QString, key);
     QFETCH(QString, prompt);
     QFETCH(bool, open);
-    QFETCH(bool, deleted);
+    QFETCH(QString, rows);
     Fixture f;
     // Its key is also the first template's, which a new event's title list
     // carries: that key must never reach a delete.
     const int id = f.db.addEvent("Match prep", at(kDay, 10, 0), at(kDay, 11, 0), f.jane, "Shape", "Bring bibs");
     QCOMPARE(id, f.passing);
     const QStringList before = f.events();
-    if (!cause.isEmpty())
+    if (!cause.isEmpty() && !cause.startsWith("later "))
         f.db.exec(cause);
     frmEventEditor editor(f.db.services, nullptr);
     if (stored)
         editor.loadScheduledEvent(id);
+    if (cause.startsWith("later "))
+        f.db.exec(cause.mid(6));
     editor.show();
     retype(titleList(editor), "Typed");
     retype(notes(editor), "Typed notes");
@@ -131,7 +173,9 @@ void tst_frmEventEditor::toolbar()
     QCOMPARE(f.db.prompt().texts().join('|').replace(QRegularExpression("\r\n[\\s\\S]+"), "\r\n..."), prompt);
     QCOMPARE(editor.isVisible(), open);
     QCOMPARE(titleList(editor)->currentText() + '|' + notes(editor)->toPlainText(), "Typed|Typed notes");
-    QCOMPARE(f.events(), deleted ? QStringList() : before);
+    QCOMPARE(f.events(), rows == "before" ? before
+                         : rows == "none" ? QStringList()
+                                          : QStringList(rows + '|' + QString::number(f.jane)));
     // A report of the stored values, not of the window's.
     const bool printed = key == "printEvent" && prompt.isEmpty();
     QCOMPARE(f.db.modal().shownNames, printed ? QStringList("frmPrint") : QStringList());

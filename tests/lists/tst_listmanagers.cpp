@@ -82,10 +82,14 @@ void tst_ListManagers::scenario_data()
     row("delete after Add New", two, "add, delete, list:First;Second, shows:First|a, " + kept, {"{ask}'?", deleting});
     row("typed title, delete, Escape", two, "pick:1, title:X, delete, escape, open, " + kept, {"{ask}X'?", deleting});
     row("delete the only entry", "(1, 'Only', 'its text')",
-        "delete, list:, shows:|its text, save, open, title:Again, save, closed, rows:Again|its text",
+        "delete, list:, shows:|, save, open, title:Again, save, closed, rows:Again|",
         {"{ask}Only'?", "{empty}"});
     row("empty table", "", "list:, shows:|, save, open, title:Coach's drill, text:it's fine, save, closed, "
                            "rows:Coach s drill|it s fine", {"{empty}"});
+    // Line breaks are stored as CR LF, as the editor stores them; an untouched text is written back as it was.
+    row("line breaks", "(1, 'First', 'a' || char(13, 10) || 'b')",
+        "save, closed, rows:First|a\r\nb", {});
+    row("line breaks typed", two, "text:one\rtwo, save, closed, rows:First|one\r\ntwo;Second|b", {});
     row("blanks-only title", "", "title:   , save, closed, rows:   |", {});
     row("resizing", "",
         "resize:640:400:follows, resize:199:300:stays, resize:500:99:stays, resize:200:100:follows", {});

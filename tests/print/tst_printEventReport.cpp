@@ -11,6 +11,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace g = mdlEventsGlobals;
@@ -160,6 +163,8 @@ void tst_printEventReport::failure_data()
         << "UPDATE tblScheduledEvents SET EventTime = 'soon'" << "Type mismatch: 'soon' is not a date and time.";
     QTest::newRow("a folder at the report path") << "folder" << "Filename refers to a directory";
     QTest::newRow("folder not writable") << "read-only" << "Permission denied";
+    // A full disk, as a file size limit that makes the writes fail part way.
+    QTest::newRow("disk full") << "full" << "File too large";
 }
 
 void tst_printEventReport::failure()
@@ -169,14 +174,15 @@ void tst_printEventReport::failure()
     Fixture f;
     const int key = f.addSample(1);
     const QString path = f.reportPath();
-    const bool folder = obstacle == QLatin1String("folder"), readOnly = obstacle == QLatin1String("read-only");
+    const bool folder = obstacle == QLatin1String("folder"), readOnly = obstacle == QLatin1String("read-only"),
+               full = obstacle == QLatin1String("full");
     QFile old(path);
     QVERIFY(folder ? QDir(f.db.folder()).mkdir(path) : old.open(QIODevice::WriteOnly) && old.write("old report") > 0);
     old.close();
     if (obstacle.startsWith(QLatin1String("UPDATE")))
         f.db.exec(obstacle);
     else
-        reason = QStringLiteral("Cannot create the report file '%1': %2").arg(path, reason);
+        reason = QStringLiteral("Cannot %1 the report file '%2': %3").arg(full ? "write" : "create", path, reason);
     if (readOnly)
         QFile::setPermissions(f.db.folder(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     // The superuser may write anywhere: then print as nobody, on a connection opened before.
@@ -185,14 +191,38 @@ void tst_printEventReport::failure()
     const bool asNobody = readOnly && geteuid() == 0;
     if (asNobody)
         QVERIFY(seteuid(65534) == 0);
-    g::printEventReport(f.db.services, key, conn);
+    // The boxes shown and the windows opened, one per line.
+    QStringList told;
+    if (full) {
+        // A child process whose files may not grow past 1 KB writes the report and tells what it showed.
+        int channel[2];
+        QVERIFY(pipe(channel) == 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1024, 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            g::printEventReport(f.db.services, key, conn);
+            const QByteArray out = (f.db.prompt().texts() + f.db.modal().shownNames).join('\n').toUtf8();
+            _exit(write(channel[1], out.constData(), out.size()) == out.size() ? 0 : 1);
+        }
+        close(channel[1]);
+        QFile in;
+        QVERIFY(in.open(channel[0], QIODevice::ReadOnly, QFile::AutoCloseHandle));
+        told = QString::fromUtf8(in.readAll()).split('\n');
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        conn.close();
+    } else {
+        g::printEventReport(f.db.services, key, conn);
+        told = f.db.prompt().texts() + f.db.modal().shownNames;
+    }
     if (asNobody)
         QVERIFY(seteuid(0) == 0);
     QVERIFY(!conn.isOpen());
     QFile::setPermissions(f.db.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(f.db.prompt().texts(), QStringList(QStringLiteral("An error occured while loading the record.\r\n")
-                                                + reason));
-    QVERIFY(f.db.modal().shownNames.isEmpty());
+    QCOMPARE(told.join(QLatin1Char('\n')), QStringLiteral("An error occured while loading the record.\r\n") + reason);
     if (folder)
         QVERIFY(QFileInfo(path).isDir());
     else

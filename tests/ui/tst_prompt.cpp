@@ -1,0 +1,64 @@
+#include "ui/Prompt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+// The real message box, as a person meets it: what it shows, and what the
+// Return key (its default button) answers.
+class tst_Prompt : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void returnKey_data();
+    void returnKey();
+};
+
+void tst_Prompt::returnKey_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("icon");   // Prompt::Icon
+    QTest::addColumn<bool>("yesNo");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shown"); // the box's text, its title and icon, "|"-joined
+    QTest::addColumn<int>("answer");    // Prompt::Answer
+    QTest::newRow("question defaults to Yes")
+        << "Are you sure?" << int(Prompt::Icon::Question) << true << "" << "Are you sure?|Orvenna|4"
+        << int(Prompt::Answer::Yes);
+    QTest::newRow("CR LF shows as one line break")
+        << "An error occured while updating the record\r\ndisk I/O error" << int(Prompt::Icon::Critical) << false
+        << "" << "An error occured while updating the record\ndisk I/O error|Orvenna|3" << int(Prompt::Answer::Ok);
+    QTest::newRow("own title, no icon") << "Printed." << int(Prompt::Icon::None) << false << "Print"
+                                        << "Printed.|Print|0" << int(Prompt::Answer::Ok);
+}
+
+void tst_Prompt::returnKey()
+{
+    QFETCH(QString, text);
+    QFETCH(int, icon);
+    QFETCH(bool, yesNo);
+    QFETCH(QString, title);
+    QFETCH(QString, shown);
+    QFETCH(int, answer);
+    QString seen;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !seen.isEmpty())
+            return;
+        seen = box->text() + '|' + box->windowTitle() + '|' + QString::number(box->icon());
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answerer.start(10);
+    WidgetPrompt prompt;
+    const Prompt::Answer got = prompt.message(nullptr, text, Prompt::Icon(icon),
+                                              yesNo ? Prompt::Buttons::YesNo : Prompt::Buttons::Ok, title);
+    QCOMPARE(seen, shown);
+    QCOMPARE(int(got), answer);
+}
+
+QTEST_MAIN(tst_Prompt)
+#include "tst_prompt.moc"
