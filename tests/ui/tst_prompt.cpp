@@ -60,5 +60,6 @@ void tst_Prompt::returnKey()
     QCOMPARE(int(got), answer);
 }
 
-QTEST_MAIN(tst_Prompt)
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_Prompt)
 #include "tst_prompt.moc"
