@@ -81,6 +81,18 @@ QString storedText(const QDate &date, const QTime &time)
 
 QString toSqlite(const QString &statement)
 {
+    return toEngine(statement, Engine::Sqlite);
+}
+
+QString toPostgres(const QString &statement)
+{
+    return toEngine(statement, Engine::Postgres);
+}
+
+QString toEngine(const QString &statement, Engine engine)
+{
+    // PostgreSQL types the literal, so it compares as a timestamp, not as text.
+    const QLatin1String typeName = engine == Engine::Postgres ? QLatin1String("TIMESTAMP ") : QLatin1String();
     if (!statement.contains(QLatin1Char('#')))
         return statement;
     QString out;
@@ -95,6 +107,7 @@ QString toSqlite(const QString &statement)
             const int close = statement.indexOf(QLatin1Char('#'), i + 1);
             if (close < 0)
                 throw StoreError(QStringLiteral("Syntax error in date in query expression '%1'.").arg(statement.mid(i)));
+            out.append(typeName);
             out.append(convertLiteral(statement.mid(i + 1, close - i - 1)));
             i = close;
         } else {
