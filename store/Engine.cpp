@@ -69,6 +69,8 @@ QString ServerAddress::url() const
     QString h = host;
     if (h.startsWith(QLatin1Char('/')))
         h = QString::fromUtf8(QUrl::toPercentEncoding(h));
+    else if (h.contains(QLatin1Char(':')))
+        h = QLatin1Char('[') + h + QLatin1Char(']');
     return QStringLiteral("postgresql://") + QString::fromUtf8(QUrl::toPercentEncoding(user)) + QLatin1Char('@') + h
         + (port != 5432 ? QLatin1Char(':') + QString::number(port) : QString()) + QLatin1Char('/')
         + QString::fromUtf8(QUrl::toPercentEncoding(database));
