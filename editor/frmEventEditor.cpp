@@ -289,7 +289,7 @@ void frmEventEditor::createControls()
 
 void frmEventEditor::Form_Load()
 {
-    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    m_connectionString = store::connectionStringFor(m_services.programFolder, m_services.database);
     loadStaffMembers();
     m_isExistingRecord = false;
     loadPredefinedEvents();
@@ -380,6 +380,7 @@ void frmEventEditor::loadScheduledEvent(int eventId)
         m_txtNotes->setPlainText(QString());
 
         store::RowSet rs = conn.execute(statements::eventById(eventId));
+        m_opened.reset();
         if (!rs.eof()) {
             m_cmbPredefinedEvents->addItem(rs.text(QStringLiteral("title")), eventId);
             m_cmbPredefinedEvents->setCurrentIndex(0);
@@ -395,6 +396,7 @@ void frmEventEditor::loadScheduledEvent(int eventId)
             m_dtEndTime->setTime(QTime(end.time().hour(), end.time().minute()));
 
             selectStaffMember(rs.integer(QStringLiteral("idPOC")));
+            m_opened = EventSnapshot::of(rs);
         }
         m_isExistingRecord = true;
         m_currentEventId = eventId;
@@ -512,6 +514,9 @@ bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const
 
 bool frmEventEditor::updateScheduledEvent()
 {
+    // Another copy saved this event meanwhile: the user chooses whose version stays.
+    if (keepOthersVersion(*m_services.prompt, this, m_connectionString, m_currentEventId, m_opened))
+        return true;
     return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
                       QStringLiteral("An error occured while updating the record"));
 }

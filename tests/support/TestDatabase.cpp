@@ -123,6 +123,8 @@ TestDatabase::TestDatabase(bool createFile)
     else if (createFile)
         store::createDatabase(path());
     services.programFolder = m_dir.path();
+    if (g_engine == store::Engine::Postgres)
+        services.database = serverUrl();
     services.prompt = m_prompt.get();
     services.modal = m_modal.get();
 }
