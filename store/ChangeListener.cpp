@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
+#include <QTcpSocket>
 
 namespace store {
 namespace {
@@ -45,6 +46,7 @@ void ChangeListener::listen(const QString &connectionString)
 void ChangeListener::stop()
 {
     m_timer.stop();
+    delete m_probe;
     drop();
     m_url.clear();
 }
@@ -63,6 +65,34 @@ void ChangeListener::drop()
 }
 
 void ChangeListener::connectNow()
+{
+    delete m_probe; // still no answer from the last knock
+    ServerAddress a;
+    try {
+        a = parseServerUrl(m_url);
+    } catch (const StoreError &) {
+        m_timer.stop();
+        return;
+    }
+    if (a.host.isEmpty() || a.host.startsWith(QLatin1Char('/'))) {
+        openListening(); // a local socket answers or refuses at once
+        return;
+    }
+    m_probe = new QTcpSocket(this);
+    connect(m_probe, &QTcpSocket::connected, this, [this]() {
+        m_probe->deleteLater();
+        m_probe = nullptr;
+        openListening();
+    });
+    connect(m_probe, &QTcpSocket::errorOccurred, this, [this]() {
+        m_probe->deleteLater();
+        m_probe = nullptr;
+        m_missed = true;
+    });
+    m_probe->connectToHost(a.host, quint16(a.port));
+}
+
+void ChangeListener::openListening()
 {
     try {
         m_name = openServerConnection(m_url, false);

@@ -2,7 +2,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QPointer>
 #include <QTimer>
+
+class QTcpSocket;
 
 namespace store {
 
@@ -29,6 +32,7 @@ signals:
 
 private:
     void connectNow();
+    void openListening();
     void checkAlive();
     void drop();
 
@@ -36,6 +40,9 @@ private:
     QString m_name;
     bool m_missed = false;
     QTimer m_timer;
+    // Over TCP the server is first knocked at without blocking: an unreachable
+    // host would otherwise hold the window for the whole connect timeout.
+    QPointer<QTcpSocket> m_probe;
 };
 
 } // namespace store

@@ -4,6 +4,7 @@
 #include "store/StoreError.h"
 
 #include <QAtomicInteger>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
 #include <QSqlDatabase>
@@ -18,6 +19,16 @@ QAtomicInteger<quint64> g_serverCounter;
 QMutex g_idleMutex;
 // thread and URL -> the name of an idle open connection
 QHash<QPair<Qt::HANDLE, QString>, QString> g_idle;
+
+// A server that just failed to answer is not waited for again at once: the
+// week and the template list would each wait out the connect timeout.
+struct RecentFailure
+{
+    QElapsedTimer since;
+    QString description;
+};
+QHash<QString, RecentFailure> g_recentFailures; // under g_idleMutex
+constexpr qint64 kRememberFailureMs = 2000;
 
 // libpq's text without its "connection to server ... failed:" preamble.
 QString serverText(const QSqlError &error)
@@ -66,7 +77,7 @@ QString openNew(const QString &url, const ServerAddress &a, bool requireTables)
             db.setDatabaseName(a.database);
             // No password: libpq reads ~/.pgpass or PGPASSWORD itself.
             db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=orvenna;keepalives_idle=5;"
-                                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=6000")
+                                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=3000")
                                      .arg(kConnectTimeoutSeconds));
             if (!db.open()) {
                 failure = plainReason(a, db.lastError());
@@ -100,16 +111,33 @@ QString openServerConnection(const QString &url, bool requireTables, bool *reuse
     const ServerAddress a = parseServerUrl(url);
     if (reused)
         *reused = false;
-    if (requireTables) {
+    {
         QMutexLocker lock(&g_idleMutex);
-        const QString name = g_idle.take({QThread::currentThreadId(), url});
-        if (!name.isEmpty()) {
-            if (reused)
-                *reused = true;
-            return name;
+        if (requireTables) {
+            const QString name = g_idle.take({QThread::currentThreadId(), url});
+            if (!name.isEmpty()) {
+                if (reused)
+                    *reused = true;
+                return name;
+            }
         }
+        const auto failed = g_recentFailures.constFind(url);
+        if (failed != g_recentFailures.constEnd() && failed->since.elapsed() < kRememberFailureMs)
+            throw StoreError(failed->description);
     }
-    return openNew(url, a, requireTables);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        return openNew(url, a, requireTables);
+    } catch (const StoreError &e) {
+        // Only a slow failure is remembered; a quick one costs nothing to repeat.
+        if (clock.elapsed() >= 1000) {
+            QMutexLocker lock(&g_idleMutex);
+            g_recentFailures.insert(url, RecentFailure{clock, e.description()});
+            g_recentFailures[url].since.start();
+        }
+        throw;
+    }
 }
 
 void releaseServerConnection(const QString &name, const QString &url, bool healthy)
