@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -56,6 +57,8 @@ private slots:
     void switchCalendar_data();
     void switchCalendar();
     void othersChangesAppear();
+    void serverFaults_data();
+    void serverFaults();
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
 
@@ -155,6 +158,45 @@ void tst_SharedCalendar::othersChangesAppear()
     QCOMPARE(shownTitles(w, 3), QStringList{"Saved elsewhere"});
     editor.close();
     QTRY_COMPARE_WITH_TIMEOUT(shownTitles(w, 3), QStringList(), 1000);
+}
+
+void tst_SharedCalendar::serverFaults_data()
+{
+    QTest::addColumn<QString>("url"); // empty: this test's database, without tables
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("server down") << "postgresql://orvenna@%2Fnonexistent/cal" << "cannot be reached (is it running?)";
+    QTest::newRow("login refused") << TestDatabase::serverUrl(QString(), "intruder") << "refused the login of user";
+    QTest::newRow("no such database") << TestDatabase::serverUrl("nocal") << "has no database \"nocal\"";
+    QTest::newRow("tables missing") << "" << "has no calendar tables";
+}
+
+void tst_SharedCalendar::serverFaults()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, reason);
+    TestDatabase db(false);
+    AppServices services = db.services;
+    if (!url.isEmpty())
+        services.database = url;
+    frmEventsMain w(services);
+    QElapsedTimer clock;
+    clock.start();
+    w.Form_Load();
+    QCOMPARE_LT(clock.elapsed(), 5000);
+    // The window opens; one message names the calendar and the reason, and
+    // other dates do not repeat it.
+    w.mView_DateClick(w.weekDate().addDays(7));
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QVERIFY2(db.prompt().shown.at(0).text.contains(services.database), qPrintable(db.prompt().shown.at(0).text));
+    QVERIFY2(db.prompt().shown.at(0).text.contains(reason), qPrintable(db.prompt().shown.at(0).text));
+    if (!url.isEmpty())
+        return;
+    // Once the tables are there, the same window works without a restart.
+    store::createDatabase(services.database);
+    run(services.database, statements::insertEvent(eventToday("After the repair")));
+    w.mView_DateClick(QDateTime::currentDateTime());
+    QCOMPARE(shownTitles(w, 3), QStringList{"After the repair"});
+    QCOMPARE(db.prompt().shown.size(), 1);
 }
 
 void tst_SharedCalendar::twoCoachesSaveOneEvent_data()
