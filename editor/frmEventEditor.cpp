@@ -340,7 +340,7 @@ void frmEventEditor::createControls()
 
 void frmEventEditor::Form_Load()
 {
-    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    m_connectionString = store::connectionStringFor(m_services.programFolder, m_services.database);
     loadStaffMembers();
     m_isExistingRecord = false;
     loadPredefinedEvents();
@@ -431,6 +431,7 @@ void frmEventEditor::loadScheduledEvent(int eventId)
         m_txtNotes->setPlainText(QString());
 
         store::RowSet rs = conn.execute(statements::eventById(eventId));
+        m_opened.reset();
         if (!rs.eof()) {
             m_cmbPredefinedEvents->addItem(rs.text(QStringLiteral("title")), eventId);
             m_cmbPredefinedEvents->setCurrentIndex(0);
@@ -446,6 +447,7 @@ void frmEventEditor::loadScheduledEvent(int eventId)
             m_dtEndTime->setTime(QTime(end.time().hour(), end.time().minute()));
 
             selectStaffMember(rs.integer(QStringLiteral("idPOC")));
+            m_opened = EventSnapshot::of(rs);
         }
         m_isExistingRecord = true;
         m_currentEventId = eventId;
@@ -563,24 +565,30 @@ bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const
 
 bool frmEventEditor::updateScheduledEvent()
 {
-    // Another copy of the program may have deleted the event meanwhile; the
-    // update would then change nothing and the edits would be lost unsaid.
-    bool gone = false;
+    // What is stored now: another copy may have deleted or changed the event
+    // since this window read it, and an update would then lose one side unsaid.
+    std::optional<EventSnapshot> now;
+    bool readable = true;
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        gone = conn.execute(statements::eventById(m_currentEventId)).eof();
+        store::RowSet rs = conn.execute(statements::eventById(m_currentEventId));
+        if (!rs.eof())
+            now = EventSnapshot::of(rs);
     } catch (const store::StoreError &) {
-        // The update below meets the same failure and reports it.
+        readable = false; // the update below meets the same failure and reports it
     }
     conn.close();
-    if (gone) {
+    if (readable && !now) {
         if (!m_services.prompt->ask(this, QStringLiteral("This event no longer exists; another copy of Orvenna "
                                                          "may have deleted it.\r\n"
                                                          "Do you want to save your changes as a new event?")))
             return false; // the window stays open with everything typed
         return insertScheduledEvent();
     }
+    if (now && m_opened && *now != *m_opened
+        && keepOthersVersion(*m_services.prompt, this, m_connectionString, *m_opened, *now))
+        return true;
     return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
                       QStringLiteral("An error occured while updating the record"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/EventConflict.h"
 #include "ui/AppServices.h"
 
 #include <QDateTime>
@@ -72,6 +73,7 @@ private:
     QString m_connectionString;
     bool m_isExistingRecord = false;
     int m_currentEventId = -1;
+    std::optional<EventSnapshot> m_opened; // the stored event as loaded, to see others' saves
     // The title list holds the stored event's own entry, not templates.
     bool m_titleListHoldsEvent = false;
     // Set while the title list matches typed text on leaving it; that is not a choice from the list.

@@ -160,7 +160,7 @@ void frmListManager::selectEntry(int index)
 
 void frmListManager::Form_Load()
 {
-    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    m_connectionString = store::connectionStringFor(m_services.programFolder, m_services.database);
     m_editingExisting = false;
     loadList();
     // Only a selected entry may be written over; a fill that stopped early selected none.

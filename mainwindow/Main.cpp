@@ -1,5 +1,6 @@
 #include "mainwindow/Main.h"
 
+#include "mainwindow/SharedCalendar.h"
 #include "mainwindow/frmEventsMain.h"
 #include "ui/ModalRunner.h"
 #include "ui/Pictures.h"
@@ -7,12 +8,13 @@
 
 #include <QApplication>
 
-int Main(QApplication &app)
+int Main(QApplication &app, const QString &database)
 {
     WidgetPrompt prompt;
     ExecModalRunner modal;
     AppServices services;
     services.programFolder = QApplication::applicationDirPath();
+    services.database = database.isEmpty() ? savedDatabaseUrl() : database;
     services.prompt = &prompt;
     services.modal = &modal;
 

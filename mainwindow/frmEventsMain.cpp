@@ -206,6 +206,7 @@ void frmEventsMain::createMenus()
     QAction *print = mnuRootFile->addAction(QStringLiteral("&Print Selected Activity/Drill"));
     print->setObjectName(QStringLiteral("mnuPrintAppointment"));
     connect(print, &QAction::triggered, this, &frmEventsMain::mnuPrintAppointment_Click);
+    addSharedCalendarMenu(mnuRootFile);
     QAction *close = mnuRootFile->addAction(QStringLiteral("&Close"));
     close->setObjectName(QStringLiteral("mnuClose"));
     connect(close, &QAction::triggered, this, &frmEventsMain::mnuClose_Click);
@@ -244,12 +245,13 @@ void frmEventsMain::createMenus()
 
 void frmEventsMain::Form_Load()
 {
-    m_connectionString = store::connectionStringFor(m_services.programFolder);
+    m_connectionString = store::connectionStringFor(m_services.programFolder, m_services.database);
     const QDateTime now = QDateTime::currentDateTime();
     m_mView->setSelectedDate(now.date());
     m_lblHeading->setText(longDateText(now.date()));
     mView_DateClick(now);
     loadEventTemplates();
+    startLiveUpdates();
 }
 
 void frmEventsMain::getConnection(store::Connection &conn) const

@@ -14,6 +14,7 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class ctlWeekDayView;
+class LiveUpdates;
 namespace store { class Connection; }
 
 // The calendar's hub: month calendar, template list and the seven days around
@@ -48,6 +49,12 @@ public:
     void mnuPredefinedEvents_Click();
     void mnuPOCs_Click();
     void mnuAbout_Click();
+    // File > "Shared Calendar...": shows the calendar in use and switches to
+    // another one once it opens; the choice is saved for the next start.
+    void mnuSharedCalendar_Click();
+    // Shows the calendar at `url` (empty: the file beside the program) from now on.
+    void useDatabase(const QString &url);
+    [[nodiscard]] QString database() const { return m_services.database; }
     void ctlDayDetail_RightMouseClick(int index, int eventId);
     void ctlDayDetail_ScheduledEventSelected(int index, int eventId);
     void ctlDayDetail_TemplateDropped(int index);
@@ -68,6 +75,9 @@ private:
     void loadWeek(const QDateTime &d);
     void loadEventTemplates();
     void reportStoreFailure(const QString &description);
+    void addSharedCalendarMenu(QMenu *file);
+    void startLiveUpdates();
+    friend class LiveUpdates; // reloads the week and the template list
 
     AppServices m_services;
     QString m_connectionString;
@@ -82,4 +92,5 @@ private:
     QLabel *m_lblHeading = nullptr;
     std::array<ctlWeekDayView *, 7> m_ctlDayDetail{};
     QMenu *m_mnuPopupRoot = nullptr;
+    LiveUpdates *m_live = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/ServerConnection.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -147,7 +148,15 @@ int RowSet::integer(const QString &column) const
 
 QDateTime RowSet::dateTime(const QString &column) const
 {
-    return fromStored(nonNull(column).toString());
+    const QVariant v = nonNull(column);
+    if (v.typeId() == QMetaType::QDateTime) {
+        // A server's timestamp: the wall-clock value as stored, whatever the zone.
+        const QDateTime t = v.toDateTime();
+        if (!t.isValid())
+            throw StoreError(QStringLiteral("Type mismatch: column '%1' holds a time this computer's clock skips.").arg(column));
+        return QDateTime(t.date(), t.time(), Qt::UTC);
+    }
+    return fromStored(v.toString());
 }
 
 Connection::~Connection()
@@ -157,6 +166,10 @@ Connection::~Connection()
 
 void Connection::open(const QString &connectionString)
 {
+    if (engineOf(connectionString) == Engine::Postgres) {
+        openServer(connectionString.trimmed());
+        return;
+    }
     const QString path = databasePathOf(connectionString);
     if (path.isEmpty())
         throw StoreError(QStringLiteral("Data source name not found and no default driver specified."));
@@ -200,10 +213,25 @@ void Connection::openFile(const QString &path)
     m_path = info.absoluteFilePath();
 }
 
+void Connection::openServer(const QString &url)
+{
+    close();
+    m_name = openServerConnection(url, true, &m_reused);
+    m_path = url;
+    m_engine = Engine::Postgres;
+    m_lost = false;
+}
+
 void Connection::close()
 {
     if (m_name.isEmpty())
         return;
+    if (m_engine == Engine::Postgres) {
+        releaseServerConnection(m_name, m_path, !m_lost);
+        m_name.clear();
+        m_engine = Engine::Sqlite;
+        return;
+    }
     {
         QSqlDatabase db = QSqlDatabase::database(m_name, false);
         db.close();
@@ -219,18 +247,42 @@ RowSet Connection::execute(const QString &statement)
     // SQLite would end the statement at a NUL and run what came before it.
     if (statement.contains(QChar(0)))
         throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
-    const QString sql = toSqlite(statement);
-    if (isInsert(sql)) {
+    const QString sql = toEngine(statement, m_engine);
+    // The server's integer keys stop at 32 bits by themselves; SQLite's do not.
+    if (m_engine == Engine::Sqlite && isInsert(sql)) {
         runInsert(QSqlDatabase::database(m_name, false), sql);
         return RowSet();
     }
-    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
-    query->setForwardOnly(true);
-    if (!query->exec(sql))
-        throw StoreError(describe(query->lastError()));
+    auto query = run(sql);
     if (!query->isSelect())
         return RowSet();
     return RowSet(std::move(query));
+}
+
+std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
+{
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
+    // QPSQL streams forward-only rows and drops the rest when the next statement
+    // runs on the connection; the server's small results are fetched whole.
+    query->setForwardOnly(m_engine == Engine::Sqlite);
+    if (query->exec(sql)) {
+        m_reused = false;
+        return query;
+    }
+    const QSqlError error = query->lastError();
+    if (m_engine != Engine::Postgres || !isConnectionLost(error))
+        throw StoreError(describe(error));
+    query.reset();
+    m_lost = true;
+    if (m_reused) {
+        // A kept connection the server dropped meanwhile (it restarted): the
+        // statement never ran, so it runs once on a fresh connection.
+        const QString url = m_path;
+        openServer(url);
+        m_reused = false;
+        return run(sql);
+    }
+    throw StoreError(QStringLiteral("The connection to the database server was lost: ") + describe(error));
 }
 
 } // namespace store

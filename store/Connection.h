@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Engine.h"
 #include "store/StoreError.h"
 
 #include <QDateTime>
@@ -53,20 +54,28 @@ public:
     Connection &operator=(const Connection &) = delete;
     ~Connection();
 
-    // Opens the database named by the DBQ part of the connection string.
+    // Opens the database named by the DBQ part of the connection string, or
+    // the shared calendar when the string is a postgresql:// URL.
     void open(const QString &connectionString);
     void openFile(const QString &path);
     void close();
     [[nodiscard]] bool isOpen() const { return !m_name.isEmpty(); }
     [[nodiscard]] QString path() const { return m_path; }
+    [[nodiscard]] Engine engine() const { return m_engine; }
 
     // Runs one statement of the program's dialect. For a SELECT the rows are
     // returned; for other statements the result is empty.
     RowSet execute(const QString &statement);
 
 private:
+    void openServer(const QString &url);
+    std::unique_ptr<QSqlQuery> run(const QString &sql);
+
     QString m_name;
     QString m_path;
+    Engine m_engine = Engine::Sqlite;
+    bool m_reused = false; // a kept server connection, not yet used by this operation
+    bool m_lost = false;   // the server connection failed; not to be kept
 };
 
 } // namespace store

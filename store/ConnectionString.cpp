@@ -1,5 +1,7 @@
 #include "store/ConnectionString.h"
 
+#include "store/Engine.h"
+
 #include <QDir>
 
 namespace store {
@@ -13,8 +15,15 @@ QString connectionStringFor(const QString &programFolder)
         + QLatin1String(kDatabaseFileName) + QLatin1Char(';');
 }
 
+QString connectionStringFor(const QString &programFolder, const QString &databaseUrl)
+{
+    return databaseUrl.trimmed().isEmpty() ? connectionStringFor(programFolder) : databaseUrl.trimmed();
+}
+
 QString databasePathOf(const QString &connectionString)
 {
+    if (engineOf(connectionString) == Engine::Postgres)
+        return connectionString.trimmed();
     const QLatin1String key("DBQ=");
     const int start = connectionString.indexOf(key, 0, Qt::CaseInsensitive);
     if (start < 0)

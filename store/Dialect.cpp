@@ -134,6 +134,18 @@ QString storedText(const QDate &date, const QTime &time)
 
 QString toSqlite(const QString &statement)
 {
+    return toEngine(statement, Engine::Sqlite);
+}
+
+QString toPostgres(const QString &statement)
+{
+    return toEngine(statement, Engine::Postgres);
+}
+
+QString toEngine(const QString &statement, Engine engine)
+{
+    // PostgreSQL types the literal, so it compares as a timestamp, not as text.
+    const QLatin1String typeName = engine == Engine::Postgres ? QLatin1String("TIMESTAMP ") : QLatin1String();
     if (!statement.contains(QLatin1Char('#')))
         return statement;
     QString out;
@@ -150,10 +162,11 @@ QString toSqlite(const QString &statement)
                 throw StoreError(QStringLiteral("Syntax error in date in query expression '%1'.").arg(statement.mid(i)));
             const QDateTime value = parseLiteral(statement.mid(i + 1, close - i - 1));
             i = close;
-            // Whole days (midnight to 23:59:59): every stored text that begins
-            // with those dates, so a start written by another tool in an
-            // accepted form other than ours is found on its day too, and the
-            // range still runs on the index.
+            // Whole days (midnight to 23:59:59) run up to the next midnight: on
+            // SQLite every stored text that begins with those dates, so a start
+            // written by another tool in an accepted form other than ours is
+            // found on its day too; on the server a start with a fraction of a
+            // second after 23:59:59. Either way the range runs on the index.
             static const QRegularExpression upper(QStringLiteral("\\s+AND\\s+#([^#]*)#"),
                                                   QRegularExpression::CaseInsensitiveOption);
             const Between between = value.time() == QTime(0, 0) ? betweenBefore(out) : Between();
@@ -166,13 +179,19 @@ QString toSqlite(const QString &statement)
                     const QString column = out.mid(between.columnAt, between.columnEnd - between.columnAt);
                     out.truncate(between.keywordAt);
                     out.insert(between.columnAt, QLatin1Char('('));
-                    out += QStringLiteral(">= ") + quoted(value.date().toString(QStringLiteral("yyyy-MM-dd")))
-                        + QStringLiteral(" AND ") + column + QStringLiteral(" < ")
-                        + quoted(pastPrefix(last.date().toString(QStringLiteral("yyyy-MM-dd")))) + QLatin1Char(')');
+                    const QString from = engine == Engine::Sqlite
+                        ? quoted(value.date().toString(QStringLiteral("yyyy-MM-dd")))
+                        : typeName + quoted(storedText(value.date(), QTime(0, 0)));
+                    const QString to = engine == Engine::Sqlite
+                        ? quoted(pastPrefix(last.date().toString(QStringLiteral("yyyy-MM-dd"))))
+                        : typeName + quoted(storedText(last.date().addDays(1), QTime(0, 0)));
+                    out += QStringLiteral(">= ") + from + QStringLiteral(" AND ") + column + QStringLiteral(" < ") + to
+                        + QLatin1Char(')');
                     i = int(hi.capturedEnd(0)) - 1;
                     continue;
                 }
             }
+            out.append(typeName);
             out.append(quoted(storedText(value.date(), value.time())));
         } else {
             out.append(c);

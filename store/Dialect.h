@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "store/Engine.h"
+
 namespace store {
 
 // Turns a statement written in the program's dialect into SQLite's: each
@@ -12,6 +14,9 @@ namespace store {
 // those dates. Quoted text is passed through untouched.
 // Throws StoreError for a malformed or impossible literal.
 [[nodiscard]] QString toSqlite(const QString &statement);
+// The same for PostgreSQL: TIMESTAMP 'YYYY-MM-DD HH:MM:SS'.
+[[nodiscard]] QString toPostgres(const QString &statement);
+[[nodiscard]] QString toEngine(const QString &statement, Engine engine);
 
 // The stored text form of a date-time value, and back. fromStored also takes
 // the forms other tools write (see there) and throws StoreError when the text

@@ -1,6 +1,7 @@
 #include "store/Schema.h"
 
 #include "store/Connection.h"
+#include "store/Engine.h"
 #include "store/Statements.h"
 #include "store/StoreError.h"
 
@@ -14,6 +15,10 @@ namespace store {
 
 void createDatabase(const QString &path)
 {
+    if (isServerUrl(path)) {
+        createServerTables(path);
+        return;
+    }
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("'%1' exists already.").arg(QDir::toNativeSeparators(path)));
     const QString name = QStringLiteral("orvenna-create");
@@ -58,7 +63,10 @@ void createDatabase(const QString &path)
 void addDemoData(const QString &path, const QDate &today)
 {
     Connection conn;
-    conn.openFile(path);
+    if (isServerUrl(path))
+        conn.open(path);
+    else
+        conn.openFile(path);
     const struct { const char *title; const char *description; } templates[] = {
         {"Dynamic warm-up", "Jog, high knees, butt kicks, carioca and leg swings.\r\nTen minutes, whole squad."},
         {"Passing triangle", "Three cones 10 m apart; two-touch passing, switch direction every minute.\r\nEquipment: cones, 1 ball per group of three."},

@@ -1,4 +1,5 @@
-// Creates a new, empty calendar database (optionally with a small demo set).
+// Creates a new, empty calendar database (optionally with a small demo set),
+// or the tables of a shared calendar on a PostgreSQL server.
 // The calendar itself never creates its database file.
 
 #include "store/Schema.h"
@@ -14,9 +15,17 @@ int main(int argc, char *argv[])
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
     QTextStream err(stderr);
+    // --database URL: the tables of a shared calendar on a PostgreSQL server.
+    const int database = args.indexOf(QStringLiteral("--database"));
+    if (database >= 0 && database + 1 < args.size() && args.size() == 2)
+        args = QStringList{args.at(database + 1)};
+    else if (database >= 0)
+        args.clear();
     if (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))) {
         err << "usage: orvenna-newdb PATH [--demo]\n"
-               "Creates a new calendar database at PATH (normally eventDB.mdb beside orvenna).\n"
+               "       orvenna-newdb --database postgresql://user@host[:port]/dbname [--demo]\n"
+               "Creates a new calendar database at PATH (normally eventDB.mdb beside orvenna),\n"
+               "or the calendar's tables in an existing, empty PostgreSQL database.\n"
                "--demo adds a few templates, staff members and events in the current week.\n";
         return 2;
     }

@@ -13,6 +13,8 @@ class DesktopServices;
 struct AppServices
 {
     QString programFolder;
+    // A shared calendar's postgresql:// URL; empty: eventDB.mdb in programFolder.
+    QString database;
     Prompt *prompt = nullptr;
     ModalRunner *modal = nullptr;
     BrowserFactory *browsers = nullptr; // print window's HTML view

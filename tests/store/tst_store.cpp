@@ -1,11 +1,15 @@
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/ServerConnection.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -18,6 +22,8 @@ class tst_Store : public QObject
 
 private slots:
     void connectionString();
+    void serverUrls_data();
+    void serverUrls();
     void dialect_data();
     void dialect();
     void dayQueryBounds_data();
@@ -39,6 +45,42 @@ void tst_Store::connectionString()
                      + QDir::separator() + QStringLiteral("eventDB.mdb;"));
     // A folder with a ';' of its own still yields the whole path.
     QCOMPARE(store::databasePathOf(store::connectionStringFor(QStringLiteral("/tmp/a;b"))), QStringLiteral("/tmp/a;b/eventDB.mdb"));
+}
+
+void tst_Store::serverUrls_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("parsed"); // user|host|port|database, or the reason it is refused
+    QTest::newRow("host and port") << "postgresql://coach@db.club.org:6543/calendar" << "coach|db.club.org|6543|calendar";
+    QTest::newRow("default port") << "postgresql://coach@db/calendar" << "coach|db|5432|calendar";
+    QTest::newRow("socket folder") << "postgresql://coach@%2Fvar%2Frun%2Fpostgresql/cal" << "coach|/var/run/postgresql|5432|cal";
+    QTest::newRow("ipv6") << "postgres://coach@[::1]:5433/cal" << "coach|::1|5433|cal";
+    QTest::newRow("encoded user") << "postgresql://d%40na@db/cal" << "d@na|db|5432|cal";
+    QTest::newRow("password") << "postgresql://coach:secret@db/cal" << "pgpass";
+    QTest::newRow("no user") << "postgresql://db/cal" << "no user";
+    QTest::newRow("no database") << "postgresql://coach@db/" << "no database";
+    QTest::newRow("bad port") << "postgresql://coach@db:99999/cal" << "no valid port";
+    QTest::newRow("options") << "postgresql://coach@db/cal?sslmode=disable" << "after the database";
+    QTest::newRow("file") << "/home/coach/eventDB.mdb" << "not a PostgreSQL address";
+}
+
+void tst_Store::serverUrls()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, parsed);
+    try {
+        const store::ServerAddress a = store::parseServerUrl(url);
+        QCOMPARE(QStringList({a.user, a.host, QString::number(a.port), a.database}).join('|'), parsed);
+        // Written back, it reads the same.
+        const store::ServerAddress again = store::parseServerUrl(a.url());
+        QCOMPARE(QStringList({again.user, again.host, QString::number(again.port), again.database}).join('|'), parsed);
+    } catch (const StoreError &e) {
+        QVERIFY2(e.description().contains(parsed), qPrintable(e.description()));
+    }
+    // A URL chooses the engine and is what the windows name.
+    const QString cs = store::connectionStringFor(QStringLiteral("/opt/orvenna"), url);
+    QCOMPARE(store::engineOf(cs), url.startsWith("postgres") ? store::Engine::Postgres : store::Engine::Sqlite);
+    QCOMPARE(store::databasePathOf(cs), url.startsWith("postgres") ? url : QString());
 }
 
 void tst_Store::dialect_data()
@@ -68,7 +110,12 @@ void tst_Store::dialect()
     QFETCH(QString, statement);
     QFETCH(QString, expected);
     if (!expected.isEmpty()) {
-        QCOMPARE(store::toSqlite(statement), expected);
+        // The server compares timestamps: whole days run to the next midnight.
+        if (TestDatabase::engine() == store::Engine::Postgres && QByteArray(QTest::currentDataTag()) == "whole days, negated")
+            expected = "NOT (t.eventTime >= TIMESTAMP '2026-12-09 00:00:00' AND t.eventTime < TIMESTAMP '2027-01-01 00:00:00')";
+        else if (TestDatabase::engine() == store::Engine::Postgres)
+            expected.replace(QRegularExpression("('\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d')"), "TIMESTAMP \\1");
+        QCOMPARE(store::toEngine(statement, TestDatabase::engine()), expected);
         return;
     }
     // Never a wrong date: a failure with a description, and nothing written.
@@ -196,16 +243,45 @@ void tst_Store::openFailures_data()
 {
     QTest::addColumn<QByteArray>("content"); // null: no file at all
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << QByteArray() << "Could not find file";
-    QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32) << "not a database";
-    QTest::newRow("text file") << QByteArray(4096, 'x') << "not a database";
+    QTest::addColumn<QString>("url"); // the server's cases: {socket} a folder without a server
+    if (TestDatabase::engine() == store::Engine::Postgres) {
+        QTest::newRow("server down") << QByteArray() << "cannot be reached (is it running?)"
+                                     << "postgresql://orvenna@{socket}/cal";
+        QTest::newRow("login refused") << QByteArray() << "refused the login of user \"intruder\""
+                                       << TestDatabase::serverUrl(QString(), "intruder");
+        QTest::newRow("no such database") << QByteArray() << "has no database \"nocal\""
+                                          << TestDatabase::serverUrl("nocal");
+        QTest::newRow("tables missing") << QByteArray() << "has no calendar tables; create them with orvenna-newdb --database"
+                                        << TestDatabase::serverUrl();
+        return;
+    }
+    QTest::newRow("missing") << QByteArray() << "Could not find file" << QString();
+    QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32) << "not a database" << QString();
+    QTest::newRow("text file") << QByteArray(4096, 'x') << "not a database" << QString();
 }
 
 void tst_Store::openFailures()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
+    QFETCH(QString, url);
     TestDatabase db(false);
+    if (!url.isEmpty()) {
+        QTemporaryDir empty;
+        url.replace("{socket}", QUrl::toPercentEncoding(empty.path()));
+        store::Connection conn;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY_THROWS_EXCEPTION(StoreError, conn.open(url));
+        try {
+            conn.open(url);
+        } catch (const StoreError &e) {
+            QVERIFY2(e.description().contains(reason) && e.description().contains(url), qPrintable(e.description()));
+        }
+        QVERIFY(!conn.isOpen());
+        QCOMPARE_LT(clock.elapsed(), 2 * 1000 * store::kConnectTimeoutSeconds);
+        return;
+    }
     if (!content.isNull()) {
         QFile f(db.path());
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -248,9 +324,14 @@ void tst_Store::largeIds()
     QString (*const deleteByKey[])(int) = {statements::deleteEvent, statements::deleteTemplate, statements::deleteStaff};
     constexpr int kLast = std::numeric_limits<int>::max();
     TestDatabase db;
-    // Another tool wrote and deleted a row just below the last key 32 bits hold.
-    db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, key).arg(kLast - 1));
-    db.exec(QStringLiteral("DELETE FROM ") + table);
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    // Another tool used every key just below the last one 32 bits hold.
+    if (server) {
+        db.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', '%2'), %3)").arg(table.toLower(), key.toLower()).arg(kLast - 1));
+    } else {
+        db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table, key).arg(kLast - 1));
+        db.exec(QStringLiteral("DELETE FROM ") + table);
+    }
     store::Connection conn;
     conn.open(db.connectionString());
     // The last key is saved, read, reported and deleted like any other...
@@ -269,9 +350,14 @@ void tst_Store::largeIds()
         conn.execute(insert);
         QFAIL("saved");
     } catch (const StoreError &e) {
-        QVERIFY2(e.description().contains(QString::number(qint64(kLast) + 1)), qPrintable(e.description()));
+        QVERIFY2(server || e.description().contains(QString::number(qint64(kLast) + 1)), qPrintable(e.description()));
     }
     QCOMPARE(db.count(table), 0);
+    // The server's integer keys cannot hold a key past 32 bits at all.
+    if (server) {
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(3000000000)").arg(table, key)));
+        return;
+    }
     QCOMPARE(db.scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = '%1'").arg(table)).toLongLong(), qint64(kLast));
     // A key past 32 bits met on reading is a read failure, never a wrong key.
     db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(3000000000)").arg(table, key));
@@ -279,6 +365,10 @@ void tst_Store::largeIds()
     QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer(key));
 }
 
-#include "support/TestMain.h"
-ORVENNA_TEST_GUILESS_MAIN(tst_Store)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    tst_Store test;
+    return TestDatabase::runOnEachEngine(&test, argc, argv);
+}
 #include "tst_store.moc"

@@ -1,11 +1,15 @@
 #include "support/TestDatabase.h"
+#include "support/TestMain.h"
 
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
 #include "store/Schema.h"
+#include "store/ServerConnection.h"
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,6 +19,12 @@
 
 namespace {
 const QString kRaw = QStringLiteral("testdatabase-raw");
+store::Engine g_engine = store::Engine::Sqlite;
+
+QString processDatabase()
+{
+    return QStringLiteral("orvenna_t%1").arg(QCoreApplication::applicationPid());
+}
 
 template <typename F>
 auto withRaw(const QString &path, F f)
@@ -23,21 +33,99 @@ auto withRaw(const QString &path, F f)
     {
         ~Remover() { QSqlDatabase::removeDatabase(kRaw); }
     } remover;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kRaw);
-    db.setDatabaseName(path);
+    const bool server = store::isServerUrl(path);
+    QSqlDatabase db = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), kRaw);
+    if (server) {
+        const store::ServerAddress a = store::parseServerUrl(path);
+        db.setHostName(a.host);
+        db.setUserName(a.user);
+        db.setDatabaseName(a.database);
+        db.setConnectOptions(QStringLiteral("options=-cclient_min_messages=warning"));
+    } else {
+        db.setDatabaseName(path);
+    }
     if (!db.open())
         throw std::runtime_error(db.lastError().text().toStdString());
     QSqlQuery q(db);
     return f(q);
 }
+
+void rawExec(const QString &target, const QString &sql)
+{
+    withRaw(target, [&](QSqlQuery &q) {
+        if (!q.exec(sql))
+            throw std::runtime_error((sql + QStringLiteral(": ") + q.lastError().text()).toStdString());
+        return 0;
+    });
+}
+
+// This process's database on the test server, made once, emptied per use.
+void resetServerDatabase(bool withTables)
+{
+    static bool made = false;
+    if (!made) {
+        rawExec(TestDatabase::serverUrl(QStringLiteral("postgres")),
+                QStringLiteral("DROP DATABASE IF EXISTS %1").arg(processDatabase()));
+        rawExec(TestDatabase::serverUrl(QStringLiteral("postgres")), QStringLiteral("CREATE DATABASE %1").arg(processDatabase()));
+        made = true;
+    }
+    const QString url = TestDatabase::serverUrl();
+    // Kept connections of the store would still see the dropped tables' plans.
+    store::dropIdleServerConnections();
+    rawExec(url, QStringLiteral("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs;"
+                                "DROP FUNCTION IF EXISTS orvenna_announce_change()"));
+    if (withTables)
+        store::createDatabase(url);
+}
 } // namespace
+
+void TestDatabase::setEngine(store::Engine engine) { g_engine = engine; }
+store::Engine TestDatabase::engine() { return g_engine; }
+
+QString TestDatabase::serverUrl(const QString &database, const QString &user)
+{
+    const QString host = qEnvironmentVariable("ORVENNA_TEST_PGHOST");
+    if (host.isEmpty())
+        throw std::runtime_error("ORVENNA_TEST_PGHOST is not set: run the test through ctest, which starts the test "
+                                 "server (tests/store/pgserver.sh start DIR), or set it to that DIR");
+    store::ServerAddress a;
+    a.user = user;
+    a.host = host;
+    a.database = database.isEmpty() ? processDatabase() : database;
+    return a.url();
+}
+
+int TestDatabase::runOnEachEngine(QObject *test, int argc, char **argv)
+{
+    int failures = 0;
+    for (const store::Engine engine : {store::Engine::Sqlite, store::Engine::Postgres}) {
+        setEngine(engine);
+        if (engine == store::Engine::Postgres) {
+            qInfo("=== The same tests on PostgreSQL");
+            try {
+                rawExec(serverUrl(QStringLiteral("postgres")), QStringLiteral("SELECT 1"));
+            } catch (const std::exception &e) {
+                qCritical("FAIL: no PostgreSQL test server: %s", e.what());
+                ++failures;
+                continue;
+            }
+        }
+        failures += runTestFunctions(*test, argc, argv);
+    }
+    setEngine(store::Engine::Sqlite);
+    return failures;
+}
 
 TestDatabase::TestDatabase(bool createFile)
     : m_prompt(std::make_unique<FakePrompt>()), m_modal(std::make_unique<FakeModal>())
 {
-    if (createFile)
+    if (g_engine == store::Engine::Postgres)
+        resetServerDatabase(createFile);
+    else if (createFile)
         store::createDatabase(path());
     services.programFolder = m_dir.path();
+    if (g_engine == store::Engine::Postgres)
+        services.database = serverUrl();
     services.prompt = m_prompt.get();
     services.modal = m_modal.get();
 }
@@ -45,8 +133,15 @@ TestDatabase::TestDatabase(bool createFile)
 TestDatabase::~TestDatabase() = default;
 
 QString TestDatabase::folder() const { return m_dir.path(); }
-QString TestDatabase::path() const { return m_dir.filePath(QStringLiteral("eventDB.mdb")); }
-QString TestDatabase::connectionString() const { return store::connectionStringFor(folder()); }
+QString TestDatabase::path() const
+{
+    return g_engine == store::Engine::Postgres ? serverUrl() : m_dir.filePath(QStringLiteral("eventDB.mdb"));
+}
+
+QString TestDatabase::connectionString() const
+{
+    return g_engine == store::Engine::Postgres ? serverUrl() : store::connectionStringFor(folder());
+}
 
 void TestDatabase::exec(const QString &sql)
 {

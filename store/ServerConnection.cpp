@@ -1,0 +1,192 @@
+#include "store/ServerConnection.h"
+
+#include "store/Engine.h"
+#include "store/StoreError.h"
+
+#include <QAtomicInteger>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+
+namespace store {
+namespace {
+
+QAtomicInteger<quint64> g_serverCounter;
+QMutex g_idleMutex;
+// thread and URL -> the name of an idle open connection
+QHash<QPair<Qt::HANDLE, QString>, QString> g_idle;
+
+// A server that just failed to answer is not waited for again at once: the
+// week and the template list would each wait out the connect timeout.
+struct RecentFailure
+{
+    QElapsedTimer since;
+    QString description;
+};
+QHash<QString, RecentFailure> g_recentFailures; // under g_idleMutex
+constexpr qint64 kRememberFailureMs = 2000;
+
+// libpq's text without its "connection to server ... failed:" preamble.
+QString serverText(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    const int failed = text.indexOf(QLatin1String("failed: "));
+    if (failed >= 0)
+        text = text.mid(failed + 8);
+    text.replace(QLatin1String("FATAL:  "), QString());
+    text = text.section(QLatin1Char('\n'), 0, 0).trimmed();
+    return text.isEmpty() ? error.driverText() : text;
+}
+
+QString plainReason(const ServerAddress &a, const QSqlError &error)
+{
+    const QString detail = serverText(error);
+    const QString where = a.host.isEmpty() ? QStringLiteral("this computer") : a.host;
+    auto has = [&detail](const char *s) { return detail.contains(QLatin1String(s), Qt::CaseInsensitive); };
+    QString reason;
+    if (has("password") || has("authentication") || has("pg_hba.conf") || has("role \""))
+        reason = QStringLiteral("The server refused the login of user \"%1\"").arg(a.user);
+    else if (has("database \"") && has("does not exist"))
+        reason = QStringLiteral("The server has no database \"%1\"").arg(a.database);
+    else if (has("timeout"))
+        reason = QStringLiteral("The database server at %1 did not answer within %2 seconds").arg(where).arg(kConnectTimeoutSeconds);
+    else if (has("the database system is starting up") || has("shutting down"))
+        reason = QStringLiteral("The database server at %1 is starting or stopping").arg(where);
+    else
+        reason = QStringLiteral("The database server at %1 cannot be reached (is it running?)").arg(where);
+    return reason + QStringLiteral(": ") + detail;
+}
+
+QString openNew(const QString &url, const ServerAddress &a, bool requireTables)
+{
+    const QString name = QStringLiteral("orvenna-server-%1").arg(g_serverCounter.fetchAndAddRelaxed(1));
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        if (!db.isValid()) {
+            failure = QStringLiteral("Qt's PostgreSQL driver QPSQL is not installed (package libqt6sql6-psql)");
+        } else {
+            if (!a.host.isEmpty())
+                db.setHostName(a.host);
+            db.setPort(a.port);
+            db.setUserName(a.user);
+            db.setDatabaseName(a.database);
+            // No password: libpq reads ~/.pgpass or PGPASSWORD itself.
+            db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=orvenna;keepalives_idle=5;"
+                                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=3000")
+                                     .arg(kConnectTimeoutSeconds));
+            if (!db.open()) {
+                failure = plainReason(a, db.lastError());
+            } else if (requireTables) {
+                QSqlQuery probe(db);
+                if (!probe.exec(QStringLiteral(
+                        "SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
+                        " AND tablename IN ('tblscheduledevents', 'tblpredefinedevents', 'tblpocs')"))
+                    || !probe.next())
+                    failure = plainReason(a, probe.lastError());
+                else if (probe.value(0).toInt() != 3)
+                    failure = QStringLiteral("The database \"%1\" has no calendar tables; create them with "
+                                             "orvenna-newdb --database %2")
+                                  .arg(a.database, a.url());
+            }
+            if (!failure.isEmpty())
+                db.close();
+        }
+    }
+    if (!failure.isEmpty()) {
+        QSqlDatabase::removeDatabase(name);
+        throw StoreError(QStringLiteral("Could not open %1: %2").arg(url, failure));
+    }
+    return name;
+}
+
+} // namespace
+
+QString openServerConnection(const QString &url, bool requireTables, bool *reused)
+{
+    const ServerAddress a = parseServerUrl(url);
+    if (reused)
+        *reused = false;
+    {
+        QMutexLocker lock(&g_idleMutex);
+        if (requireTables) {
+            const QString name = g_idle.take({QThread::currentThreadId(), url});
+            if (!name.isEmpty()) {
+                if (reused)
+                    *reused = true;
+                return name;
+            }
+        }
+        const auto failed = g_recentFailures.constFind(url);
+        if (failed != g_recentFailures.constEnd() && failed->since.elapsed() < kRememberFailureMs)
+            throw StoreError(failed->description);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        return openNew(url, a, requireTables);
+    } catch (const StoreError &e) {
+        // Only a slow failure is remembered; a quick one costs nothing to repeat.
+        if (clock.elapsed() >= 1000) {
+            QMutexLocker lock(&g_idleMutex);
+            g_recentFailures.insert(url, RecentFailure{clock, e.description()});
+            g_recentFailures[url].since.start();
+        }
+        throw;
+    }
+}
+
+void releaseServerConnection(const QString &name, const QString &url, bool healthy)
+{
+    if (healthy && QSqlDatabase::database(name, false).isOpen()) {
+        QMutexLocker lock(&g_idleMutex);
+        const QPair<Qt::HANDLE, QString> key{QThread::currentThreadId(), url};
+        if (!g_idle.contains(key)) {
+            g_idle.insert(key, name);
+            return;
+        }
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void dropIdleServerConnections()
+{
+    QStringList names;
+    {
+        QMutexLocker lock(&g_idleMutex);
+        for (auto it = g_idle.begin(); it != g_idle.end();) {
+            if (it.key().first == QThread::currentThreadId()) {
+                names << it.value();
+                it = g_idle.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const QString &name : names) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+bool isConnectionLost(const QSqlError &error)
+{
+    const QString text = error.databaseText();
+    return error.type() == QSqlError::ConnectionError || text.contains(QLatin1String("server closed the connection"))
+        || text.contains(QLatin1String("no connection to the server"))
+        || text.contains(QLatin1String("terminating connection")) || text.contains(QLatin1String("connection to server"))
+        || text.contains(QLatin1String("could not receive data")) || text.contains(QLatin1String("could not send data"));
+}
+
+} // namespace store

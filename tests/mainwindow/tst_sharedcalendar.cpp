@@ -1,0 +1,252 @@
+// The program on a shared calendar: switching to it, seeing the other copies'
+// changes without a click, and two coaches saving the same event.
+
+#include "editor/frmEventEditor.h"
+#include "mainwindow/SharedCalendar.h"
+#include "mainwindow/ctlWeekDayView.h"
+#include "mainwindow/frmEventsMain.h"
+#include "store/Connection.h"
+#include "store/ConnectionString.h"
+#include "store/Schema.h"
+#include "store/Statements.h"
+#include "support/FakePrompt.h"
+#include "support/TestDatabase.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QStringList shownTitles(const frmEventsMain &w, int panel)
+{
+    QStringList titles;
+    auto *list = w.dayPanel(panel)->findChild<QTreeWidget *>("lvEventList");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        titles << list->topLevelItem(i)->text(0).mid(6);
+    return titles;
+}
+
+void run(const QString &connectionString, const QString &statement)
+{
+    store::Connection conn;
+    conn.open(connectionString);
+    conn.execute(statement);
+}
+
+statements::EventValues eventToday(const QString &title, int hour = 9)
+{
+    const QDate today = QDate::currentDate();
+    return {title, "", "", today, QTime(hour, 0), today, QTime(hour + 1, 0), 1};
+}
+
+} // namespace
+
+class tst_SharedCalendar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void switchCalendar_data();
+    void switchCalendar();
+    void othersChangesAppear();
+    void serverFaults_data();
+    void serverFaults();
+    void twoCoachesSaveOneEvent_data();
+    void twoCoachesSaveOneEvent();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void tst_SharedCalendar::initTestCase()
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
+    TestDatabase::setEngine(store::Engine::Postgres);
+    try {
+        TestDatabase db;
+    } catch (const std::exception &e) {
+        QFAIL(qPrintable(QStringLiteral("no PostgreSQL test server: ") + QString::fromUtf8(e.what())));
+    }
+}
+
+void tst_SharedCalendar::switchCalendar_data()
+{
+    QTest::addColumn<bool>("startOnServer");
+    QTest::addColumn<QString>("typed"); // {server}: the test server's calendar
+    QTest::addColumn<QString>("said");  // empty: it switches and says nothing
+    QTest::newRow("to the server") << false << "{server}" << "";
+    QTest::newRow("back to the file") << true << "" << "";
+    QTest::newRow("server down") << false << "postgresql://orvenna@%2Fnonexistent/cal" << "cannot be reached";
+    QTest::newRow("no tables there") << false << TestDatabase::serverUrl("postgres") << "has no calendar tables";
+    QTest::newRow("not an address") << false << "eventDB.mdb" << "not a PostgreSQL address";
+    QTest::newRow("password in it") << false << "postgresql://orvenna:secret@db/cal" << "~/.pgpass";
+}
+
+void tst_SharedCalendar::switchCalendar()
+{
+    QFETCH(bool, startOnServer);
+    QFETCH(QString, typed);
+    QFETCH(QString, said);
+    TestDatabase db;
+    const QString server = db.connectionString();
+    run(server, statements::insertEvent(eventToday("On the server")));
+    const QString file = db.folder() + "/eventDB.mdb";
+    store::createDatabase(file);
+    run(store::connectionStringFor(db.folder()), statements::insertEvent(eventToday("In the file")));
+    saveDatabaseUrl(startOnServer ? server : QString());
+
+    AppServices services = db.services;
+    services.database = savedDatabaseUrl();
+    frmEventsMain w(services);
+    w.Form_Load();
+    QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "On the server" : "In the file"});
+
+    typed.replace("{server}", server);
+    db.prompt().inputs.enqueue(typed);
+    w.findChild<QAction *>("mnuSharedCalendar")->trigger();
+    // The box names the calendar in use and offers its address.
+    QCOMPARE(db.prompt().shown.at(0).isInput, true);
+    QVERIFY(db.prompt().shown.at(0).text.contains(startOnServer ? server : file));
+    QCOMPARE(db.prompt().shown.at(0).defaultText, startOnServer ? server : QString());
+    if (!said.isEmpty()) {
+        QCOMPARE(db.prompt().shown.size(), 2);
+        QVERIFY2(db.prompt().shown.at(1).text.contains(said), qPrintable(db.prompt().shown.at(1).text));
+        QCOMPARE(savedDatabaseUrl(), QString());
+        QCOMPARE(w.database(), QString());
+        return;
+    }
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QCOMPARE(savedDatabaseUrl(), typed);
+    QCOMPARE(w.database(), typed);
+    QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "In the file" : "On the server"});
+}
+
+void tst_SharedCalendar::othersChangesAppear()
+{
+    TestDatabase db;
+    const QString server = db.connectionString();
+    db.addTemplate("Rondo", "");
+    db.addTemplate("Sprints", "");
+    frmEventsMain w(db.services);
+    w.Form_Load();
+    auto *templates = w.findChild<QListWidget *>("lstEventTemplates");
+    templates->setCurrentRow(1);
+
+    run(server, statements::insertEvent(eventToday("Saved elsewhere")));
+    QTRY_COMPARE_WITH_TIMEOUT(shownTitles(w, 3), QStringList{"Saved elsewhere"}, 1000);
+
+    // A template added elsewhere: the list grows, the chosen entry stays chosen.
+    run(server, statements::insertTemplate("Passing", ""));
+    QTRY_COMPARE_WITH_TIMEOUT(templates->count(), 3, 1000);
+    QCOMPARE(templates->currentItem()->text(), QStringLiteral("Sprints"));
+
+    // Nothing moves under an open modal window; it catches up once it closes.
+    QDialog editor(&w);
+    editor.setModal(true);
+    editor.show();
+    QTRY_VERIFY(QApplication::activeModalWidget() == &editor);
+    run(server, statements::deleteEvent(1));
+    QTest::qWait(600);
+    QCOMPARE(shownTitles(w, 3), QStringList{"Saved elsewhere"});
+    editor.close();
+    QTRY_COMPARE_WITH_TIMEOUT(shownTitles(w, 3), QStringList(), 1000);
+}
+
+void tst_SharedCalendar::serverFaults_data()
+{
+    QTest::addColumn<QString>("url"); // empty: this test's database, without tables
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("server down") << "postgresql://orvenna@%2Fnonexistent/cal" << "cannot be reached (is it running?)";
+    QTest::newRow("login refused") << TestDatabase::serverUrl(QString(), "intruder") << "refused the login of user";
+    QTest::newRow("no such database") << TestDatabase::serverUrl("nocal") << "has no database \"nocal\"";
+    QTest::newRow("tables missing") << "" << "has no calendar tables";
+}
+
+void tst_SharedCalendar::serverFaults()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, reason);
+    TestDatabase db(false);
+    AppServices services = db.services;
+    if (!url.isEmpty())
+        services.database = url;
+    frmEventsMain w(services);
+    QElapsedTimer clock;
+    clock.start();
+    w.Form_Load();
+    QCOMPARE_LT(clock.elapsed(), 5000);
+    // The window opens; one message names the calendar and the reason, and
+    // other dates do not repeat it.
+    w.mView_DateClick(w.weekDate().addDays(7));
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QVERIFY2(db.prompt().shown.at(0).text.contains(services.database), qPrintable(db.prompt().shown.at(0).text));
+    QVERIFY2(db.prompt().shown.at(0).text.contains(reason), qPrintable(db.prompt().shown.at(0).text));
+    if (!url.isEmpty())
+        return;
+    // Once the tables are there, the same window works without a restart.
+    store::createDatabase(services.database);
+    run(services.database, statements::insertEvent(eventToday("After the repair")));
+    w.mView_DateClick(QDateTime::currentDateTime());
+    QCOMPARE(shownTitles(w, 3), QStringList{"After the repair"});
+    QCOMPARE(db.prompt().shown.size(), 1);
+}
+
+void tst_SharedCalendar::twoCoachesSaveOneEvent_data()
+{
+    QTest::addColumn<QString>("theirs");   // the title the other coach saves meanwhile; empty: no other save
+    QTest::addColumn<bool>("overwrite");   // the answer to the question
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("nobody else saved") << "" << true << "Mine";
+    QTest::newRow("overwrite theirs") << "Theirs" << true << "Mine";
+    QTest::newRow("keep theirs") << "Theirs" << false << "Theirs";
+    QTest::newRow("they saved what was there") << "Original" << true << "Mine";
+}
+
+void tst_SharedCalendar::twoCoachesSaveOneEvent()
+{
+    QFETCH(QString, theirs);
+    QFETCH(bool, overwrite);
+    QFETCH(QString, stored);
+    TestDatabase db;
+    db.addStaff("Dana", "");
+    db.addStaff("Marco", "");
+    const QDateTime start(QDate(2026, 12, 6), QTime(9, 0), Qt::UTC);
+    db.addEvent("Original", start, start.addSecs(3600), 1, "", "bring cones");
+
+    frmEventEditor mine(db.services);
+    mine.loadScheduledEvent(1);
+    mine.setTitleText("Mine");
+    if (!theirs.isEmpty()) {
+        const bool same = theirs == "Original";
+        statements::EventValues v{theirs, "", same ? "bring cones" : "bring bibs", start.date(),
+                                  same ? QTime(9, 0) : QTime(9, 30), start.date(), QTime(10, 0), same ? 1 : 2};
+        run(db.connectionString(), statements::updateEvent(v, 1));
+    }
+    db.prompt().answers.enqueue(overwrite ? Prompt::Answer::Yes : Prompt::Answer::No);
+    mine.tlbrTop_ButtonClick("saveAndClose");
+
+    const bool asked = !theirs.isEmpty() && theirs != "Original";
+    QCOMPARE(db.prompt().shown.size(), asked ? 1 : 0);
+    if (asked) {
+        const QString text = db.prompt().shown.at(0).text;
+        for (const char *change : {"Title: was \"Original\", now \"Theirs\"", "Start: was ", " 09:00, now ",
+                                   "Staff member: was Dana, now Marco", "Notes: was \"bring cones\", now \"bring bibs\""})
+            QVERIFY2(text.contains(QLatin1String(change)), qPrintable(text));
+        QVERIFY(!text.contains("End:"));
+        QCOMPARE(db.prompt().shown.at(0).icon, Prompt::Icon::Question);
+    }
+    QCOMPARE(mine.result(), int(QDialog::Accepted));
+    QCOMPARE(db.scalar("SELECT title FROM tblScheduledEvents").toString(), stored);
+}
+
+#include "support/TestMain.h"
+ORVENNA_TEST_MAIN(tst_SharedCalendar)
+#include "tst_sharedcalendar.moc"
