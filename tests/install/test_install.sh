@@ -76,7 +76,7 @@ export XDG_DATA_HOME="$home/run \$x%/data"
 folder="$XDG_DATA_HOME/orvenna"
 start() {
     local rc=0
-    timeout 3 "$workdir/run" >/dev/null 2>&1 || rc=$?
+    timeout 5 "$workdir/run" >/dev/null 2>&1 || rc=$?
     [ $rc -eq 124 ] || { echo "./run ended with $rc before it was stopped"; exit 1; }
 }
 start
