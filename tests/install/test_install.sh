@@ -19,6 +19,12 @@ cp -r "$top/install" "$top/run" "$top/scripts" "$top/resources" "$workdir/"
 ln -s "$build" "$workdir/build"
 export ORVENNA_NO_BUILD=1
 
+# A mistyped option installs nothing.
+export XDG_DATA_HOME="$home/typo"
+rc=0
+"$workdir/install" --help 2>/dev/null || rc=$?
+[ $rc -eq 2 ] && [ ! -e "$XDG_DATA_HOME" ] || { echo "./install --help: exit $rc"; exit 1; }
+
 # Data folders whose paths need quoting and escaping in the desktop entry.
 for name in plain 'with space' 'per%zent' 'quote"d' 'dollar$HOME' 'back\slash' 'back`tick' 'all %"$\` ;'; do
     export XDG_DATA_HOME="$home/$name/data"
