@@ -4,6 +4,7 @@
 #include "about/RegistryReader.h"
 #include "ui/Prompt.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -106,7 +107,8 @@ frmAbout::frmAbout(const AppServices &services, QWidget *parent)
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     setAutoFillBackground(true);
-    setFixedSize(400, 298);
+    // 20 pixels taller than the design for the line that says where the data is.
+    setFixedSize(400, 318);
     createControls();
     Form_Load();
 }
@@ -159,6 +161,8 @@ void frmAbout::createControls()
     m_cmdSysInfo->setGeometry(208, 268, 185, 23);
     connect(m_cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 
+    m_lblDataFolder = addLabel(this, "lblDataFolder", QRect(8, 297, 384, 15), designFont(8.25));
+
     setTabOrder(m_cmdOK, m_cmdSysInfo);
     m_cmdOK->setFocus();
 }
@@ -175,6 +179,11 @@ void frmAbout::Form_Load()
                                           QStringLiteral("Copyright (C) 2026 PitchSide Software"),
                                           QStringLiteral("Distributed by PitchSide Software")}
                                   .join(kCrLf));
+    const QString folder = QDir::toNativeSeparators(m_services.programFolder);
+    const QString line = QStringLiteral("Your calendar is kept in %1").arg(folder);
+    m_lblDataFolder->setText(
+        m_lblDataFolder->fontMetrics().elidedText(line, Qt::ElideMiddle, m_lblDataFolder->width()));
+    m_lblDataFolder->setToolTip(folder);
 }
 
 frmAbout *frmAbout::showShared(const AppServices &services)

@@ -49,6 +49,7 @@ private:
     QLabel *m_lblDescription = nullptr;
     QLabel *m_lblWebsite = nullptr;
     QLabel *m_lblEmail = nullptr;
+    QLabel *m_lblDataFolder = nullptr; // where the database and the report are
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdSysInfo = nullptr;
 };

@@ -1,9 +1,11 @@
-# Shared by ./run and ./test: install what is missing, then build.
-# Sourced, not run; expects to be in the project's top folder.
+# Shared by ./run, ./test, ./install and ./package: install what is missing,
+# then build. Sourced, not run; expects to be in the project's top folder.
 
 ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
                   libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev
                   postgresql-15 libqt6sql6-psql)
+# What making and checking the Debian package needs beyond the build.
+ORVENNA_PACKAGE_TOOLS=(dpkg-dev file desktop-file-utils appstream libglib2.0-bin)
 
 orvenna_install_missing() {
     local missing=() pkg
@@ -26,11 +28,24 @@ orvenna_build() {
     cmake --build "$dir" --parallel "$(nproc)"
 }
 
-# Puts a demo database beside the program when it has none.
-orvenna_place_database() {
-    local bin=$1
-    if [ ! -e "$bin/eventDB.mdb" ]; then
-        "$bin/orvenna-newdb" "$bin/eventDB.mdb" --demo
-        echo "Created a demo database: $bin/eventDB.mdb"
-    fi
+# The user's data folder as the XDG rules have it (a relative XDG_DATA_HOME
+# counts as unset); the calendar computes the same.
+orvenna_data_home() {
+    case ${XDG_DATA_HOME:-} in
+        /*) printf '%s\n' "$XDG_DATA_HOME" ;;
+        *) printf '%s\n' "$HOME/.local/share" ;;
+    esac
+}
+
+# orvenna_install_program_folder BUILD FOLDER: the program files of BUILD into
+# FOLDER, replaced rather than overwritten so a running calendar is no
+# obstacle. Staged first because CMake reads a backslash in a path as a
+# folder separator.
+orvenna_install_program_folder() {
+    local stage
+    stage=$(mktemp -d)
+    cmake --install "$1" --prefix "$stage" >/dev/null
+    mkdir -p "$2"
+    cp -R --remove-destination "$stage/." "$2/"
+    rm -rf "$stage"
 }

@@ -7,11 +7,13 @@ class ModalRunner;
 class BrowserFactory;
 class DesktopServices;
 
-// What every window is handed instead of reaching for globals: the program's
-// folder (database, report and style sheet live there) and the seams through
-// which it talks to a person and to the desktop.
+// What every window is handed instead of reaching for globals: the folder the
+// database, the report and its style sheet live in, and the seams through which
+// it talks to a person and to the desktop.
 struct AppServices
 {
+    // The program's own folder, or the per-user data folder where the program's
+    // folder cannot be written or is a system-wide install (Main).
     QString programFolder;
     // A shared calendar's postgresql:// URL; empty: eventDB.mdb in programFolder.
     QString database;

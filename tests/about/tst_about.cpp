@@ -170,6 +170,7 @@ void tst_About::oneSharedWindow()
     QCOMPARE(a.w->findChild<QLabel *>("lblDescription")->text(),
              "Windows 95/98/ME/NT/XP\r\n\r\nCopyright (C) 2026 PitchSide Software\r\nDistributed by PitchSide Software");
     QCOMPARE(frmAbout::showShared(a.db.services), a.w.data());
+    QCOMPARE(a.w->findChild<QLabel *>("lblDataFolder")->text(), "Your calendar is kept in " + a.db.services.programFolder);
     a.w->findChild<QLabel *>("lblEmail")->setText(" help@orvenna.example ");
     for (const char *name : {"lblEmail", "lblWebsite"}) {
         QTest::mouseClick(a.w->findChild<QLabel *>(name), Qt::RightButton);
