@@ -2,13 +2,17 @@
 
 #include "store/Connection.h"
 #include "store/Statements.h"
+#include "ui/Regional.h"
 
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -19,6 +23,25 @@
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
 const QColor kBackground(255, 255, 212);
+const QColor kTodayTitle(0, 70, 160);
+
+// The entry's whole text, its end and its staff member, line by line.
+QString entryTip(const QString &text, const QDateTime &start, const std::optional<QDateTime> &end,
+                 const QString &staff)
+{
+    QString tip = text;
+    tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (end) {
+        tip += QStringLiteral("\nEnd time: ");
+        if (end->date() != start.date())
+            tip += longDateText(end->date()) + QLatin1Char(' ');
+        tip += end->time().toString(QStringLiteral("HH:mm"));
+    }
+    if (!staff.isEmpty())
+        tip += QStringLiteral("\nStaff Member: ") + staff;
+    return tip;
+}
 } // namespace
 
 ctlWeekDayView::ctlWeekDayView(QWidget *parent)
@@ -53,6 +76,8 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     m_lvEventList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lvEventList->setGeometry(0, 17, 217, 80);
     m_lvEventList->viewport()->installEventFilter(this);
+    m_lvEventList->installEventFilter(this);
+    setFocusProxy(m_lvEventList);
     connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this]() {
         if (m_lvEventList->selectionModel()->hasSelection())
             emit selectionTaken();
@@ -94,7 +119,18 @@ void ctlWeekDayView::clearEvents(const QDateTime &eventsDate)
         m_ignoreRest = true;
 }
 
-void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate)
+void ctlWeekDayView::setToday(bool today)
+{
+    QFont font = m_lblWeekDay->font();
+    font.setBold(today);
+    m_lblWeekDay->setFont(font);
+    QPalette p = m_lblWeekDay->palette();
+    p.setColor(QPalette::WindowText, today ? kTodayTitle : palette().color(QPalette::WindowText));
+    m_lblWeekDay->setPalette(p);
+}
+
+void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate,
+                                const QHash<int, QString> &staffNames)
 {
     clearEvents(eventsDate);
     // A date literal holds a four-digit year; no stored event can fall on other days.
@@ -107,6 +143,8 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         int id;
         QDateTime start;
         QString title;
+        std::optional<QDateTime> end;
+        QString staff;
     };
     std::vector<Row> rows;
     auto show = [this, &rows]() {
@@ -115,9 +153,10 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         QList<QTreeWidgetItem *> items;
         items.reserve(int(rows.size()));
         for (const Row &r : rows) {
-            auto *item = new QTreeWidgetItem(QStringList(r.start.time().toString(QStringLiteral("HH:mm"))
-                                                         + QLatin1Char(' ') + r.title));
+            const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
+            auto *item = new QTreeWidgetItem(QStringList(text));
             item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
+            item->setData(0, Qt::ToolTipRole, entryTip(text, r.start, r.end, r.staff));
             items.append(item);
         }
         m_lvEventList->addTopLevelItems(items);
@@ -129,10 +168,21 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
             // One bad row (written by another tool) must not hide the rest of the day.
             try {
                 rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")),
-                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title"))});
+                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title")), {}, {}});
             } catch (const store::StoreError &e) {
                 if (!unreadable)
                     unreadable = e;
+                rs.moveNext();
+                continue;
+            }
+            // End and staff only serve the tooltip: a bad value leaves them out.
+            try {
+                rows.back().end = rs.dateTime(QStringLiteral("EventTimeEnd"));
+            } catch (const store::StoreError &) {
+            }
+            try {
+                rows.back().staff = staffNames.value(rs.integer(QStringLiteral("idPOC")));
+            } catch (const store::StoreError &) {
             }
             rs.moveNext();
         }
@@ -178,10 +228,82 @@ int ctlWeekDayView::selectedEventId() const
     return idOfKey(selected.first()->data(0, kKeyRole).toString());
 }
 
+bool ctlWeekDayView::isCutShort(const QTreeWidgetItem *item) const
+{
+    const QModelIndex index = m_lvEventList->model()->index(m_lvEventList->indexOfTopLevelItem(const_cast<QTreeWidgetItem *>(item)), 0);
+    const QRect shown = m_lvEventList->visualRect(index);
+    const QSize needed = m_lvEventList->sizeHintForIndex(index);
+    const int width = std::min(shown.width(), m_lvEventList->viewport()->width() - shown.x());
+    return needed.width() > width || needed.height() > shown.height();
+}
+
+bool ctlWeekDayView::listKeyEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        const int key = ke->key();
+        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            // As a double click does.
+            if (!m_lvEventList->selectedItems().isEmpty())
+                emit ScheduledEventSelected(selectedEventId());
+            return true;
+        }
+        if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
+            if (!m_lvEventList->selectedItems().isEmpty())
+                emit deleteKeyPressed(selectedEventId());
+            return true;
+        }
+        if ((key == Qt::Key_Menu && mods == Qt::NoModifier) || (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+            // At the selected entry, or at the top of an empty selection.
+            const QList<QTreeWidgetItem *> selected = m_lvEventList->selectedItems();
+            QPoint at(4, 4);
+            if (!selected.isEmpty()) {
+                const QRect r = m_lvEventList->visualItemRect(selected.first());
+                at = QPoint(r.left() + 4, r.bottom());
+            }
+            emit popupKeyPressed(selectedEventId(), m_lvEventList->viewport()->mapToGlobal(at));
+            return true;
+        }
+        return false;
+    }
+    case QEvent::ContextMenu:
+        // The window system may follow the Menu key with this; the key has opened the popup already.
+        return static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard;
+    case QEvent::FocusIn: {
+        // Tabbing into a day highlights the entry the keys act on.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            && m_lvEventList->selectedItems().isEmpty() && m_lvEventList->topLevelItemCount() > 0) {
+            QTreeWidgetItem *item = m_lvEventList->currentItem();
+            m_lvEventList->setCurrentItem(item ? item : m_lvEventList->topLevelItem(0));
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
 bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_lvEventList)
+        return listKeyEvent(event) || QWidget::eventFilter(watched, event);
     if (watched != m_lvEventList->viewport())
         return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::ToolTip) {
+        // Only an entry cut short needs its whole text; the tip is plain text, never markup.
+        auto *he = static_cast<QHelpEvent *>(event);
+        QTreeWidgetItem *item = m_lvEventList->itemAt(he->pos());
+        if (item && isCutShort(item))
+            QToolTip::showText(he->globalPos(),
+                               Qt::convertFromPlainText(item->data(0, Qt::ToolTipRole).toString(), Qt::WhiteSpaceNormal),
+                               m_lvEventList->viewport(), m_lvEventList->visualItemRect(item));
+        else
+            QToolTip::hideText();
+        return true;
+    }
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease
         && type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove)
