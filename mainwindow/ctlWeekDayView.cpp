@@ -2,6 +2,7 @@
 
 #include "store/Connection.h"
 #include "store/Statements.h"
+#include "ui/FocusMark.h"
 #include "ui/Regional.h"
 
 #include <QDragEnterEvent>
@@ -93,6 +94,7 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     p.setColor(QPalette::Base, kBackground);
     setPalette(p);
     m_lvEventList->setPalette(p);
+    markFocus(m_lvEventList, false);
 }
 
 QString ctlWeekDayView::templateMimeType()
@@ -271,7 +273,11 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
     case QEvent::ContextMenu:
         // The window system may follow the Menu key with this; the key has opened the popup already.
         return static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard;
+    case QEvent::FocusOut:
+        markFocus(m_lvEventList, false);
+        return false;
     case QEvent::FocusIn: {
+        markFocus(m_lvEventList, true);
         // Tabbing into a day highlights the entry the keys act on.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)

@@ -10,6 +10,7 @@
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
 #include "ui/ActiveResize.h"
+#include "ui/FocusMark.h"
 #include "ui/ModalRunner.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
@@ -55,9 +56,19 @@ QRect twipsRect(int left, int top, int width, int height)
 class TemplateList : public QListWidget
 {
 public:
-    using QListWidget::QListWidget;
+    explicit TemplateList(QWidget *parent) : QListWidget(parent) { markFocus(this, false); }
 
 protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        markFocus(this, true);
+        QListWidget::focusInEvent(event);
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        markFocus(this, false);
+        QListWidget::focusOutEvent(event);
+    }
     void mousePressEvent(QMouseEvent *event) override
     {
         QListWidget::mousePressEvent(event);

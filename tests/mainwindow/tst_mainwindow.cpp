@@ -448,6 +448,7 @@ void tst_MainWindow::shortcuts()
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.findChild<QCalendarWidget *>("mView")->setSelectedDate(day);
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     if (!selected.isEmpty())
         QVERIFY(w.dayPanel(3)->selectEvent(ids[selected]));
     QDate editorDay;
