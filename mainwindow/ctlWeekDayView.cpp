@@ -1,6 +1,7 @@
 #include "mainwindow/ctlWeekDayView.h"
 
 #include "store/Connection.h"
+#include "store/Dialect.h"
 #include "store/Statements.h"
 #include "ui/FocusMark.h"
 #include "ui/Regional.h"
@@ -23,26 +24,12 @@
 
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
+// The stored end and the staff member's id: the tip is made only when shown.
+constexpr int kEndRole = Qt::UserRole + 1;
+constexpr int kStaffRole = Qt::UserRole + 2;
 const QColor kBackground(255, 255, 212);
 const QColor kTodayTitle(0, 70, 160);
 
-// The entry's whole text, its end and its staff member, line by line.
-QString entryTip(const QString &text, const QDateTime &start, const std::optional<QDateTime> &end,
-                 const QString &staff)
-{
-    QString tip = text;
-    tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (end) {
-        tip += QStringLiteral("\nEnd time: ");
-        if (end->date() != start.date())
-            tip += longDateText(end->date()) + QLatin1Char(' ');
-        tip += end->time().toString(QStringLiteral("HH:mm"));
-    }
-    if (!staff.isEmpty())
-        tip += QStringLiteral("\nStaff Member: ") + staff;
-    return tip;
-}
 } // namespace
 
 ctlWeekDayView::ctlWeekDayView(QWidget *parent)
@@ -135,6 +122,7 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
                                 const QHash<int, QString> &staffNames)
 {
     clearEvents(eventsDate);
+    m_staffNames = staffNames;
     // A date literal holds a four-digit year; no stored event can fall on other days.
     const int year = eventsDate.date().year();
     if (year < 1 || year > 9999)
@@ -145,8 +133,8 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         int id;
         QDateTime start;
         QString title;
-        std::optional<QDateTime> end;
-        QString staff;
+        QString end;
+        int staff;
     };
     std::vector<Row> rows;
     auto show = [this, &rows]() {
@@ -158,7 +146,8 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
             const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
             auto *item = new QTreeWidgetItem(QStringList(text));
             item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
-            item->setData(0, Qt::ToolTipRole, entryTip(text, r.start, r.end, r.staff));
+            item->setData(0, kEndRole, r.end);
+            item->setData(0, kStaffRole, r.staff);
             items.append(item);
         }
         m_lvEventList->addTopLevelItems(items);
@@ -170,7 +159,7 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
             // One bad row (written by another tool) must not hide the rest of the day.
             try {
                 rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")),
-                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title")), {}, {}});
+                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title")), {}, -1});
             } catch (const store::StoreError &e) {
                 if (!unreadable)
                     unreadable = e;
@@ -179,11 +168,11 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
             }
             // End and staff only serve the tooltip: a bad value leaves them out.
             try {
-                rows.back().end = rs.dateTime(QStringLiteral("EventTimeEnd"));
+                rows.back().end = rs.text(QStringLiteral("EventTimeEnd"));
             } catch (const store::StoreError &) {
             }
             try {
-                rows.back().staff = staffNames.value(rs.integer(QStringLiteral("idPOC")));
+                rows.back().staff = rs.integer(QStringLiteral("idPOC"));
             } catch (const store::StoreError &) {
             }
             rs.moveNext();
@@ -195,6 +184,29 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
     show();
     if (unreadable)
         throw *unreadable;
+}
+
+QString ctlWeekDayView::entryTip(const QTreeWidgetItem *item) const
+{
+    QString tip = item->text(0);
+    tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString endText = item->data(0, kEndRole).toString();
+    if (!endText.isEmpty()) {
+        try {
+            const QDateTime end = store::fromStored(endText);
+            tip += QStringLiteral("\nEnd time: ");
+            if (end.date() != m_date.date())
+                tip += longDateText(end.date()) + QLatin1Char(' ');
+            tip += end.time().toString(QStringLiteral("HH:mm"));
+        } catch (const store::StoreError &) {
+            // An end another tool wrote as no date is left out.
+        }
+    }
+    const QString staff = m_staffNames.value(item->data(0, kStaffRole).toInt());
+    if (!staff.isEmpty())
+        tip += QStringLiteral("\nStaff Member: ") + staff;
+    return tip;
 }
 
 int ctlWeekDayView::idOfKey(const QString &key)
@@ -304,7 +316,7 @@ bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
         QTreeWidgetItem *item = m_lvEventList->itemAt(he->pos());
         if (item && isCutShort(item))
             QToolTip::showText(he->globalPos(),
-                               Qt::convertFromPlainText(item->data(0, Qt::ToolTipRole).toString(), Qt::WhiteSpaceNormal),
+                               Qt::convertFromPlainText(entryTip(item), Qt::WhiteSpaceNormal),
                                m_lvEventList->viewport(), m_lvEventList->visualItemRect(item));
         else
             QToolTip::hideText();

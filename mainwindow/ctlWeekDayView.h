@@ -70,11 +70,14 @@ private:
     static int idOfKey(const QString &key);
     bool listKeyEvent(QEvent *event);
     [[nodiscard]] bool isCutShort(const QTreeWidgetItem *item) const;
+    // The entry's whole text, its end and its staff member, line by line.
+    [[nodiscard]] QString entryTip(const QTreeWidgetItem *item) const;
 
     QLabel *m_lblWeekDay;
     QFrame *m_lineTop;
     QTreeWidget *m_lvEventList;
     QDateTime m_date;
+    QHash<int, QString> m_staffNames;
     int m_mouseHandlers = 0;  // depth of our own handlers of a list mouse event
     bool m_ignoreRest = false; // the list was reloaded inside one: drop the rest of that click
 };

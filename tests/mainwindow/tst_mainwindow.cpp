@@ -18,6 +18,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCharFormat>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -45,6 +47,22 @@ public:
 QTreeWidget *listOf(ctlWeekDayView *panel)
 {
     return panel->findChild<QTreeWidget *>("lvEventList");
+}
+
+// What the pointer resting on the entry shows, as plain text; empty: no tip.
+QString shownTip(QTreeWidget *list, int row)
+{
+    QToolTip::hideText();
+    if (!QTest::qWaitFor([]() { return !QToolTip::isVisible(); }, 2000))
+        return QStringLiteral("(a tip stays)");
+    const QPoint pos = list->visualItemRect(list->topLevelItem(row)).center();
+    QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &help);
+    if (!QToolTip::isVisible())
+        return QString();
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    return shown.toPlainText();
 }
 
 } // namespace
@@ -109,7 +127,9 @@ void tst_MainWindow::startUp()
     QCOMPARE(day->topLevelItem(0)->text(0), QStringLiteral("07:00 ") + big);
     QCOMPARE(day->topLevelItem(1)->text(0), QStringLiteral("09:00 ") + odd);
     // The tip of an entry cut short names the staff member from the staff list.
-    QCOMPARE(day->topLevelItem(1)->toolTip(0), QStringLiteral("09:00 ") + QString(odd).replace("\r\n", "\n").replace('\r', '\n')
+    // (A megabyte-long title first makes every row of the day tall enough for all lines.)
+    if (textSize < 1000)
+        QCOMPARE(shownTip(day, 1), QStringLiteral("09:00 ") + QString(odd).replace("\r\n", "\n").replace('\r', '\n')
                                                    + "\nEnd time: 10:00\nStaff Member: Jane Roe");
 
     // Tab goes calendar, templates, then the days in reading order, and round again;
