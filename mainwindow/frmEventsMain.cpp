@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTextCharFormat>
 #include <QTimer>
@@ -162,6 +163,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates->setObjectName(QStringLiteral("lstEventTemplates"));
     m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
     m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lstEventTemplates->installEventFilter(this);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
@@ -432,6 +434,14 @@ bool frmEventsMain::eventFilter(QObject *watched, QEvent *event)
     } else if (watched == m_calendarViewport && event->type() == QEvent::MouseButtonPress) {
         // A press starts a click of its own, whatever the keys selected before.
         m_dateOfSelectionReload = QDate();
+    } else if (watched == m_lstEventTemplates && event->type() == QEvent::KeyPress) {
+        // Return drops the template, as a drag would, on the selected entry's day or else the chosen date.
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const int k = selectedPanel();
+            ctlDayDetail_TemplateDropped(k >= 0 ? k : 3);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCalendarWidget>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
 #include <QLabel>
@@ -450,6 +451,9 @@ void tst_MainWindow::shortcuts_data()
     QTest::newRow("Ctrl+P, none selected: how to print") << "Ctrl+P" << "" << "instructions";
     QTest::newRow("Ctrl+T: today's week") << "Ctrl+T" << "Keep" << "today";
     QTest::newRow("F5: the week read again, selection kept") << "F5" << "Keep" << "reloaded";
+    // Return in the template list drops the template on a day, as a drag does.
+    QTest::newRow("Return on a template: the chosen date") << "Return" << "" << "template";
+    QTest::newRow("Return on a template: the selected entry's day") << "Return" << "Later" << "template";
 }
 
 void tst_MainWindow::shortcuts()
@@ -462,6 +466,8 @@ void tst_MainWindow::shortcuts()
     QHash<QString, int> ids;
     ids["Keep"] = db.addEvent("Keep", QDateTime(day, QTime(8, 0), Qt::UTC), QDateTime(day, QTime(9, 0), Qt::UTC), db.addStaff("Ann", ""));
     ids["Doomed"] = db.addEvent("Doomed", QDateTime(day, QTime(10, 0), Qt::UTC), QDateTime(day, QTime(11, 0), Qt::UTC), 1);
+    ids["Later"] = db.addEvent("Later", QDateTime(day.addDays(2), QTime(9, 0), Qt::UTC), QDateTime(day.addDays(2), QTime(10, 0), Qt::UTC), 1);
+    db.addTemplate("Rondo", "Four against two");
     TestMainWindow w(db.services);
     w.Form_Load();
     w.show();
@@ -470,18 +476,28 @@ void tst_MainWindow::shortcuts()
     w.findChild<QCalendarWidget *>("mView")->setSelectedDate(day);
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     if (!selected.isEmpty())
-        QVERIFY(w.dayPanel(3)->selectEvent(ids[selected]));
+        QVERIFY(w.dayPanel(selected == "Later" ? 5 : 3)->selectEvent(ids[selected]));
     QDate editorDay;
-    if (result == "editor")
-        db.modal().steps.enqueue([&editorDay](QDialog &d) { editorDay = d.findChild<QDateEdit *>("dtStartDate")->date(); });
+    QString editorTitle;
+    if (result == "editor" || result == "template")
+        db.modal().steps.enqueue([&editorDay, &editorTitle](QDialog &d) {
+            editorDay = d.findChild<QDateEdit *>("dtStartDate")->date();
+            editorTitle = d.findChild<QComboBox *>("cmbPredefinedEvents")->currentText();
+        });
     db.addEvent("Added meanwhile", QDateTime(day, QTime(9, 0), Qt::UTC), QDateTime(day, QTime(9, 30), Qt::UTC), 1);
 
-    QTest::keySequence(&w, QKeySequence(keys));
+    if (result == "template")
+        w.findChild<QListWidget *>("lstEventTemplates")->setFocus();
+    QTest::keySequence(result == "template" ? QApplication::focusWidget() : &w, QKeySequence(keys));
 
     const QDate today = QDate::currentDate();
     if (result == "editor") {
         QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
         QCOMPARE(editorDay, today);
+    } else if (result == "template") {
+        QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
+        QCOMPARE(editorDay, selected.isEmpty() ? day : day.addDays(2));
+        QCOMPARE(editorTitle, QStringLiteral("Rondo"));
     } else if (result == "report") {
         QFile report(db.folder() + "/printEvent.html");
         QVERIFY(report.open(QIODevice::ReadOnly));
@@ -498,7 +514,7 @@ void tst_MainWindow::shortcuts()
         QCOMPARE(listOf(w.dayPanel(3))->topLevelItem(1)->text(0), QStringLiteral("09:00 Added meanwhile"));
         QCOMPARE(w.dayPanel(3)->selectedEventId(), ids["Keep"]);
     }
-    if (result != "editor")
+    if (result != "editor" && result != "template")
         QVERIFY(db.modal().shownNames.isEmpty() || db.modal().shownNames == QStringList{"frmPrint"});
 }
 
