@@ -28,18 +28,18 @@ CommandLine parseArguments(const QStringList &arguments)
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("url"));
     parser.addOptions({help, version, database});
     if (!parser.parse(arguments))
-        return {CommandLine::Action::Refuse, parser.errorText()};
+        return {CommandLine::Action::Refuse, parser.errorText(), {}};
     QStringList extra = parser.positionalArguments();
     if (arguments.contains(QStringLiteral("--")))
         extra.prepend(QStringLiteral("--"));
     if (!extra.isEmpty())
-        return {CommandLine::Action::Refuse, QStringLiteral("unexpected argument '%1'.").arg(extra.constFirst())};
+        return {CommandLine::Action::Refuse, QStringLiteral("unexpected argument '%1'.").arg(extra.constFirst()), {}};
     if (parser.isSet(help))
-        return {CommandLine::Action::Help, {}};
+        return {CommandLine::Action::Help, {}, {}};
     if (parser.isSet(version))
-        return {CommandLine::Action::Version, {}};
+        return {CommandLine::Action::Version, {}, {}};
     if (parser.isSet(database) && parser.value(database).isEmpty())
-        return {CommandLine::Action::Refuse, QStringLiteral("--database needs a URL.")};
+        return {CommandLine::Action::Refuse, QStringLiteral("--database needs a URL."), {}};
     return {CommandLine::Action::Start, {}, parser.value(database)};
 }
 

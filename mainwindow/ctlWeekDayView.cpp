@@ -1,14 +1,20 @@
 #include "mainwindow/ctlWeekDayView.h"
 
 #include "store/Connection.h"
+#include "store/Dialect.h"
 #include "store/Statements.h"
+#include "ui/FocusMark.h"
+#include "ui/Regional.h"
 
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -18,7 +24,12 @@
 
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
+// The stored end and the staff member's id: the tip is made only when shown.
+constexpr int kEndRole = Qt::UserRole + 1;
+constexpr int kStaffRole = Qt::UserRole + 2;
 const QColor kBackground(255, 255, 212);
+const QColor kTodayTitle(0, 70, 160);
+
 } // namespace
 
 ctlWeekDayView::ctlWeekDayView(QWidget *parent)
@@ -53,6 +64,8 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     m_lvEventList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lvEventList->setGeometry(0, 17, 217, 80);
     m_lvEventList->viewport()->installEventFilter(this);
+    m_lvEventList->installEventFilter(this);
+    setFocusProxy(m_lvEventList);
     connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this]() {
         if (m_lvEventList->selectionModel()->hasSelection())
             emit selectionTaken();
@@ -68,6 +81,7 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     p.setColor(QPalette::Base, kBackground);
     setPalette(p);
     m_lvEventList->setPalette(p);
+    markFocus(m_lvEventList, false);
 }
 
 QString ctlWeekDayView::templateMimeType()
@@ -94,9 +108,21 @@ void ctlWeekDayView::clearEvents(const QDateTime &eventsDate)
         m_ignoreRest = true;
 }
 
-void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate)
+void ctlWeekDayView::setToday(bool today)
+{
+    QFont font = m_lblWeekDay->font();
+    font.setBold(today);
+    m_lblWeekDay->setFont(font);
+    QPalette p = m_lblWeekDay->palette();
+    p.setColor(QPalette::WindowText, today ? kTodayTitle : palette().color(QPalette::WindowText));
+    m_lblWeekDay->setPalette(p);
+}
+
+void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate,
+                                const QHash<int, QString> &staffNames)
 {
     clearEvents(eventsDate);
+    m_staffNames = staffNames;
     // A date literal holds a four-digit year; no stored event can fall on other days.
     const int year = eventsDate.date().year();
     if (year < 1 || year > 9999)
@@ -107,6 +133,8 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         int id;
         QDateTime start;
         QString title;
+        QString end;
+        int staff;
     };
     std::vector<Row> rows;
     auto show = [this, &rows]() {
@@ -115,9 +143,11 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         QList<QTreeWidgetItem *> items;
         items.reserve(int(rows.size()));
         for (const Row &r : rows) {
-            auto *item = new QTreeWidgetItem(QStringList(r.start.time().toString(QStringLiteral("HH:mm"))
-                                                         + QLatin1Char(' ') + r.title));
+            const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
+            auto *item = new QTreeWidgetItem(QStringList(text));
             item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
+            item->setData(0, kEndRole, r.end);
+            item->setData(0, kStaffRole, r.staff);
             items.append(item);
         }
         m_lvEventList->addTopLevelItems(items);
@@ -129,10 +159,21 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
             // One bad row (written by another tool) must not hide the rest of the day.
             try {
                 rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")),
-                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title"))});
+                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title")), {}, -1});
             } catch (const store::StoreError &e) {
                 if (!unreadable)
                     unreadable = e;
+                rs.moveNext();
+                continue;
+            }
+            // End and staff only serve the tooltip: a bad value leaves them out.
+            try {
+                rows.back().end = rs.text(QStringLiteral("EventTimeEnd"));
+            } catch (const store::StoreError &) {
+            }
+            try {
+                rows.back().staff = rs.integer(QStringLiteral("idPOC"));
+            } catch (const store::StoreError &) {
             }
             rs.moveNext();
         }
@@ -143,6 +184,29 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
     show();
     if (unreadable)
         throw *unreadable;
+}
+
+QString ctlWeekDayView::entryTip(const QTreeWidgetItem *item) const
+{
+    QString tip = item->text(0);
+    tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString endText = item->data(0, kEndRole).toString();
+    if (!endText.isEmpty()) {
+        try {
+            const QDateTime end = store::fromStored(endText);
+            tip += QStringLiteral("\nEnd time: ");
+            if (end.date() != m_date.date())
+                tip += longDateText(end.date()) + QLatin1Char(' ');
+            tip += end.time().toString(QStringLiteral("HH:mm"));
+        } catch (const store::StoreError &) {
+            // An end another tool wrote as no date is left out.
+        }
+    }
+    const QString staff = m_staffNames.value(item->data(0, kStaffRole).toInt());
+    if (!staff.isEmpty())
+        tip += QStringLiteral("\nStaff Member: ") + staff;
+    return tip;
 }
 
 int ctlWeekDayView::idOfKey(const QString &key)
@@ -178,10 +242,86 @@ int ctlWeekDayView::selectedEventId() const
     return idOfKey(selected.first()->data(0, kKeyRole).toString());
 }
 
+bool ctlWeekDayView::isCutShort(const QTreeWidgetItem *item) const
+{
+    const QModelIndex index = m_lvEventList->model()->index(m_lvEventList->indexOfTopLevelItem(const_cast<QTreeWidgetItem *>(item)), 0);
+    const QRect shown = m_lvEventList->visualRect(index);
+    const QSize needed = m_lvEventList->sizeHintForIndex(index);
+    const int width = std::min(shown.width(), m_lvEventList->viewport()->width() - shown.x());
+    return needed.width() > width || needed.height() > shown.height();
+}
+
+bool ctlWeekDayView::listKeyEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        const int key = ke->key();
+        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            // As a double click does.
+            if (!m_lvEventList->selectedItems().isEmpty())
+                emit ScheduledEventSelected(selectedEventId());
+            return true;
+        }
+        if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
+            if (!m_lvEventList->selectedItems().isEmpty())
+                emit deleteKeyPressed(selectedEventId());
+            return true;
+        }
+        if ((key == Qt::Key_Menu && mods == Qt::NoModifier) || (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+            // At the selected entry, or at the top of an empty selection.
+            const QList<QTreeWidgetItem *> selected = m_lvEventList->selectedItems();
+            QPoint at(4, 4);
+            if (!selected.isEmpty()) {
+                const QRect r = m_lvEventList->visualItemRect(selected.first());
+                at = QPoint(r.left() + 4, r.bottom());
+            }
+            emit popupKeyPressed(selectedEventId(), m_lvEventList->viewport()->mapToGlobal(at));
+            return true;
+        }
+        return false;
+    }
+    case QEvent::ContextMenu:
+        // The window system may follow the Menu key with this; the key has opened the popup already.
+        return static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard;
+    case QEvent::FocusOut:
+        markFocus(m_lvEventList, false);
+        return false;
+    case QEvent::FocusIn: {
+        markFocus(m_lvEventList, true);
+        // Tabbing into a day highlights the entry the keys act on.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            && m_lvEventList->selectedItems().isEmpty() && m_lvEventList->topLevelItemCount() > 0) {
+            QTreeWidgetItem *item = m_lvEventList->currentItem();
+            m_lvEventList->setCurrentItem(item ? item : m_lvEventList->topLevelItem(0));
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
 bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_lvEventList)
+        return listKeyEvent(event) || QWidget::eventFilter(watched, event);
     if (watched != m_lvEventList->viewport())
         return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::ToolTip) {
+        // Only an entry cut short needs its whole text; the tip is plain text, never markup.
+        auto *he = static_cast<QHelpEvent *>(event);
+        QTreeWidgetItem *item = m_lvEventList->itemAt(he->pos());
+        if (item && isCutShort(item))
+            QToolTip::showText(he->globalPos(),
+                               Qt::convertFromPlainText(entryTip(item), Qt::WhiteSpaceNormal),
+                               m_lvEventList->viewport(), m_lvEventList->visualItemRect(item));
+        else
+            QToolTip::hideText();
+        return true;
+    }
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease
         && type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QWidget>
 
 class QFrame;
 class QLabel;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace store { class Connection; }
 
@@ -24,8 +26,11 @@ public:
     // Remembers the date, then lists that calendar day's events in order of
     // start time. A row that cannot be read is left out and the rest are
     // listed; then the first failure is passed on (store::StoreError). A day
-    // the store's dates cannot name stays empty without a query.
-    void loadEvents(store::Connection &conn, const QDateTime &eventsDate);
+    // the store's dates cannot name stays empty without a query. `staffNames`
+    // (idPOC to name, read once by the host for the whole week) names each
+    // event's staff member in the tooltip of an entry cut short.
+    void loadEvents(store::Connection &conn, const QDateTime &eventsDate,
+                    const QHash<int, QString> &staffNames = {});
     // Remembers the date and empties the list, for when no store can be reached.
     void clearEvents(const QDateTime &eventsDate);
 
@@ -34,6 +39,9 @@ public:
     // Selects the entry of that event; false when the day does not list it.
     bool selectEvent(int eventId);
     void clearSelection();
+
+    // The panel showing today marks its title.
+    void setToday(bool today);
 
     // Mime format of a template dragged from the main window's template list.
     static QString templateMimeType();
@@ -45,6 +53,11 @@ signals:
     // A mouse button was pressed in the list, or it got a selection: the
     // host clears the other days, so the week has one selection.
     void selectionTaken();
+    // Keys in the list: Delete on the selected entry (its id), and the Menu
+    // key or Shift+F10 (the selected entry's id or -1, and where the popup
+    // belongs on the screen).
+    void deleteKeyPressed(int eventId);
+    void popupKeyPressed(int eventId, const QPoint &globalPos);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -55,11 +68,16 @@ protected:
 
 private:
     static int idOfKey(const QString &key);
+    bool listKeyEvent(QEvent *event);
+    [[nodiscard]] bool isCutShort(const QTreeWidgetItem *item) const;
+    // The entry's whole text, its end and its staff member, line by line.
+    [[nodiscard]] QString entryTip(const QTreeWidgetItem *item) const;
 
     QLabel *m_lblWeekDay;
     QFrame *m_lineTop;
     QTreeWidget *m_lvEventList;
     QDateTime m_date;
+    QHash<int, QString> m_staffNames;
     int m_mouseHandlers = 0;  // depth of our own handlers of a list mouse event
     bool m_ignoreRest = false; // the list was reloaded inside one: drop the rest of that click
 };

@@ -10,11 +10,13 @@
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
 #include "ui/ActiveResize.h"
+#include "ui/FocusMark.h"
 #include "ui/ModalRunner.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
 #include "ui/Regional.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDir>
@@ -25,13 +27,19 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTextCharFormat>
+#include <QTimer>
+#include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr QSize kDesignClient(634, 454);
+const QColor kToday(0, 70, 160);
 
 // Design positions are given in twips; 15 twips make a pixel.
 int tw(int twips)
@@ -49,9 +57,19 @@ QRect twipsRect(int left, int top, int width, int height)
 class TemplateList : public QListWidget
 {
 public:
-    using QListWidget::QListWidget;
+    explicit TemplateList(QWidget *parent) : QListWidget(parent) { markFocus(this, false); }
 
 protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        markFocus(this, true);
+        QListWidget::focusInEvent(event);
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        markFocus(this, false);
+        QListWidget::focusOutEvent(event);
+    }
     void mousePressEvent(QMouseEvent *event) override
     {
         QListWidget::mousePressEvent(event);
@@ -119,8 +137,23 @@ void frmEventsMain::createControls()
     QFont calendarFont = m_mView->font();
     calendarFont.setPointSizeF(7.5);
     m_mView->setFont(calendarFont);
-    connect(m_mView, &QCalendarWidget::clicked, this,
-            [this](QDate date) { mView_DateClick(QDateTime(date, QTime(0, 0))); });
+    // Keys move the selection without a click; the week follows the selection.
+    connect(m_mView, &QCalendarWidget::selectionChanged, this, [this]() {
+        m_dateOfSelectionReload = m_mView->selectedDate();
+        mView_DateClick(QDateTime(m_dateOfSelectionReload, QTime(0, 0)));
+    });
+    connect(m_mView, &QCalendarWidget::clicked, this, [this](QDate date) {
+        // A click on another date changed the selection, which has reloaded already.
+        if (date == m_dateOfSelectionReload) {
+            m_dateOfSelectionReload = QDate();
+            return;
+        }
+        mView_DateClick(QDateTime(date, QTime(0, 0)));
+    });
+    if (auto *view = m_mView->findChild<QAbstractItemView *>()) {
+        m_calendarViewport = view->viewport();
+        m_calendarViewport->installEventFilter(this);
+    }
 
     auto *frame1 = new QGroupBox(QStringLiteral("Activity - Drill"), pnlCalendar);
     frame1->setObjectName(QStringLiteral("Frame1"));
@@ -130,6 +163,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates->setObjectName(QStringLiteral("lstEventTemplates"));
     m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
     m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lstEventTemplates->installEventFilter(this);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
@@ -172,6 +206,16 @@ void frmEventsMain::createControls()
         connect(panel, &ctlWeekDayView::ScheduledEventSelected, this,
                 [this, i](int id) { ctlDayDetail_ScheduledEventSelected(i, id); });
         connect(panel, &ctlWeekDayView::templateDropped, this, [this, i]() { ctlDayDetail_TemplateDropped(i); });
+        connect(panel, &ctlWeekDayView::deleteKeyPressed, this, [this, i](int id) {
+            m_selectedDayIndex = i;
+            m_selectedEventId = id;
+            mnuPopDeleteAppointment_Click();
+        });
+        connect(panel, &ctlWeekDayView::popupKeyPressed, this, [this, i](int id, const QPoint &at) {
+            m_selectedDayIndex = i;
+            m_selectedEventId = id;
+            showPopup(m_mnuPopupRoot, at);
+        });
         // One selection for the week: what another day had selected is forgotten.
         connect(panel, &ctlWeekDayView::selectionTaken, this, [this, panel]() {
             for (ctlWeekDayView *other : m_ctlDayDetail)
@@ -195,6 +239,21 @@ void frmEventsMain::createControls()
     for (ctlWeekDayView *panel : m_ctlDayDetail)
         m_resize->add(panel);
     m_resize->add(label2);
+
+    // Reading order: calendar, templates, then the days left to right, top to bottom.
+    QWidget::setTabOrder(m_mView, m_lstEventTemplates);
+    QWidget *previous = m_lstEventTemplates;
+    for (ctlWeekDayView *panel : m_ctlDayDetail) {
+        QWidget::setTabOrder(previous, panel);
+        previous = panel;
+    }
+
+    m_midnight = new QTimer(this);
+    m_midnight->setSingleShot(true);
+    connect(m_midnight, &QTimer::timeout, this, [this]() {
+        markToday(QDate::currentDate());
+        scheduleMidnight();
+    });
 }
 
 void frmEventsMain::createMenus()
@@ -205,16 +264,29 @@ void frmEventsMain::createMenus()
     mnuRootFile->setObjectName(QStringLiteral("mnuRootFile"));
     QAction *print = mnuRootFile->addAction(QStringLiteral("&Print Selected Activity/Drill"));
     print->setObjectName(QStringLiteral("mnuPrintAppointment"));
+    print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(print, &QAction::triggered, this, &frmEventsMain::mnuPrintAppointment_Click);
     addSharedCalendarMenu(mnuRootFile);
     QAction *close = mnuRootFile->addAction(QStringLiteral("&Close"));
     close->setObjectName(QStringLiteral("mnuClose"));
     connect(close, &QAction::triggered, this, &frmEventsMain::mnuClose_Click);
 
+    QMenu *mnuRootView = bar->addMenu(QStringLiteral("&View"));
+    mnuRootView->setObjectName(QStringLiteral("mnuRootView"));
+    QAction *today = mnuRootView->addAction(QStringLiteral("&Today"));
+    today->setObjectName(QStringLiteral("mnuToday"));
+    today->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(today, &QAction::triggered, this, &frmEventsMain::mnuToday_Click);
+    QAction *reload = mnuRootView->addAction(QStringLiteral("&Reload Week"));
+    reload->setObjectName(QStringLiteral("mnuReload"));
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(reload, &QAction::triggered, this, &frmEventsMain::mnuReload_Click);
+
     QMenu *mnuRootEvents = bar->addMenu(QStringLiteral("&Insert"));
     mnuRootEvents->setObjectName(QStringLiteral("mnuRootEvents"));
     QAction *newEvent = mnuRootEvents->addAction(QStringLiteral("&Activity / Drill"));
     newEvent->setObjectName(QStringLiteral("mnuNewAppointment"));
+    newEvent->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(newEvent, &QAction::triggered, this, &frmEventsMain::mnuNewAppointment_Click);
 
     QMenu *mnuTools = bar->addMenu(QStringLiteral("&Manage"));
@@ -247,8 +319,14 @@ void frmEventsMain::Form_Load()
 {
     m_connectionString = store::connectionStringFor(m_services.programFolder, m_services.database);
     const QDateTime now = QDateTime::currentDateTime();
-    m_mView->setSelectedDate(now.date());
+    {
+        // The first week keeps the time of day; the selection must not load one of its own.
+        const QSignalBlocker quiet(m_mView);
+        m_mView->setSelectedDate(now.date());
+    }
     m_lblHeading->setText(longDateText(now.date()));
+    markToday(now.date());
+    scheduleMidnight();
     mView_DateClick(now);
     loadEventTemplates();
     startLiveUpdates();
@@ -274,26 +352,50 @@ void frmEventsMain::loadWeek(const QDateTime &d)
     } catch (const store::StoreError &e) {
         failure = e.description();
     }
+    // Staff names for the entries' tooltips: one query for the whole week.
+    const QHash<int, QString> staff = conn.isOpen() ? staffNames(conn) : QHash<int, QString>();
     for (int i = -3; i <= 3; ++i) {
         ctlWeekDayView *panel = m_ctlDayDetail[size_t(i + 3)];
         const QDateTime day = d.addDays(i);
         panel->setDayTitle(longDateText(day.date()));
+        panel->setToday(day.date() == m_today);
         if (!conn.isOpen()) {
             panel->clearEvents(day);
             continue;
         }
         try {
-            panel->loadEvents(conn, day);
+            panel->loadEvents(conn, day, staff);
         } catch (const store::StoreError &e) {
             if (failure.isEmpty())
                 failure = e.description();
         }
     }
     conn.close();
-    if (failure.isEmpty())
+    if (failure.isEmpty()) {
         m_storeFailureShown = false;
-    else
+        m_pendingFailure.clear();
+    } else {
         reportStoreFailure(failure);
+    }
+}
+
+QHash<int, QString> frmEventsMain::staffNames(store::Connection &conn) const
+{
+    QHash<int, QString> names;
+    try {
+        store::RowSet rs = conn.execute(statements::allStaff());
+        while (!rs.eof()) {
+            try {
+                names.insert(rs.integer(QStringLiteral("idPOC")), rs.text(QStringLiteral("pocName")));
+            } catch (const store::StoreError &) {
+                // A damaged staff row only leaves a tooltip without a name.
+            }
+            rs.moveNext();
+        }
+    } catch (const store::StoreError &) {
+        // The days themselves say what is wrong with the file.
+    }
+    return names;
 }
 
 void frmEventsMain::reportStoreFailure(const QString &description)
@@ -302,9 +404,98 @@ void frmEventsMain::reportStoreFailure(const QString &description)
     if (m_storeFailureShown)
         return;
     m_storeFailureShown = true;
-    m_services.prompt->critical(this, QStringLiteral("The events of the week could not be read from ")
-                                          + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
-                                          + QStringLiteral(".\r\n") + description);
+    m_pendingFailure = QStringLiteral("The events of the week could not be read from ")
+        + QDir::toNativeSeparators(store::databasePathOf(m_connectionString)) + QStringLiteral(".\r\n") + description;
+    // At start-up the window is not on screen yet: the message follows it there.
+    if (isVisible() && windowHandle() && windowHandle()->isExposed())
+        showPendingFailure();
+}
+
+void frmEventsMain::showPendingFailure()
+{
+    if (m_pendingFailure.isEmpty())
+        return;
+    const QString text = m_pendingFailure;
+    m_pendingFailure.clear();
+    m_services.prompt->critical(this, text);
+}
+
+void frmEventsMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_pendingFailure.isEmpty() && windowHandle())
+        windowHandle()->installEventFilter(this);
+}
+
+bool frmEventsMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // After the window has painted itself.
+        QMetaObject::invokeMethod(this, &frmEventsMain::showPendingFailure, Qt::QueuedConnection);
+    } else if (watched == m_calendarViewport && event->type() == QEvent::MouseButtonPress) {
+        // A press starts a click of its own, whatever the keys selected before.
+        m_dateOfSelectionReload = QDate();
+    } else if (watched == m_lstEventTemplates && event->type() == QEvent::KeyPress) {
+        // Return drops the template, as a drag would, on the selected entry's day or else the chosen date.
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const int k = selectedPanel();
+            ctlDayDetail_TemplateDropped(k >= 0 ? k : 3);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmEventsMain::markToday(const QDate &today)
+{
+    if (m_today.isValid())
+        m_mView->setDateTextFormat(m_today, QTextCharFormat());
+    m_today = today;
+    QTextCharFormat mark;
+    mark.setFontWeight(QFont::Bold);
+    mark.setForeground(kToday);
+    m_mView->setDateTextFormat(today, mark);
+    for (ctlWeekDayView *panel : m_ctlDayDetail)
+        panel->setToday(panel->DayDate().date() == today);
+}
+
+void frmEventsMain::scheduleMidnight()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime midnight(now.date().addDays(1), QTime(0, 0));
+    m_midnight->start(int(std::min<qint64>(now.msecsTo(midnight) + 1000, 24 * 3600 * 1000)));
+}
+
+int frmEventsMain::selectedPanel() const
+{
+    for (int k = 0; k < 7; ++k)
+        if (m_ctlDayDetail[size_t(k)]->selectedEventId() != -1)
+            return k;
+    return -1;
+}
+
+void frmEventsMain::mnuToday_Click()
+{
+    const QDate today = QDate::currentDate();
+    {
+        const QSignalBlocker quiet(m_mView);
+        m_mView->setSelectedDate(today);
+    }
+    mView_DateClick(QDateTime(today, QTime(0, 0)));
+}
+
+void frmEventsMain::mnuReload_Click()
+{
+    const int k = selectedPanel();
+    const int id = k >= 0 ? m_ctlDayDetail[size_t(k)]->selectedEventId() : -1;
+    mView_DateClick(m_weekDate);
+    // What was selected stays selected, wherever it now is.
+    if (id != -1)
+        for (ctlWeekDayView *panel : m_ctlDayDetail)
+            if (panel->selectEvent(id))
+                break;
 }
 
 void frmEventsMain::loadEventTemplates()
@@ -357,6 +548,14 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
 
 void frmEventsMain::mnuPrintAppointment_Click()
 {
+    // With an entry selected (by mouse or keys) this prints it; otherwise it says how.
+    const int k = selectedPanel();
+    if (k >= 0) {
+        m_selectedDayIndex = k;
+        m_selectedEventId = m_ctlDayDetail[size_t(k)]->selectedEventId();
+        mnuPopPrintAppointment_Click();
+        return;
+    }
     m_services.prompt->inform(this, QStringLiteral("Left-Mouse Click on the Event and then Right-Mouse Click and select Print..."),
                               QStringLiteral("Instructions"));
 }

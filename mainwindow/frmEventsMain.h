@@ -3,6 +3,7 @@
 #include "ui/AppServices.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 
 #include <array>
@@ -13,6 +14,7 @@ class QCalendarWidget;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QTimer;
 class ctlWeekDayView;
 class LiveUpdates;
 namespace store { class Connection; }
@@ -55,6 +57,8 @@ public:
     // Shows the calendar at `url` (empty: the file beside the program) from now on.
     void useDatabase(const QString &url);
     [[nodiscard]] QString database() const { return m_services.database; }
+    void mnuToday_Click();
+    void mnuReload_Click();
     void ctlDayDetail_RightMouseClick(int index, int eventId);
     void ctlDayDetail_ScheduledEventSelected(int index, int eventId);
     void ctlDayDetail_TemplateDropped(int index);
@@ -62,11 +66,17 @@ public:
     // The popup is opened through here so tests can look at it instead.
     virtual void showPopup(QMenu *menu, const QPoint &globalPos);
 
+    // Marks the date as today in the month calendar and the day panels; run
+    // by the load handler and again at every midnight.
+    void markToday(const QDate &today);
+
 signals:
     void closed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -78,6 +88,10 @@ private:
     void addSharedCalendarMenu(QMenu *file);
     void startLiveUpdates();
     friend class LiveUpdates; // reloads the week and the template list
+    void showPendingFailure();
+    [[nodiscard]] QHash<int, QString> staffNames(store::Connection &conn) const;
+    [[nodiscard]] int selectedPanel() const;
+    void scheduleMidnight();
 
     AppServices m_services;
     QString m_connectionString;
@@ -85,12 +99,17 @@ private:
     int m_selectedEventId = -1;
     int m_selectedDayIndex = 0;
     bool m_storeFailureShown = false;
+    QString m_pendingFailure; // waits until the window is on screen
+    QDate m_today;
+    QDate m_dateOfSelectionReload; // the calendar's last selection change already reloaded this date
 
     ActiveResize *m_resize = nullptr;
     QCalendarWidget *m_mView = nullptr;
+    QWidget *m_calendarViewport = nullptr;
     QListWidget *m_lstEventTemplates = nullptr;
     QLabel *m_lblHeading = nullptr;
     std::array<ctlWeekDayView *, 7> m_ctlDayDetail{};
     QMenu *m_mnuPopupRoot = nullptr;
     LiveUpdates *m_live = nullptr;
+    QTimer *m_midnight = nullptr;
 };

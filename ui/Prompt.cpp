@@ -1,7 +1,25 @@
 #include "ui/Prompt.h"
 
+#include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+
+namespace {
+
+// A box is centred over the window it belongs to. A window not on screen yet
+// (an editor whose load failed) would put it at the screen's corner: the
+// nearest shown window among its owners, or the active one, stands in.
+QWidget *ownerOnScreen(QWidget *parent)
+{
+    for (QWidget *w = parent ? parent->window() : nullptr; w;
+         w = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+        if (w->isVisible())
+            return w;
+    QWidget *active = QApplication::activeWindow();
+    return active && active->isVisible() ? active : nullptr;
+}
+
+} // namespace
 
 QString applicationTitle()
 {
@@ -11,7 +29,7 @@ QString applicationTitle()
 Prompt::Answer WidgetPrompt::message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
                                      const QString &title)
 {
-    QMessageBox box(parent);
+    QMessageBox box(ownerOnScreen(parent));
     box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
     // Message texts use CR LF between lines; a bare CR would show as a glyph.
     QString shown = text;
@@ -37,7 +55,7 @@ Prompt::Answer WidgetPrompt::message(QWidget *parent, const QString &text, Icon 
 std::optional<QString> WidgetPrompt::input(QWidget *parent, const QString &label, const QString &title,
                                            const QString &defaultText, std::optional<QPoint> screenPos)
 {
-    QInputDialog dialog(parent);
+    QInputDialog dialog(ownerOnScreen(parent));
     dialog.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
     dialog.setLabelText(label);
     dialog.setTextValue(defaultText);

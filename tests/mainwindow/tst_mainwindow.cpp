@@ -1,3 +1,4 @@
+#include "editor/frmEventEditor.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
 #include "support/FakeModal.h"
@@ -7,13 +8,20 @@
 
 #include <QAction>
 #include <QCalendarWidget>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCharFormat>
+#include <QTextDocument>
+#include <QToolTip>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -42,6 +50,22 @@ QTreeWidget *listOf(ctlWeekDayView *panel)
     return panel->findChild<QTreeWidget *>("lvEventList");
 }
 
+// What the pointer resting on the entry shows, as plain text; empty: no tip.
+QString shownTip(QTreeWidget *list, int row)
+{
+    QToolTip::hideText();
+    if (!QTest::qWaitFor([]() { return !QToolTip::isVisible(); }, 2000))
+        return QStringLiteral("(a tip stays)");
+    const QPoint pos = list->visualItemRect(list->topLevelItem(row)).center();
+    QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &help);
+    if (!QToolTip::isVisible())
+        return QString();
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    return shown.toPlainText();
+}
+
 } // namespace
 
 class tst_MainWindow : public QObject
@@ -57,6 +81,10 @@ private slots:
     void deleteFromPopup();
     void damagedDatabase_data();
     void damagedDatabase();
+    void shortcuts_data();
+    void shortcuts();
+    void boxesOverTheirWindow_data();
+    void boxesOverTheirWindow();
     void resizesInProportion();
 };
 
@@ -77,8 +105,9 @@ void tst_MainWindow::startUp()
     const QDate today = QDate::currentDate();
     const QString odd = QString::fromUtf8("Today's \"#1\" -- ; <b>練習</b> 🏃\r\nline\rtwo\nthree");
     const QString big(textSize, QLatin1Char('m'));
-    db.addEvent(odd, QDateTime(today, QTime(9, 0), Qt::UTC), QDateTime(today, QTime(10, 0), Qt::UTC), 1, big, big);
-    db.addEvent(big, QDateTime(today, QTime(7, 0), Qt::UTC), QDateTime(today, QTime(8, 0), Qt::UTC), 1);
+    const int coach = db.addStaff("Jane Roe", "");
+    db.addEvent(odd, QDateTime(today, QTime(9, 0), Qt::UTC), QDateTime(today, QTime(10, 0), Qt::UTC), coach, big, big);
+    const int first = db.addEvent(big, QDateTime(today, QTime(7, 0), Qt::UTC), QDateTime(today, QTime(8, 0), Qt::UTC), coach);
     db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
                            "INSERT INTO tblPredefinedEvents(title, Description) SELECT 'Template ' || i, '' FROM n")
                 .arg(templates));
@@ -98,7 +127,29 @@ void tst_MainWindow::startUp()
     QCOMPARE(day->topLevelItemCount(), 2);
     QCOMPARE(day->topLevelItem(0)->text(0), QStringLiteral("07:00 ") + big);
     QCOMPARE(day->topLevelItem(1)->text(0), QStringLiteral("09:00 ") + odd);
-    // Templates in stored order, keys beside them, the first selected.
+    // The tip of an entry cut short names the staff member from the staff list.
+    // (A megabyte-long title first makes every row of the day tall enough for all lines.)
+    if (textSize < 1000)
+        QCOMPARE(shownTip(day, 1), QStringLiteral("09:00 ") + QString(odd).replace("\r\n", "\n").replace('\r', '\n')
+                                                   + "\nEnd time: 10:00\nStaff Member: Jane Roe");
+
+    // Tab goes calendar, templates, then the days in reading order, and round again;
+    // tabbing into a day highlights the entry the keys act on.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *calendar = w.findChild<QCalendarWidget *>("mView");
+    calendar->setFocus(Qt::OtherFocusReason);
+    QWidgetList expected{w.findChild<QListWidget *>("lstEventTemplates")};
+    for (int k = 0; k < 7; ++k)
+        expected << listOf(w.dayPanel(k));
+    expected << calendar->focusProxy();
+    QWidgetList visited;
+    for (int i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget();
+    }
+    QCOMPARE(visited, expected);
+    QCOMPARE(w.dayPanel(3)->selectedEventId(), first);    // Templates in stored order, keys beside them, the first selected.
     auto *list = w.findChild<QListWidget *>("lstEventTemplates");
     QCOMPARE(list->count(), templates);
     if (templates > 0) {
@@ -121,19 +172,35 @@ void tst_MainWindow::startUp()
 
 void tst_MainWindow::weekAroundClickedDate_data()
 {
-    QTest::addColumn<QDate>("clicked");
-    QTest::newRow("month end") << QDate(2026, 1, 31);
-    QTest::newRow("year end") << QDate(2026, 12, 31);
-    QTest::newRow("leap day") << QDate(2028, 2, 29);
-    QTest::newRow("month start") << QDate(2027, 3, 1);
-    QTest::newRow("a Monday") << QDate(2026, 12, 7);
+    QTest::addColumn<QDate>("from");   // the calendar's selection before
+    QTest::addColumn<QString>("input"); // "click" on that date, or a key typed into the calendar
+    QTest::addColumn<QDate>("clicked"); // the date the week is then around
+    QTest::newRow("month end") << QDate(2026, 1, 31) << "click" << QDate(2026, 1, 31);
+    QTest::newRow("year end") << QDate(2026, 12, 31) << "click" << QDate(2026, 12, 31);
+    QTest::newRow("leap day") << QDate(2028, 2, 29) << "click" << QDate(2028, 2, 29);
+    QTest::newRow("month start") << QDate(2027, 3, 1) << "click" << QDate(2027, 3, 1);
+    QTest::newRow("a Monday") << QDate(2026, 12, 7) << "click" << QDate(2026, 12, 7);
     // Days the store's dates cannot name stay empty, without a message.
-    QTest::newRow("the last week") << QDate(9999, 12, 30);
-    QTest::newRow("the first week") << QDate(1, 1, 2);
+    QTest::newRow("the last week") << QDate(9999, 12, 30) << "click" << QDate(9999, 12, 30);
+    QTest::newRow("the first week") << QDate(1, 1, 2) << "click" << QDate(1, 1, 2);
+    // The week follows the calendar's selection moved by keys.
+    QTest::newRow("Right across a month end") << QDate(2026, 1, 31) << "Right" << QDate(2026, 2, 1);
+    QTest::newRow("Left") << QDate(2027, 3, 1) << "Left" << QDate(2027, 2, 28);
+    QTest::newRow("Down") << QDate(2026, 12, 28) << "Down" << QDate(2027, 1, 4);
+    QTest::newRow("Up") << QDate(2028, 3, 7) << "Up" << QDate(2028, 2, 29);
+    QTest::newRow("PgDown") << QDate(2026, 1, 31) << "PgDown" << QDate(2026, 2, 28);
+    QTest::newRow("PgUp") << QDate(2026, 12, 15) << "PgUp" << QDate(2026, 11, 15);
+    QTest::newRow("Home") << QDate(2026, 12, 15) << "Home" << QDate(2026, 12, 1);
+    QTest::newRow("End") << QDate(2026, 12, 15) << "End" << QDate(2026, 12, 31);
+    // Today is marked wherever it falls in the week.
+    QTest::newRow("today's week, clicked") << QDate::currentDate().addDays(2) << "click" << QDate::currentDate().addDays(2);
+    QTest::newRow("today's week, by keys") << QDate::currentDate().addDays(-4) << "Right" << QDate::currentDate().addDays(-3);
 }
 
 void tst_MainWindow::weekAroundClickedDate()
 {
+    QFETCH(QDate, from);
+    QFETCH(QString, input);
     QFETCH(QDate, clicked);
     TestDatabase db;
     for (int i = -4; i <= 4; ++i)
@@ -141,26 +208,46 @@ void tst_MainWindow::weekAroundClickedDate()
                     QDateTime(clicked.addDays(i), QTime(13, 0), Qt::UTC), 1);
     TestMainWindow w(db.services);
     w.Form_Load();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QString heading = w.findChild<QLabel *>("lblHeading")->text();
 
     auto *calendar = w.findChild<QCalendarWidget *>("mView");
-    calendar->setSelectedDate(clicked);
+    calendar->setSelectedDate(from);
+    QCOMPARE(calendar->selectedDate(), from);
+    // Another week in the panels, so only the click or the key can bring this one.
+    w.mView_DateClick(QDateTime(QDate(2000, 6, 1), QTime(0, 0)));
+    auto *view = calendar->findChild<QAbstractItemView *>();
+    if (input == "click")
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->currentIndex()).center());
+    else
+        QTest::keySequence(view, QKeySequence(input));
     QCOMPARE(calendar->selectedDate(), clicked);
-    emit calendar->clicked(clicked);
 
     QCOMPARE(w.weekDate(), QDateTime(clicked, QTime(0, 0)));
+    const QDate today = QDate::currentDate();
     for (int k = 0; k < 7; ++k) {
         ctlWeekDayView *panel = w.dayPanel(k);
         const QDate day = clicked.addDays(k - 3);
         QCOMPARE(panel->DayDate(), QDateTime(day, QTime(0, 0)));
         QCOMPARE(panel->dayTitle(), longDateText(day));
+        QCOMPARE(panel->findChild<QLabel *>("lblWeekDay")->font().bold(), day == today);
         const bool named = day.year() >= 1 && day.year() <= 9999;
         QCOMPARE(listOf(panel)->topLevelItemCount(), named ? 1 : 0);
         if (named)
             QCOMPARE(listOf(panel)->topLevelItem(0)->text(0), QStringLiteral("12:00 day %1").arg(k - 3));
     }
+    QCOMPARE(calendar->dateTextFormat(today).fontWeight(), int(QFont::Bold));
+    QCOMPARE(calendar->dateTextFormat(today.addDays(1)).fontWeight() == QFont::Bold, false);
     QCOMPARE(w.findChild<QLabel *>("lblHeading")->text(), heading);
     QVERIFY(db.prompt().shown.isEmpty());
+
+    // At midnight the mark moves on.
+    w.markToday(today.addDays(1));
+    QCOMPARE(calendar->dateTextFormat(today).fontWeight() == QFont::Bold, false);
+    QCOMPARE(calendar->dateTextFormat(today.addDays(1)).fontWeight(), int(QFont::Bold));
+    for (int k = 0; k < 7; ++k)
+        QCOMPARE(w.dayPanel(k)->findChild<QLabel *>("lblWeekDay")->font().bold(), clicked.addDays(k - 3) == today.addDays(1));
 }
 
 void tst_MainWindow::deleteFromPopup_data()
@@ -171,13 +258,20 @@ void tst_MainWindow::deleteFromPopup_data()
     QTest::addColumn<int>("row");        // on which entry; -1: blank space
     QTest::addColumn<QString>("selected"); // the one entry highlighted in the week before that press
     QTest::addColumn<QString>("reported"); // the event the popup acts on; empty: none (-1)
-    QTest::newRow("answered yes") << true << "" << 3 << 1 << "" << "Doomed";
-    QTest::newRow("answered no") << false << "" << 3 << 1 << "" << "Doomed";
-    QTest::newRow("empty day, yes") << true << "" << 4 << -1 << "" << "";
+    QTest::addColumn<QString>("press");    // "right" button at the row, or a key on the selection
+    QTest::newRow("answered yes") << true << "" << 3 << 1 << "" << "Doomed" << "right";
+    QTest::newRow("answered no") << false << "" << 3 << 1 << "" << "Doomed" << "right";
+    QTest::newRow("empty day, yes") << true << "" << 4 << -1 << "" << "" << "right";
     // The editor's reload puts another entry under the pointer; the same double
     // click must not choose it.
-    QTest::newRow("blank space after a double-click edit") << true << "edit" << 3 << -1 << "10:00 Doomed" << "Doomed";
-    QTest::newRow("blank space of a day left for another") << true << "other day" << 3 << -1 << "09:00 Later" << "";
+    QTest::newRow("blank space after a double-click edit") << true << "edit" << 3 << -1 << "10:00 Doomed" << "Doomed" << "right";
+    QTest::newRow("blank space of a day left for another") << true << "other day" << 3 << -1 << "09:00 Later" << "" << "right";
+    // The same at the keyboard: Tab into the day, arrows to the entry.
+    QTest::newRow("Delete key") << true << "keys" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Delete";
+    QTest::newRow("Delete key, answered no") << false << "keys" << 3 << 0 << "08:00 Keep" << "Keep" << "Delete";
+    QTest::newRow("Menu key, then Delete") << true << "keys" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Menu";
+    QTest::newRow("Shift+F10, then Delete") << true << "keys" << 5 << 0 << "09:00 Later" << "Later" << "Shift+F10";
+    QTest::newRow("Return edits, then Delete") << true << "Return" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Delete";
 }
 
 void tst_MainWindow::deleteFromPopup()
@@ -188,6 +282,7 @@ void tst_MainWindow::deleteFromPopup()
     QFETCH(int, row);
     QFETCH(QString, selected);
     QFETCH(QString, reported);
+    QFETCH(QString, press);
     TestDatabase db;
     const QDate day(2026, 6, 15);
     QHash<QString, int> ids{{"", -1}};
@@ -213,6 +308,21 @@ void tst_MainWindow::deleteFromPopup()
     } else if (before == "other day") {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry(3, 0));
         QTest::mouseClick(listOf(w.dayPanel(5))->viewport(), Qt::LeftButton, {}, entry(5, 0));
+    } else if (before == "keys" || before == "Return") {
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        listOf(w.dayPanel(panel - 1))->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list);
+        for (int i = 0; i < row; ++i)
+            QTest::keyClick(list, Qt::Key_Down);
+        if (before == "Return") {
+            db.modal().steps.enqueue([&db, day](QDialog &) {
+                db.addEvent("Early", QDateTime(day, QTime(6, 0), Qt::UTC), QDateTime(day, QTime(7, 0), Qt::UTC), 1);
+            });
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
+        }
     }
     QStringList highlighted;
     for (int k = 0; k < 7; ++k)
@@ -220,12 +330,16 @@ void tst_MainWindow::deleteFromPopup()
             highlighted << item->text(0);
     QCOMPARE(highlighted.join('|'), selected);
 
-    const QPoint pos = row >= 0 ? entry(panel, row) : QPoint(5, list->viewport()->height() - 3);
     w.choose = "mnuPopDeleteAppointment";
     db.prompt().answers.enqueue(yes ? Prompt::Answer::Yes : Prompt::Answer::No);
-    QTest::mousePress(list->viewport(), Qt::RightButton, {}, pos);
+    if (press == "right") {
+        const QPoint pos = row >= 0 ? entry(panel, row) : QPoint(5, list->viewport()->height() - 3);
+        QTest::mousePress(list->viewport(), Qt::RightButton, {}, pos);
+    } else {
+        QTest::keySequence(list, QKeySequence(press));
+    }
 
-    QCOMPARE(w.popups, 1);
+    QCOMPARE(w.popups, press == "Delete" ? 0 : 1);
     QCOMPARE(w.selectedDayIndex(), panel);
     QCOMPARE(w.selectedEventId(), ids.value(reported));
     QCOMPARE(db.prompt().shown.size(), 1);
@@ -244,7 +358,8 @@ void tst_MainWindow::deleteFromPopup()
     if (yes)
         expected.removeOne(reported);
     QCOMPARE(left, expected);
-    QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(), expected.size() - 1 + (before == "edit"));
+    QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(),
+             int(expected.contains("Keep")) + int(expected.contains("Doomed")) + int(before == "edit" || before == "Return"));
 }
 
 void tst_MainWindow::damagedDatabase_data()
@@ -296,6 +411,11 @@ void tst_MainWindow::damagedDatabase()
     TestMainWindow w(db.services);
     w.Form_Load();
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    // The window is on screen before anything is said.
+    QVERIFY(db.prompt().shown.isEmpty());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::processEvents();
     QCOMPARE(listOf(w.dayPanel(3))->topLevelItemCount(), events);
     QCOMPARE(w.findChild<QListWidget *>("lstEventTemplates")->count(), templates);
     QCOMPARE(w.dayPanel(3)->dayTitle(), longDateText(day));
@@ -319,6 +439,124 @@ void tst_MainWindow::damagedDatabase()
         QCOMPARE(f.open(QIODevice::ReadOnly), file != QLatin1String("none"));
         QCOMPARE(f.readAll(), f.isOpen() ? file.toLatin1() : QByteArray());
     }
+}
+
+void tst_MainWindow::shortcuts_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("selected"); // the entry selected before; empty: none
+    QTest::addColumn<QString>("result");
+    QTest::newRow("Ctrl+N: a new event for today") << "Ctrl+N" << "" << "editor";
+    QTest::newRow("Ctrl+P: the selected event printed") << "Ctrl+P" << "Doomed" << "report";
+    QTest::newRow("Ctrl+P, none selected: how to print") << "Ctrl+P" << "" << "instructions";
+    QTest::newRow("Ctrl+T: today's week") << "Ctrl+T" << "Keep" << "today";
+    QTest::newRow("F5: the week read again, selection kept") << "F5" << "Keep" << "reloaded";
+    // Return in the template list drops the template on a day, as a drag does.
+    QTest::newRow("Return on a template: the chosen date") << "Return" << "" << "template";
+    QTest::newRow("Return on a template: the selected entry's day") << "Return" << "Later" << "template";
+}
+
+void tst_MainWindow::shortcuts()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, selected);
+    QFETCH(QString, result);
+    TestDatabase db;
+    const QDate day(2026, 6, 15);
+    QHash<QString, int> ids;
+    ids["Keep"] = db.addEvent("Keep", QDateTime(day, QTime(8, 0), Qt::UTC), QDateTime(day, QTime(9, 0), Qt::UTC), db.addStaff("Ann", ""));
+    ids["Doomed"] = db.addEvent("Doomed", QDateTime(day, QTime(10, 0), Qt::UTC), QDateTime(day, QTime(11, 0), Qt::UTC), 1);
+    ids["Later"] = db.addEvent("Later", QDateTime(day.addDays(2), QTime(9, 0), Qt::UTC), QDateTime(day.addDays(2), QTime(10, 0), Qt::UTC), 1);
+    db.addTemplate("Rondo", "Four against two");
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.findChild<QCalendarWidget *>("mView")->setSelectedDate(day);
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    if (!selected.isEmpty())
+        QVERIFY(w.dayPanel(selected == "Later" ? 5 : 3)->selectEvent(ids[selected]));
+    QDate editorDay;
+    QString editorTitle;
+    if (result == "editor" || result == "template")
+        db.modal().steps.enqueue([&editorDay, &editorTitle](QDialog &d) {
+            editorDay = d.findChild<QDateEdit *>("dtStartDate")->date();
+            editorTitle = d.findChild<QComboBox *>("cmbPredefinedEvents")->currentText();
+        });
+    db.addEvent("Added meanwhile", QDateTime(day, QTime(9, 0), Qt::UTC), QDateTime(day, QTime(9, 30), Qt::UTC), 1);
+
+    if (result == "template")
+        w.findChild<QListWidget *>("lstEventTemplates")->setFocus();
+    QTest::keySequence(result == "template" ? QApplication::focusWidget() : &w, QKeySequence(keys));
+
+    const QDate today = QDate::currentDate();
+    if (result == "editor") {
+        QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
+        QCOMPARE(editorDay, today);
+    } else if (result == "template") {
+        QCOMPARE(db.modal().shownNames, QStringList{"frmEventEditor"});
+        QCOMPARE(editorDay, selected.isEmpty() ? day : day.addDays(2));
+        QCOMPARE(editorTitle, QStringLiteral("Rondo"));
+    } else if (result == "report") {
+        QFile report(db.folder() + "/printEvent.html");
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        QVERIFY(report.readAll().contains("Doomed"));
+        QVERIFY(db.prompt().shown.isEmpty());
+    } else if (result == "instructions") {
+        QCOMPARE(db.prompt().texts(), QStringList{"Left-Mouse Click on the Event and then Right-Mouse Click and select Print..."});
+        QVERIFY(!QFile::exists(db.folder() + "/printEvent.html"));
+    } else if (result == "today") {
+        QCOMPARE(w.findChild<QCalendarWidget *>("mView")->selectedDate(), today);
+        QCOMPARE(w.weekDate(), QDateTime(today, QTime(0, 0)));
+        QCOMPARE(w.dayPanel(3)->DayDate().date(), today);
+    } else if (result == "reloaded") {
+        QCOMPARE(listOf(w.dayPanel(3))->topLevelItem(1)->text(0), QStringLiteral("09:00 Added meanwhile"));
+        QCOMPARE(w.dayPanel(3)->selectedEventId(), ids["Keep"]);
+    }
+    if (result != "editor" && result != "template")
+        QVERIFY(db.modal().shownNames.isEmpty() || db.modal().shownNames == QStringList{"frmPrint"});
+}
+
+void tst_MainWindow::boxesOverTheirWindow_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::newRow("the main window") << "main";
+    QTest::newRow("an editor not on screen yet") << "editor"; // its load failed
+    QTest::newRow("none given") << "none";
+}
+
+void tst_MainWindow::boxesOverTheirWindow()
+{
+    QFETCH(QString, owner);
+    TestDatabase db;
+    WidgetPrompt real;
+    db.services.prompt = &real;
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.move(300, 200);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    frmEventEditor editor(db.services, &w);
+    QWidget *parent = owner == "main" ? static_cast<QWidget *>(&w) : owner == "editor" ? &editor : nullptr;
+
+    QRect box;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&box]() {
+        if (auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            box = shown->geometry();
+            shown->accept();
+        }
+    });
+    poll.start(10);
+    real.inform(parent, "Where is this box?");
+    QVERIFY(box.isValid());
+    // Centred over the main window, give or take the frame Qt allows for.
+    const QPoint off = box.center() - w.geometry().center();
+    QVERIFY2(std::abs(off.x()) <= 20 && std::abs(off.y()) <= 50,
+             qPrintable(QStringLiteral("box at %1,%2, window centre at %3,%4").arg(box.center().x()).arg(box.center().y())
+                            .arg(w.geometry().center().x()).arg(w.geometry().center().y())));
 }
 
 void tst_MainWindow::resizesInProportion()
