@@ -183,8 +183,11 @@ void tst_SharedCalendar::serverFaults()
     clock.start();
     w.Form_Load();
     QCOMPARE_LT(clock.elapsed(), 5000);
-    // The window opens; one message names the calendar and the reason, and
-    // other dates do not repeat it.
+    // The window opens; once it is on screen one message names the calendar
+    // and the reason, and other dates do not repeat it.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(db.prompt().shown.size(), 1);
     w.mView_DateClick(w.weekDate().addDays(7));
     QCOMPARE(db.prompt().shown.size(), 1);
     QVERIFY2(db.prompt().shown.at(0).text.contains(services.database), qPrintable(db.prompt().shown.at(0).text));
