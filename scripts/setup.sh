@@ -2,7 +2,8 @@
 # Sourced, not run; expects to be in the project's top folder.
 
 ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-                  libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev)
+                  libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev libical-dev
+                  poppler-utils)
 
 orvenna_install_missing() {
     local missing=() pkg

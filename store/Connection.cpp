@@ -192,4 +192,28 @@ RowSet Connection::execute(const QString &statement)
     return RowSet(std::move(query));
 }
 
+void Connection::beginTransaction()
+{
+    if (!isOpen())
+        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (!db.transaction())
+        throw StoreError(describe(db.lastError()));
+}
+
+void Connection::commitTransaction()
+{
+    if (!isOpen())
+        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (!db.commit())
+        throw StoreError(describe(db.lastError()));
+}
+
+void Connection::rollbackTransaction()
+{
+    if (isOpen())
+        QSqlDatabase::database(m_name, false).rollback();
+}
+
 } // namespace store

@@ -64,6 +64,11 @@ public:
     // returned; for other statements the result is empty.
     RowSet execute(const QString &statement);
 
+    // Several statements as one write: all of them land, or none.
+    void beginTransaction();
+    void commitTransaction();
+    void rollbackTransaction();
+
 private:
     QString m_name;
     QString m_path;
