@@ -117,7 +117,7 @@ QString weekPlanHtml(const QList<StoredEvent> &events, const WeekPlanOptions &o)
     for (qsizetype r = 0; r < depth; ++r) {
         QString row = QStringLiteral("<tr>");
         for (const QStringList &day : days)
-            row += QStringLiteral("<td valign='top' class='text_all'>") + day.value(r, QStringLiteral("&nbsp;"))
+            row += QStringLiteral("<td width='14%' valign='top' class='text_all'>") + day.value(r, QStringLiteral("&nbsp;"))
                 + QStringLiteral("</td>");
         rows.append(row + QStringLiteral("</tr>\r\n"));
     }
