@@ -9,8 +9,9 @@
 #include <stdexcept>
 
 // The calendar's events to and from iCalendar text (RFC 5545), through
-// libical. Nothing here knows the store; times are local wall-clock times as
-// the calendar keeps them.
+// libical. Nothing here knows the store; times are the calendar's local
+// wall-clock times, carried as UTC values like the store's so that no
+// daylight-saving gap moves them.
 namespace exchange {
 
 struct CalendarEvent

@@ -15,7 +15,9 @@ namespace {
 
 QDateTime at(const char *text)
 {
-    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm"));
+    QDateTime t = QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm"));
+    t.setTimeSpec(Qt::UTC);
+    return t;
 }
 
 QByteArray calendar(const QByteArray &events)
@@ -150,7 +152,10 @@ void tst_Exchange::exportRoundTrip()
     QCOMPARE(back.events[0].staffName, staff);
     // Wall-clock times of the zone come back as this machine's local times.
     const QTimeZone written(zone == "UTC" ? QByteArray("Etc/UTC") : zone);
-    auto local = [&](const char *t) { return written.isValid() ? QDateTime(at(t).date(), at(t).time(), written).toLocalTime() : at(t); };
+    auto local = [&](const char *t) {
+        const QDateTime l = written.isValid() ? QDateTime(at(t).date(), at(t).time(), written).toLocalTime() : at(t);
+        return QDateTime(l.date(), l.time(), Qt::UTC);
+    };
     QCOMPARE(back.events[0].start, local("2026-12-07 09:30"));
     QCOMPARE(back.events[0].end, local("2026-12-07 11:00"));
     QCOMPARE(back.events[0].description, exchange::descriptionText(description, notes).replace("\r\n", "\n").replace("\n", "\r\n"));
