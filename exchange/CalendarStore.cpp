@@ -3,6 +3,7 @@
 #include "store/Connection.h"
 #include "store/Transaction.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QUuid>
@@ -100,15 +101,21 @@ QMap<QString, int> readStaff(store::Connection &conn)
 
 QString calendarIdentity(store::Connection &conn)
 {
-    conn.execute(statements::createCalendarIdentityTable());
-    {
-        store::RowSet rs = conn.execute(statements::calendarIdentity());
-        if (!rs.eof())
-            return rs.text(QStringLiteral("identity"));
+    try {
+        conn.execute(statements::createCalendarIdentityTable());
+        {
+            store::RowSet rs = conn.execute(statements::calendarIdentity());
+            if (!rs.eof())
+                return rs.text(QStringLiteral("identity"));
+        }
+        const QString identity = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        conn.execute(statements::insertCalendarIdentity(identity));
+        return identity;
+    } catch (const store::StoreError &) {
+        // A database that cannot be written still exports, named by its file.
+        return QString::fromLatin1(
+            QCryptographicHash::hash(conn.path().toUtf8(), QCryptographicHash::Sha1).toHex().left(32));
     }
-    const QString identity = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    conn.execute(statements::insertCalendarIdentity(identity));
-    return identity;
 }
 
 QString uidFor(int eventId, const QString &identity)
