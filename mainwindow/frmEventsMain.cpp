@@ -4,6 +4,7 @@
 #include "editor/frmEventEditor.h"
 #include "lists/frmPOC.h"
 #include "lists/frmPredefinedEvents.h"
+#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
@@ -313,6 +314,8 @@ void frmEventsMain::createMenus()
     QAction *popPrint = m_mnuPopupRoot->addAction(QStringLiteral("Print"));
     popPrint->setObjectName(QStringLiteral("mnuPopPrintAppointment"));
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
+
+    CalendarCommands::install(m_services, *this, mnuRootFile, close, m_mnuPopupRoot);
 }
 
 void frmEventsMain::Form_Load()

@@ -3,7 +3,7 @@
 
 ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
                   libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev
-                  postgresql-15 libqt6sql6-psql)
+                  postgresql-15 libqt6sql6-psql libical-dev poppler-utils)
 # What making and checking the Debian package needs beyond the build.
 ORVENNA_PACKAGE_TOOLS=(dpkg-dev file desktop-file-utils appstream libglib2.0-bin)
 

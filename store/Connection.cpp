@@ -39,12 +39,13 @@ bool isInsert(const QString &sql)
 
 // The windows carry keys as 32-bit integers. Once another tool has used the
 // last of them, SQLite hands out a larger one that could be saved but never
-// read back, so an insert runs in a transaction that is undone unless its key
-// fits.
+// read back, so an insert runs under a savepoint that is undone unless its key
+// fits. A savepoint, not BEGIN, so that it also works inside a caller's
+// transaction (an import, a repeat).
 void runInsert(const QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("BEGIN")))
+    if (!query.exec(QStringLiteral("SAVEPOINT orvenna_insert")))
         throw StoreError(describe(query.lastError()));
     QString failure;
     if (!query.exec(sql)) {
@@ -58,11 +59,12 @@ void runInsert(const QSqlDatabase &db, const QString &sql)
     }
     query.finish();
     if (failure.isEmpty()) {
-        if (query.exec(QStringLiteral("COMMIT")))
+        if (query.exec(QStringLiteral("RELEASE orvenna_insert")))
             return;
         failure = describe(query.lastError());
     }
-    query.exec(QStringLiteral("ROLLBACK"));
+    query.exec(QStringLiteral("ROLLBACK TO orvenna_insert"));
+    query.exec(QStringLiteral("RELEASE orvenna_insert"));
     throw StoreError(failure);
 }
 
@@ -283,6 +285,30 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         return run(sql);
     }
     throw StoreError(QStringLiteral("The connection to the database server was lost: ") + describe(error));
+}
+
+void Connection::beginTransaction()
+{
+    if (!isOpen())
+        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (!db.transaction())
+        throw StoreError(describe(db.lastError()));
+}
+
+void Connection::commitTransaction()
+{
+    if (!isOpen())
+        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (!db.commit())
+        throw StoreError(describe(db.lastError()));
+}
+
+void Connection::rollbackTransaction()
+{
+    if (isOpen())
+        QSqlDatabase::database(m_name, false).rollback();
 }
 
 } // namespace store

@@ -67,6 +67,11 @@ public:
     // returned; for other statements the result is empty.
     RowSet execute(const QString &statement);
 
+    // Several statements as one write: all of them land, or none.
+    void beginTransaction();
+    void commitTransaction();
+    void rollbackTransaction();
+
 private:
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);

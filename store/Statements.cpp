@@ -137,4 +137,65 @@ QString deleteStaff(int staffId)
     return QStringLiteral("DELETE FROM tblPOCs WHERE idPOC = ") + id(staffId);
 }
 
+namespace {
+QString eventsWithStaffWhere(const QString &condition)
+{
+    return QStringLiteral("SELECT tblScheduledEvents.*, tblPOCs.pocName FROM tblScheduledEvents ")
+        + QStringLiteral("LEFT JOIN tblPOCs ON tblScheduledEvents.idPOC = tblPOCs.idPOC ") + condition
+        + QStringLiteral("ORDER BY tblScheduledEvents.EventTime, tblScheduledEvents.idScheduledEvent");
+}
+} // namespace
+
+QString eventsWithStaffBetween(const QDate &first, const QDate &last)
+{
+    return eventsWithStaffWhere(QStringLiteral("WHERE tblScheduledEvents.EventTime BETWEEN #") + dateText(first)
+                                + QStringLiteral(" 00:00:00# AND #") + dateText(last) + QStringLiteral(" 23:59:59# "));
+}
+
+QString allEventsWithStaff()
+{
+    return eventsWithStaffWhere(QString());
+}
+
+QString lastInsertedId()
+{
+    return QStringLiteral("SELECT last_insert_rowid() AS id");
+}
+
+QString createImportedEventsTable()
+{
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart TEXT NOT NULL, ")
+        + QStringLiteral("idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart))");
+}
+
+QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime)
+{
+    return QStringLiteral("SELECT tblImportedEvents.idScheduledEvent FROM tblImportedEvents ")
+        + QStringLiteral("INNER JOIN tblScheduledEvents ON tblImportedEvents.idScheduledEvent = tblScheduledEvents.idScheduledEvent ")
+        + QStringLiteral("WHERE tblImportedEvents.uid = '") + cleanText(uid) + QStringLiteral("' ")
+        + QStringLiteral("AND tblImportedEvents.eventStart = ") + literal(startDate, startTime);
+}
+
+QString recordImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime, int eventId)
+{
+    return QStringLiteral("INSERT OR REPLACE INTO tblImportedEvents(uid, eventStart, idScheduledEvent) VALUES('")
+        + cleanText(uid) + QStringLiteral("', ") + literal(startDate, startTime) + QStringLiteral(", ") + id(eventId)
+        + QStringLiteral(")");
+}
+
+QString createCalendarIdentityTable()
+{
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL)");
+}
+
+QString calendarIdentity()
+{
+    return QStringLiteral("SELECT identity FROM tblCalendarIdentity");
+}
+
+QString insertCalendarIdentity(const QString &identity)
+{
+    return QStringLiteral("INSERT INTO tblCalendarIdentity(identity) VALUES('") + cleanText(identity) + QStringLiteral("')");
+}
+
 } // namespace statements

@@ -48,4 +48,20 @@ struct EventValues
 [[nodiscard]] QString updateStaff(const QString &name, const QString &notes, int staffId);
 [[nodiscard]] QString deleteStaff(int staffId);
 
+// Calendar exchange, week plan and repeats. Events with their staff member's
+// name (empty when the member is gone), in order of start.
+[[nodiscard]] QString eventsWithStaffBetween(const QDate &first, const QDate &last);
+[[nodiscard]] QString allEventsWithStaff();
+// The key the last insert on this connection was given, as column "id".
+[[nodiscard]] QString lastInsertedId();
+// Which stored event came from which calendar entry (uid and start), so a
+// second import of the same file adds nothing. Made on first use.
+[[nodiscard]] QString createImportedEventsTable();
+[[nodiscard]] QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
+[[nodiscard]] QString recordImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime, int eventId);
+// A random name this database file gives itself for exported UIDs.
+[[nodiscard]] QString createCalendarIdentityTable();
+[[nodiscard]] QString calendarIdentity();
+[[nodiscard]] QString insertCalendarIdentity(const QString &identity);
+
 } // namespace statements

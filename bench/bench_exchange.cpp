@@ -1,0 +1,142 @@
+// Times the calendar exchange and repeats: exporting 100,000 events to an
+// .ics file, importing a 10,000-event file, and repeating one event for 52
+// weeks. Prints medians; not a test.
+
+#include "exchange/CalendarStore.h"
+#include "exchange/ICalendar.h"
+#include "exchange/Repeat.h"
+#include "print/ReportFile.h"
+#include "store/Connection.h"
+#include "store/ConnectionString.h"
+#include "store/Schema.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimeZone>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Events spread over the days from 2026-01-01, `perDay` a day.
+void fill(const QString &path, int events, int perDay)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "INSERT INTO tblPOCs(pocName, pocDescription) VALUES('Dana Whitfield', 'Head coach')", nullptr, nullptr, nullptr);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+                       "VALUES(?, 'Three cones 10 m apart; two-touch passing, switch direction every minute.\r\nEquipment: cones', "
+                       "'Bring bibs, water', ?, ?, 1)",
+                       -1, &st, nullptr);
+    const QDateTime base(QDate(2026, 1, 1), QTime(8, 0));
+    for (int i = 0; i < events; ++i) {
+        const QDateTime start = base.addDays(i / perDay).addSecs(1800 * (i % perDay));
+        const QByteArray title = "Passing triangle " + QByteArray::number(i);
+        const QByteArray s = start.toString("yyyy-MM-dd HH:mm:ss").toUtf8();
+        const QByteArray e = start.addSecs(3600).toString("yyyy-MM-dd HH:mm:ss").toUtf8();
+        sqlite3_bind_text(st, 1, title.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, s.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, e.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+QString freshDatabase(QTemporaryDir &dir, const QString &name, int events, int perDay)
+{
+    const QString folder = dir.filePath(name);
+    QDir().mkpath(folder);
+    store::createDatabase(QDir(folder).filePath("eventDB.mdb"));
+    fill(QDir(folder).filePath("eventDB.mdb"), events, perDay);
+    return store::connectionStringFor(folder);
+}
+
+QByteArray exportAll(const QString &connectionString, const QString &file)
+{
+    store::Connection conn;
+    conn.open(connectionString);
+    const QString identity = exchange::calendarIdentity(conn);
+    QList<exchange::CalendarEvent> events;
+    for (const exchange::StoredEvent &e : exchange::readEvents(conn, std::nullopt))
+        events.append(exchange::toCalendarEvent(e, identity));
+    conn.close();
+    QByteArray text = exchange::writeCalendar(events, QTimeZone::systemTimeZoneId());
+    if (!file.isEmpty())
+        writeReportFile(file, text);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QTextStream out(stdout);
+
+    // Export 100,000 events.
+    const QString big = freshDatabase(dir, "big", 100000, 27);
+    std::vector<double> exports;
+    qsizetype bytes = 0;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer t;
+        t.start();
+        bytes = exportAll(big, dir.filePath("big.ics")).size();
+        exports.push_back(t.nsecsElapsed() / 1e6);
+    }
+    out << "export of 100,000 events (" << bytes / (1 << 20) << " MB): median " << median(exports) << " ms (target <= 2000)\n";
+
+    // Import a 10,000-event file into an empty calendar with the same staff member.
+    const QByteArray file = exportAll(freshDatabase(dir, "source", 10000, 27), QString());
+    std::vector<double> imports;
+    int added = 0;
+    for (int run = 0; run < 5; ++run) {
+        const QString target = freshDatabase(dir, QStringLiteral("target%1").arg(run), 0, 1);
+        QElapsedTimer t;
+        t.start();
+        const exchange::ReadCalendar read = exchange::readCalendar(file, QDate(2026, 1, 1), QDate(2027, 12, 31));
+        store::Connection conn;
+        conn.open(target);
+        added = int(exchange::importEvents(conn, read.events, 1).added.size());
+        conn.close();
+        imports.push_back(t.nsecsElapsed() / 1e6);
+    }
+    out << "import of a 10,000-event file (" << file.size() / 1024 << " KB, " << added << " added): median "
+        << median(imports) << " ms (target <= 3000)\n";
+
+    // Repeat one event of the big calendar for 52 weeks, then take it back.
+    std::vector<double> repeats;
+    for (int run = 0; run < 21; ++run) {
+        QElapsedTimer t;
+        t.start();
+        store::Connection conn;
+        conn.open(big);
+        const auto event = exchange::readEvent(conn, 5000);
+        const QList<int> ids = exchange::insertEvents(conn, exchange::weeklyCopies(event->values, 52));
+        conn.close();
+        repeats.push_back(t.nsecsElapsed() / 1e6);
+        conn.open(big);
+        exchange::deleteEvents(conn, ids);
+    }
+    out << "repeat one event for 52 weeks (100,000 events stored): median " << median(repeats) << " ms (target <= 100)\n";
+    return 0;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <stdexcept>
+
+// The calendar's events to and from iCalendar text (RFC 5545), through
+// libical. Nothing here knows the store; times are the calendar's local
+// wall-clock times, carried as UTC values like the store's so that no
+// daylight-saving gap moves them.
+namespace exchange {
+
+struct CalendarEvent
+{
+    QString uid;
+    QString title;
+    QString description; // line breaks as the calendar stores them (CR LF)
+    QString notes;       // written after the description; never read back
+    QString staffName;
+    QDateTime start;
+    QDateTime end;
+    bool allDay = false; // read only: the entry had dates without times
+};
+
+// Writes one VCALENDAR. Times carry the zone `zoneId` (an IANA name such as
+// "Europe/Berlin") with its VTIMEZONE; a zone libical does not know makes the
+// times UTC instead.
+[[nodiscard]] QByteArray writeCalendar(const QList<CalendarEvent> &events, const QByteArray &zoneId);
+
+// DESCRIPTION as written for an event: description, a blank line, notes.
+[[nodiscard]] QString descriptionText(const QString &description, const QString &notes);
+
+// A file that is no iCalendar or breaks its rules; `line` is the 1-based line
+// where it goes wrong.
+class CalendarFileError : public std::runtime_error
+{
+public:
+    CalendarFileError(int line, const QString &reason)
+        : std::runtime_error(reason.toStdString()), m_line(line), m_reason(reason) {}
+    [[nodiscard]] int line() const { return m_line; }
+    [[nodiscard]] QString reason() const { return m_reason; }
+
+private:
+    int m_line;
+    QString m_reason;
+};
+
+struct ReadCalendar
+{
+    QList<CalendarEvent> events; // one per occurrence starting in the range, in file order
+    int cancelled = 0;           // entries with STATUS:CANCELLED
+    int outsideRange = 0;        // entries with no occurrence in the range
+};
+
+// Reads every VEVENT with an occurrence starting between `first` and `last`
+// (both included), expanding RRULE/RDATE less EXDATE and moved occurrences.
+// All-day entries start at 00:00 and end at 23:59 of their last day. Throws
+// CalendarFileError.
+[[nodiscard]] ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last);
+
+} // namespace exchange

@@ -1,0 +1,377 @@
+#include "mainwindow/CalendarCommands.h"
+
+#include "exchange/CalendarStore.h"
+#include "exchange/ExchangeDialogs.h"
+#include "exchange/ICalendar.h"
+#include "exchange/Repeat.h"
+#include "exchange/WeekPlan.h"
+#include "mainwindow/frmEventsMain.h"
+#include "print/BrowserCommands.h"
+#include "print/EventReport.h"
+#include "print/ReportBrowser.h"
+#include "print/ReportFile.h"
+#include "print/frmPrint.h"
+#include "store/Connection.h"
+#include "ui/ModalRunner.h"
+#include "ui/Prompt.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimeZone>
+
+namespace {
+
+constexpr int kListedRows = 12;
+constexpr int kMostWeeks = 520;
+
+QString rowText(const statements::EventValues &v)
+{
+    return v.startDate.toString(QStringLiteral("ddd M/d/yyyy ")) + statements::timeText(v.startTime) + QStringLiteral("-")
+        + statements::timeText(v.endTime) + QStringLiteral("  ") + v.title;
+}
+
+QString listing(const QList<statements::EventValues> &rows)
+{
+    QStringList lines;
+    for (qsizetype i = 0; i < rows.size() && i < kListedRows; ++i)
+        lines << rowText(rows[i]);
+    if (rows.size() > kListedRows)
+        lines << QStringLiteral("... and %1 more").arg(rows.size() - kListedRows);
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+QAction *addAction(QMenu *menu, QAction *before, const QString &text, const QString &name)
+{
+    auto *action = new QAction(text, menu);
+    action->setObjectName(name);
+    menu->insertAction(before, action);
+    return action;
+}
+
+} // namespace
+
+CalendarCommands::CalendarCommands(const AppServices &services, frmEventsMain &main)
+    : QObject(&main), m_services(services), m_main(main)
+{
+    setObjectName(QStringLiteral("calendarCommands"));
+}
+
+CalendarCommands *CalendarCommands::install(const AppServices &services, frmEventsMain &main, QMenu *file,
+                                            QAction *beforeInFile, QMenu *popup)
+{
+    auto *c = new CalendarCommands(services, main);
+    auto wire = [c](QAction *action, void (CalendarCommands::*handler)()) {
+        connect(action, &QAction::triggered, c, handler);
+    };
+    wire(addAction(file, beforeInFile, QStringLiteral("&Export Calendar..."), QStringLiteral("mnuExportCalendar")),
+         &CalendarCommands::mnuExportCalendar_Click);
+    wire(addAction(file, beforeInFile, QStringLiteral("&Import Calendar..."), QStringLiteral("mnuImportCalendar")),
+         &CalendarCommands::mnuImportCalendar_Click);
+    wire(addAction(file, beforeInFile, QStringLiteral("Print &Week Plan"), QStringLiteral("mnuPrintWeekPlan")),
+         &CalendarCommands::mnuPrintWeekPlan_Click);
+    file->insertSeparator(beforeInFile);
+
+    // An Edit menu another command made first is shared.
+    QMenuBar *bar = main.menuBar();
+    QMenu *edit = bar->findChild<QMenu *>(QStringLiteral("mnuRootEdit"));
+    if (!edit) {
+        edit = new QMenu(QStringLiteral("&Edit"), bar);
+        edit->setObjectName(QStringLiteral("mnuRootEdit"));
+        const QList<QAction *> menus = bar->actions();
+        bar->insertMenu(menus.size() > 1 ? menus.at(1) : nullptr, edit);
+    }
+    QAction *undo = addAction(edit, nullptr, QStringLiteral("&Undo Repeat"), QStringLiteral("mnuUndoRepeat"));
+    wire(undo, &CalendarCommands::mnuUndoRepeat_Click);
+
+    popup->addSeparator();
+    wire(addAction(popup, nullptr, QStringLiteral("Print Week Plan"), QStringLiteral("popPrintWeekPlan")),
+         &CalendarCommands::mnuPrintWeekPlan_Click);
+    wire(addAction(popup, nullptr, QStringLiteral("Repeat Weekly..."), QStringLiteral("popRepeatWeekly")),
+         &CalendarCommands::popRepeatWeekly_Click);
+    wire(addAction(popup, nullptr, QStringLiteral("Copy Week To..."), QStringLiteral("popCopyWeek")),
+         &CalendarCommands::popCopyWeek_Click);
+    QAction *popUndo = addAction(popup, nullptr, QStringLiteral("Undo Repeat"), QStringLiteral("popUndoRepeat"));
+    wire(popUndo, &CalendarCommands::mnuUndoRepeat_Click);
+
+    c->m_undoActions = {undo, popUndo};
+    c->setUndo({});
+    return c;
+}
+
+QDate CalendarCommands::shownFirst() const
+{
+    return m_main.weekDate().date().addDays(-3);
+}
+
+void CalendarCommands::reloadWeek()
+{
+    m_main.mView_DateClick(m_main.weekDate());
+}
+
+void CalendarCommands::setUndo(const QList<int> &ids)
+{
+    m_lastRepeat = ids;
+    for (QAction *action : m_undoActions)
+        action->setEnabled(!ids.isEmpty());
+}
+
+void CalendarCommands::mnuExportCalendar_Click()
+{
+    frmCalendarFile dialog(m_services, frmCalendarFile::Mode::Export, shownFirst(), &m_main);
+    if (m_services.modal->showModal(dialog) != QDialog::Accepted)
+        return;
+    QString path = dialog.fileName();
+    if (path.isEmpty()) {
+        m_services.prompt->critical(&m_main, QStringLiteral("Choose the file to write."));
+        return;
+    }
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".ics");
+    store::Connection conn;
+    int count = 0;
+    try {
+        conn.open(m_main.connectionString());
+        const QString identity = exchange::calendarIdentity(conn);
+        QList<exchange::CalendarEvent> events;
+        for (const exchange::StoredEvent &e : exchange::readEvents(conn, dialog.range()))
+            events.append(exchange::toCalendarEvent(e, identity));
+        conn.close();
+        count = int(events.size());
+        writeReportFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description());
+        return;
+    } catch (const ReportFileError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be written.\r\n") + e.description());
+        return;
+    }
+    m_services.prompt->inform(&m_main, QStringLiteral("Exported %1 events to %2.").arg(count).arg(QDir::toNativeSeparators(path)),
+                              QStringLiteral("Export Calendar"));
+}
+
+void CalendarCommands::mnuImportCalendar_Click()
+{
+    frmCalendarFile dialog(m_services, frmCalendarFile::Mode::Import, shownFirst(), &m_main);
+    if (m_services.modal->showModal(dialog) != QDialog::Accepted)
+        return;
+    const QString path = dialog.fileName();
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be read.\r\n")
+                                                 + (path.isEmpty() ? QStringLiteral("No file was chosen.") : file.errorString()));
+        return;
+    }
+    const QByteArray text = file.readAll();
+    file.close();
+    const exchange::DayRange range = dialog.range().value_or(exchange::DayRange{shownFirst(), shownFirst().addDays(6)});
+    exchange::ReadCalendar read;
+    try {
+        read = exchange::readCalendar(text, range.first, range.last);
+    } catch (const exchange::CalendarFileError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
+                                                 .arg(QDir::toNativeSeparators(path))
+                                                 .arg(e.line())
+                                                 .arg(e.reason()));
+        return;
+    }
+    store::Connection conn;
+    exchange::ImportResult result;
+    try {
+        conn.open(m_main.connectionString());
+        const QMap<QString, int> staff = exchange::readStaff(conn);
+        const QStringList unknown = exchange::unknownStaff(read.events, staff);
+        int fallback = 0;
+        if (!unknown.isEmpty()) {
+            if (staff.isEmpty()) {
+                m_services.prompt->critical(&m_main, QStringLiteral("The events need a staff member, and there is none yet. "
+                                                                    "Add one under Manage, Coaching Staff.\r\nNothing was imported."));
+                return;
+            }
+            QStringList names = unknown;
+            for (QString &n : names)
+                n = n.isEmpty() ? QStringLiteral("(no name)") : n;
+            frmStaffPick pick(QStringLiteral("No staff member is called %1.\r\nWhose events should those be?")
+                                  .arg(names.join(QStringLiteral(", "))),
+                              staff, false, &m_main);
+            if (m_services.modal->showModal(pick) != QDialog::Accepted)
+                return;
+            fallback = pick.staffId();
+        }
+        result = exchange::importEvents(conn, read.events, fallback);
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while importing; nothing was imported.\r\n")
+                                                 + e.description());
+        return;
+    }
+    conn.close();
+    reloadWeek();
+    QString summary = QStringLiteral("Added %1 events.").arg(result.added.size());
+    QStringList skipped;
+    if (result.alreadyImported)
+        skipped << QStringLiteral("%1 imported before").arg(result.alreadyImported);
+    if (result.ownEvents)
+        skipped << QStringLiteral("%1 exported from this calendar").arg(result.ownEvents);
+    if (read.cancelled)
+        skipped << QStringLiteral("%1 cancelled").arg(read.cancelled);
+    if (read.outsideRange)
+        skipped << QStringLiteral("%1 outside the chosen dates").arg(read.outsideRange);
+    if (!skipped.isEmpty())
+        summary += QStringLiteral("\r\nSkipped: ") + skipped.join(QStringLiteral(", ")) + QStringLiteral(".");
+    m_services.prompt->inform(&m_main, summary, QStringLiteral("Import Calendar"));
+}
+
+void CalendarCommands::mnuPrintWeekPlan_Click()
+{
+    exchange::WeekPlanOptions options;
+    options.firstDay = shownFirst();
+    QList<exchange::StoredEvent> events;
+    store::Connection conn;
+    try {
+        conn.open(m_main.connectionString());
+        const QMap<QString, int> staff = exchange::readStaff(conn);
+        if (!staff.isEmpty()) {
+            frmStaffPick pick(QStringLiteral("Whose events should the week plan show?"), staff, true, &m_main);
+            if (m_services.modal->showModal(pick) != QDialog::Accepted)
+                return;
+            options.staffId = pick.staffId();
+            options.staffName = pick.staffName();
+        }
+        events = exchange::readEvents(conn, exchange::DayRange{options.firstDay, options.firstDay.addDays(6)});
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    conn.close();
+
+    // Its own file: the event report in printEvent.html stays as it is.
+    const QString path = exchange::weekPlanPathIn(m_services.programFolder);
+    options.styleSheet = ReportBrowser::styleSheetFor(path);
+    frmPrint window(m_services);
+    window.setWindowTitle(QStringLiteral("Print Week Plan"));
+    try {
+        writeReportFile(path, eventReport::fileBytes(exchange::weekPlanHtml(events, options)));
+        window.WebBrowser1().navigate(path);
+    } catch (const ReportFileError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    } catch (const BrowserError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    if (auto *browser = dynamic_cast<ReportBrowser *>(&window.WebBrowser1()))
+        browser->printer().setPageOrientation(QPageLayout::Landscape);
+    // A week plan gathers no further events.
+    if (auto *add = window.findChild<QPushButton *>(QStringLiteral("cmdAddEvent")))
+        add->setVisible(false);
+    m_services.modal->showModal(window);
+}
+
+void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &rows, const QString &what)
+{
+    if (rows.isEmpty()) {
+        m_services.prompt->inform(&m_main, QStringLiteral("There is nothing to create."), what);
+        return;
+    }
+    if (!m_services.prompt->ask(&m_main, QStringLiteral("Create these %1 events?\r\n").arg(rows.size()) + listing(rows), what))
+        return;
+    store::Connection conn;
+    try {
+        conn.open(m_main.connectionString());
+        setUndo(exchange::insertEvents(conn, rows));
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while saving the record; nothing was created.\r\n")
+                                                 + e.description());
+    }
+    conn.close();
+    reloadWeek();
+}
+
+void CalendarCommands::popRepeatWeekly_Click()
+{
+    const QString title = QStringLiteral("Repeat Weekly");
+    std::optional<exchange::StoredEvent> event;
+    store::Connection conn;
+    try {
+        conn.open(m_main.connectionString());
+        if (m_main.selectedEventId() != -1)
+            event = exchange::readEvent(conn, m_main.selectedEventId());
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    conn.close();
+    if (!event) {
+        m_services.prompt->inform(&m_main, QStringLiteral("Right-click the event to repeat first."), title);
+        return;
+    }
+    const std::optional<QString> answer = m_services.prompt->input(
+        &m_main, QStringLiteral("Repeat \"%1\" for how many weeks? Or until which date (M/D/YYYY)?").arg(event->values.title),
+        title, QStringLiteral("4"));
+    if (!answer)
+        return;
+    bool isNumber = false;
+    const int weeks = answer->trimmed().toInt(&isNumber);
+    const QDate until = QDate::fromString(answer->trimmed(), QStringLiteral("M/d/yyyy"));
+    QList<statements::EventValues> rows;
+    if (isNumber && weeks >= 1 && weeks <= kMostWeeks)
+        rows = exchange::weeklyCopies(event->values, weeks);
+    else if (!isNumber && until.isValid() && until <= event->values.startDate.addDays(7 * kMostWeeks))
+        rows = exchange::weeklyCopiesUntil(event->values, until);
+    else {
+        m_services.prompt->critical(&m_main, QStringLiteral("Give a number of weeks from 1 to %1, or a date as M/D/YYYY.").arg(kMostWeeks),
+                                    title);
+        return;
+    }
+    createAfterAsking(rows, title);
+}
+
+void CalendarCommands::popCopyWeek_Click()
+{
+    const QString title = QStringLiteral("Copy Week To");
+    const QDate shownMiddle = m_main.weekDate().date();
+    const std::optional<QString> answer = m_services.prompt->input(
+        &m_main, QStringLiteral("Copy the seven shown days to the seven days around which date (M/D/YYYY)?"), title,
+        shownMiddle.addDays(7).toString(QStringLiteral("M/d/yyyy")));
+    if (!answer)
+        return;
+    const QDate target = QDate::fromString(answer->trimmed(), QStringLiteral("M/d/yyyy"));
+    if (!target.isValid() || target == shownMiddle) {
+        m_services.prompt->critical(&m_main, QStringLiteral("Give another date than the shown one, as M/D/YYYY."), title);
+        return;
+    }
+    QList<statements::EventValues> week;
+    store::Connection conn;
+    try {
+        conn.open(m_main.connectionString());
+        for (const exchange::StoredEvent &e : exchange::readEvents(conn, exchange::DayRange{shownFirst(), shownFirst().addDays(6)}))
+            week.append(e.values);
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        return;
+    }
+    conn.close();
+    createAfterAsking(exchange::shiftedCopies(week, shownMiddle.daysTo(target)), title);
+}
+
+void CalendarCommands::mnuUndoRepeat_Click()
+{
+    if (m_lastRepeat.isEmpty())
+        return;
+    if (!m_services.prompt->ask(&m_main, QStringLiteral("Delete the %1 events the last repeat created?").arg(m_lastRepeat.size()),
+                                QStringLiteral("Undo Repeat")))
+        return;
+    store::Connection conn;
+    try {
+        conn.open(m_main.connectionString());
+        exchange::deleteEvents(conn, m_lastRepeat);
+        setUndo({});
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while deleting; nothing was deleted.\r\n") + e.description());
+    }
+    conn.close();
+    reloadWeek();
+}

@@ -1,0 +1,371 @@
+#include "exchange/ExchangeDialogs.h"
+#include "exchange/ICalendar.h"
+#include "mainwindow/CalendarCommands.h"
+#include "mainwindow/frmEventsMain.h"
+#include "print/ReportBrowser.h"
+#include "print/frmPrint.h"
+#include "support/FakeModal.h"
+#include "support/FakePrompt.h"
+#include "support/TestDatabase.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+class TestMainWindow : public frmEventsMain
+{
+public:
+    using frmEventsMain::frmEventsMain;
+    QString choose; // the popup entry to trigger
+    void showPopup(QMenu *menu, const QPoint &) override
+    {
+        if (auto *action = menu->findChild<QAction *>(choose))
+            action->trigger();
+    }
+};
+
+QDateTime at(int day, int hour, int minute = 0)
+{
+    return QDateTime(QDate(2026, 12, day), QTime(hour, minute));
+}
+
+// The shown week is Sunday 12/6 to Saturday 12/12.
+const QDateTime kShown = at(9, 0);
+
+struct Window
+{
+    explicit Window(TestDatabase &db) : main(db.services)
+    {
+        main.Form_Load();
+        main.mView_DateClick(kShown);
+    }
+    void trigger(const QString &name)
+    {
+        auto *action = main.findChild<QAction *>(name);
+        QVERIFY2(action, qPrintable(name));
+        action->trigger();
+    }
+    TestMainWindow main;
+};
+
+QStringList rows(TestDatabase &db)
+{
+    return db.scalar("SELECT ifnull(group_concat(r, ' | '), '') FROM (SELECT substr(EventTime, 6, 11) || ' ' || title AS r "
+                     "FROM tblScheduledEvents ORDER BY EventTime, idScheduledEvent)")
+        .toString()
+        .split(QStringLiteral(" | "), Qt::SkipEmptyParts);
+}
+
+QString run(const QString &program, const QStringList &args)
+{
+    const QString path = QStandardPaths::findExecutable(program);
+    if (path.isEmpty())
+        return QStringLiteral("<%1 missing: install poppler-utils>").arg(program);
+    QProcess p;
+    p.start(path, args);
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+} // namespace
+
+class tst_CalendarCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void menus();
+    void repeat_data();
+    void repeat();
+    void exportRanges_data();
+    void exportRanges();
+    void import_data();
+    void import();
+    void weekPlan_data();
+    void weekPlan();
+};
+
+void tst_CalendarCommands::menus()
+{
+    TestDatabase db;
+    Window w(db);
+    auto texts = [&](const QString &menu) {
+        QStringList out;
+        for (QAction *a : w.main.findChild<QMenu *>(menu)->actions())
+            out << QString(a->objectName() + QLatin1Char('=') + a->text()).remove(QLatin1Char('&'));
+        return out;
+    };
+    QCOMPARE(texts("mnuRootFile"), (QStringList{"mnuPrintAppointment=Print Selected Activity/Drill",
+                                                "mnuSharedCalendar=Shared Calendar...",
+                                                "mnuExportCalendar=Export Calendar...", "mnuImportCalendar=Import Calendar...",
+                                                "mnuPrintWeekPlan=Print Week Plan", "=", "mnuClose=Close"}));
+    QCOMPARE(texts("mnuPopupRoot").mid(3), (QStringList{"=", "popPrintWeekPlan=Print Week Plan", "popRepeatWeekly=Repeat Weekly...",
+                                                        "popCopyWeek=Copy Week To...", "popUndoRepeat=Undo Repeat"}));
+    QCOMPARE(texts("mnuRootEdit"), QStringList{"mnuUndoRepeat=Undo Repeat"});
+    QVERIFY(!w.main.findChild<QAction *>("mnuUndoRepeat")->isEnabled());
+}
+
+void tst_CalendarCommands::repeat_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QStringList>("created");
+    const QStringList none;
+    QTest::newRow("three weeks") << "popRepeatWeekly" << "3" << true
+                                 << QStringList{"12-14 18:00 Team", "12-21 18:00 Team", "12-28 18:00 Team"};
+    QTest::newRow("until a date") << "popRepeatWeekly" << " 12/21/2026 " << true << QStringList{"12-14 18:00 Team", "12-21 18:00 Team"};
+    QTest::newRow("answered No") << "popRepeatWeekly" << "3" << false << none;
+    QTest::newRow("not a number or date") << "popRepeatWeekly" << "soon" << true << none;
+    QTest::newRow("too many weeks") << "popRepeatWeekly" << "521" << true << none;
+    QTest::newRow("copy week ahead") << "popCopyWeek" << "12/16/2026" << true
+                                     << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
+    QTest::newRow("copy week back, over the year") << "popCopyWeek" << "1/2/2027" << true
+                                                   << QStringList{"12-31 18:00 Team", "01-03 09:00 Gym"};
+    QTest::newRow("copy onto itself") << "popCopyWeek" << "12/9/2026" << true << none;
+}
+
+void tst_CalendarCommands::repeat()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, input);
+    QFETCH(bool, yes);
+    QFETCH(QStringList, created);
+
+    TestDatabase db;
+    const int team = db.addEvent("Team", at(7, 18), at(7, 19, 30), 1);
+    db.addEvent("Gym", at(10, 9), at(10, 10), 1);
+    db.addEvent("Later", at(13, 9), at(13, 10), 1);
+    const QStringList before = rows(db);
+    Window w(db);
+    db.prompt().inputs.enqueue(input);
+    db.prompt().answers.enqueue(yes ? Prompt::Answer::Yes : Prompt::Answer::No);
+    w.main.choose = command;
+    w.main.ctlDayDetail_RightMouseClick(1, team);
+
+    QStringList expected = before + created;
+    std::sort(expected.begin(), expected.end());
+    QStringList after = rows(db);
+    std::sort(after.begin(), after.end());
+    QCOMPARE(after, expected);
+    auto *undo = w.main.findChild<QAction *>("popUndoRepeat");
+    QCOMPARE(undo->isEnabled(), !created.isEmpty());
+    if (created.isEmpty())
+        return;
+    // What was asked listed every row it then made.
+    const QString asked = db.prompt().shown.at(1).text;
+    QVERIFY2(asked.startsWith(QStringLiteral("Create these %1 events?").arg(created.size())), qPrintable(asked));
+    QCOMPARE(asked.count(QStringLiteral("\r\n")), created.size());
+
+    // Undo takes back exactly those rows, once.
+    db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym'");
+    w.main.choose = "popUndoRepeat";
+    w.main.ctlDayDetail_RightMouseClick(1, team);
+    QCOMPARE(db.count("tblScheduledEvents"), before.size());
+    QVERIFY(rows(db).contains("12-10 09:00 Edited"));
+    QVERIFY(!undo->isEnabled());
+    QVERIFY(!w.main.findChild<QAction *>("mnuUndoRepeat")->isEnabled());
+}
+
+void tst_CalendarCommands::exportRanges_data()
+{
+    QTest::addColumn<int>("range");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("shown week") << int(frmCalendarFile::Range::ThisWeek) << QStringList{"Team", "Gym"};
+    QTest::newRow("this month") << int(frmCalendarFile::Range::ThisMonth) << QStringList{"Team", "Gym", "Match"};
+    QTest::newRow("all") << int(frmCalendarFile::Range::All) << QStringList{"Old", "Team", "Gym", "Match"};
+}
+
+void tst_CalendarCommands::exportRanges()
+{
+    QFETCH(int, range);
+    QFETCH(QStringList, titles);
+    TestDatabase db;
+    const int dana = db.addStaff("Dana", "");
+    db.addEvent("Old", QDateTime(QDate(2025, 1, 5), QTime(8, 0)), QDateTime(QDate(2025, 1, 5), QTime(9, 0)), dana);
+    db.addEvent("Team", at(6, 0), at(6, 1), dana);
+    db.addEvent("Gym", at(12, 23, 59), at(13, 1), dana);
+    db.addEvent("Match", at(31, 15), at(31, 17), dana);
+    Window w(db);
+    const QString path = db.folder() + "/out"; // the suffix is added
+    db.modal().steps.enqueue([&](QDialog &d) {
+        auto &dialog = dynamic_cast<frmCalendarFile &>(d);
+        dialog.setRange(frmCalendarFile::Range(range));
+        dialog.setFileName(path);
+        dialog.accept();
+    });
+    w.trigger("mnuExportCalendar");
+    QCOMPARE(db.prompt().texts(), QStringList{QStringLiteral("Exported %1 events to %2.ics.").arg(titles.size()).arg(path)});
+    QFile file(path + ".ics");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList got;
+    for (const exchange::CalendarEvent &e : exchange::readCalendar(file.readAll(), QDate(2000, 1, 1), QDate(2100, 1, 1)).events)
+        got << e.title;
+    QCOMPARE(got, titles);
+}
+
+void tst_CalendarCommands::import_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("picks");
+    QTest::addColumn<QString>("first");  // what the first import says
+    QTest::addColumn<QString>("second"); // and the same file again
+    QTest::addColumn<QStringList>("stored");
+    const QByteArray head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\n";
+    QTest::newRow("known and unknown staff, a rule, a cancelled one")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nDTEND:20261207T100000\r\nSUMMARY:Run\r\nCONTACT:dana\r\n"
+                  "RRULE:FREQ=WEEKLY;COUNT=9\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART;VALUE=DATE:20261208\r\nSUMMARY:Camp\r\nCONTACT:Someone Else\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20261209T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
+                  "END:VCALENDAR\r\n"
+        << true << "Added 5 events.\r\nSkipped: 1 cancelled."
+        << "Added 0 events.\r\nSkipped: 5 imported before, 1 cancelled."
+        << QStringList{"12-07 09:00 Run 1", "12-08 00:00 Camp 2", "12-14 09:00 Run 1", "12-21 09:00 Run 1", "12-28 09:00 Run 1"};
+    QTest::newRow("malformed: refused with its line, nothing written")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261207T25\r\nSUMMARY:Bad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
+        << false << "%1 is no calendar file Orvenna can read: line 11: libical cannot read this line: DTSTART:20261207T25\r\n"
+                    "Nothing was imported."
+        << "" << QStringList{};
+}
+
+void tst_CalendarCommands::import()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, picks);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QStringList, stored);
+    TestDatabase db;
+    db.addStaff("Dana", "");
+    const int marco = db.addStaff("Marco", "");
+    const QString path = db.folder() + "/in.ics";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    Window w(db);
+    auto importOnce = [&] {
+        db.prompt().shown.clear();
+        db.modal().shownNames.clear();
+        db.modal().steps.enqueue([&](QDialog &d) {
+            auto &dialog = dynamic_cast<frmCalendarFile &>(d);
+            dialog.setFromTo(QDate(2026, 12, 1), QDate(2026, 12, 31));
+            dialog.setFileName(path);
+            dialog.accept();
+        });
+        db.modal().steps.enqueue([&](QDialog &d) {
+            auto &pick = dynamic_cast<frmStaffPick &>(d);
+            QCOMPARE(d.findChild<QLabel *>("lblQuestion")->text(),
+                     QStringLiteral("No staff member is called Someone Else.\r\nWhose events should those be?"));
+            pick.selectStaff(marco);
+            pick.accept();
+        });
+        w.trigger("mnuImportCalendar");
+        db.modal().steps.clear();
+    };
+    importOnce();
+    QCOMPARE(db.modal().shownNames.contains("frmStaffPick"), picks);
+    QCOMPARE(db.prompt().texts(), QStringList{first.contains("%1") ? first.arg(path) : first});
+    QCOMPARE(db.scalar("SELECT ifnull(group_concat(r, ' | '), '') FROM (SELECT substr(EventTime, 6, 11) || ' ' || title || ' ' "
+                       "|| idPOC AS r FROM tblScheduledEvents ORDER BY EventTime)")
+                 .toString()
+                 .split(" | ", Qt::SkipEmptyParts),
+             stored);
+    if (second.isEmpty())
+        return;
+    importOnce();
+    QCOMPARE(db.prompt().texts(), QStringList{second});
+    QCOMPARE(db.count("tblScheduledEvents"), stored.size());
+}
+
+void tst_CalendarCommands::weekPlan_data()
+{
+    QTest::addColumn<int>("perDay");    // events on each of Monday and Thursday
+    QTest::addColumn<bool>("onlyMarco");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("a usual week on one page") << 3 << false << 1;
+    QTest::newRow("one staff member's") << 3 << true << 1;
+    QTest::newRow("a long week goes on, no event cut") << 14 << false << 3;
+}
+
+void tst_CalendarCommands::weekPlan()
+{
+    QFETCH(int, perDay);
+    QFETCH(bool, onlyMarco);
+    QFETCH(int, pages);
+    TestDatabase db;
+    const int dana = db.addStaff("Dana Weber", "");
+    const int marco = db.addStaff("Marco Reyes", "");
+    for (int i = 0; i < perDay; ++i) {
+        for (int day : {7, 10}) {
+            const QString n = QStringLiteral("%1-%2").arg(day).arg(i, 2, 10, QLatin1Char('0'));
+            db.addEvent("Drill " + n, at(day, 8 + i / 2, 30 * (i % 2)), at(day, 9 + i / 2, 30 * (i % 2)), i % 2 ? marco : dana,
+                        "Begins " + n + "\r\nSecond line\r\n\r\nThird line ends " + n + "\r\nFourth line not shown");
+        }
+    }
+    db.addEvent("Next week", at(14, 9), at(14, 10), dana);
+    const QByteArray report = "<html>an earlier report</html>\r\n";
+    QFile reportFile(db.folder() + "/printEvent.html");
+    QVERIFY(reportFile.open(QIODevice::WriteOnly));
+    reportFile.write(report);
+    reportFile.close();
+
+    Window w(db);
+    const QString pdf = db.folder() + "/plan.pdf";
+    db.modal().steps.enqueue([&](QDialog &d) {
+        dynamic_cast<frmStaffPick &>(d).selectStaff(onlyMarco ? marco : 0);
+        d.accept();
+    });
+    db.modal().steps.enqueue([&](QDialog &d) {
+        auto &browser = dynamic_cast<ReportBrowser &>(dynamic_cast<frmPrint &>(d).WebBrowser1());
+        browser.printer().setOutputFileName(pdf);
+        browser.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);
+    });
+    w.trigger("mnuPrintWeekPlan");
+    QCOMPARE(db.modal().shownNames, (QStringList{"frmStaffPick", "frmPrint"}));
+    QCOMPARE(db.prompt().texts(), QStringList{});
+
+    const QString info = run("pdfinfo", {pdf});
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(pages))), qPrintable(info));
+    QVERIFY2(info.contains(QRegularExpression("Page size:\\s+842 x 595 ")), qPrintable(info)); // A4 landscape
+    const QStringList text = run("pdftotext", {"-layout", pdf, "-"}).split(QLatin1Char('\f'));
+    const QString all = text.join(QString());
+    QVERIFY(all.contains("Week Plan"));
+    QVERIFY(!all.contains("Next week"));
+    QVERIFY(!all.contains("Fourth line"));
+    for (int i = 0; i < perDay; ++i) {
+        for (int day : {7, 10}) {
+            const QString n = QStringLiteral("%1-%2").arg(day).arg(i, 2, 10, QLatin1Char('0'));
+            const bool shown = !onlyMarco || i % 2;
+            QCOMPARE(all.contains("Drill " + n), shown);
+            if (!shown)
+                continue;
+            // Title, staff member and the description's last shown line on one page.
+            int pageOfTitle = -1, pageOfEnd = -1;
+            for (int p = 0; p < text.size(); ++p) {
+                if (text[p].contains("Drill " + n))
+                    pageOfTitle = p;
+                if (text[p].contains("ends " + n))
+                    pageOfEnd = p;
+            }
+            QVERIFY2(pageOfTitle >= 0 && pageOfTitle == pageOfEnd, qPrintable(n));
+        }
+    }
+    QVERIFY2(all.contains(onlyMarco ? "08:30-09:30" : "08:00-09:00"), qPrintable(all));
+    QVERIFY2(all.contains("Dana Weber") == !onlyMarco, qPrintable(all));
+    QVERIFY(all.contains("Marco Reyes"));
+
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    QCOMPARE(reportFile.readAll(), report);
+}
+
+QTEST_MAIN(tst_CalendarCommands)
+#include "tst_calendarcommands.moc"

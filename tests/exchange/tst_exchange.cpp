@@ -1,0 +1,381 @@
+#include "exchange/CalendarStore.h"
+#include "exchange/ICalendar.h"
+#include "exchange/Repeat.h"
+#include "store/Connection.h"
+#include "support/TestDatabase.h"
+
+#include <QTest>
+#include <QTimeZone>
+
+#include <libical/ical.h>
+
+using exchange::CalendarEvent;
+
+namespace {
+
+QDateTime at(const char *text)
+{
+    QDateTime t = QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm"));
+    t.setTimeSpec(Qt::UTC);
+    return t;
+}
+
+QByteArray calendar(const QByteArray &events)
+{
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//test//EN\r\n" + events + "END:VCALENDAR\r\n";
+}
+
+QString propertyText(icalcomponent *ev, icalproperty_kind kind)
+{
+    icalproperty *p = icalcomponent_get_first_property(ev, kind);
+    return p ? QString::fromUtf8(icalproperty_get_value_as_string(p)) : QStringLiteral("<none>");
+}
+
+QString textValue(icalcomponent *ev, icalproperty_kind kind)
+{
+    icalproperty *p = icalcomponent_get_first_property(ev, kind);
+    if (!p)
+        return QStringLiteral("<none>");
+    return QString::fromUtf8(icalvalue_get_text(icalproperty_get_value(p)));
+}
+
+QString tzidOf(icalcomponent *ev, icalproperty_kind kind)
+{
+    icalproperty *p = icalcomponent_get_first_property(ev, kind);
+    icalparameter *tz = p ? icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER) : nullptr;
+    return tz ? QString::fromUtf8(icalparameter_get_tzid(tz)) : QString();
+}
+
+// One line per occurrence: start, end, title, staff.
+QStringList summary(const QList<CalendarEvent> &events)
+{
+    QStringList out;
+    for (const CalendarEvent &e : events)
+        out << e.start.toString(QStringLiteral("MM-dd HH:mm")) + QStringLiteral(" ") + e.end.toString(QStringLiteral("MM-dd HH:mm"))
+                   + QStringLiteral(" ") + e.title + QStringLiteral("|") + e.staffName;
+    return out;
+}
+
+} // namespace
+
+class tst_Exchange : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exportRoundTrip_data();
+    void exportRoundTrip();
+    void exportedUidsStayAndComeHome();
+    void read_data();
+    void read();
+    void malformed_data();
+    void malformed();
+    void importWritesAllOrNothing();
+    void repeats_data();
+    void repeats();
+};
+
+void tst_Exchange::exportRoundTrip_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("staff");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("dtstart"); // as written, with its TZID
+    QTest::addColumn<QString>("expectedDescription");
+
+    QTest::newRow("plain") << "Passing triangle" << "Three cones." << "" << "Dana Whitfield" << QByteArray("Europe/Berlin")
+                           << "20261207T093000 Europe/Berlin" << "Three cones.";
+    QTest::newRow("separators") << "A, B; C\\D" << "x,y;z\\w" << "n;1" << "Reyes, Marco" << QByteArray("Europe/Berlin")
+                                << "20261207T093000 Europe/Berlin" << "x,y;z\\w\n\nn;1";
+    QTest::newRow("multi-line notes") << "Drill" << "Line 1\r\nLine 2" << "Note 1\r\nNote 2\r\n\r\nNote 4" << "Priya"
+                                      << QByteArray("America/New_York") << "20261207T093000 America/New_York"
+                                      << "Line 1\nLine 2\n\nNote 1\nNote 2\n\nNote 4";
+    QTest::newRow("non-Latin, folded") << QString::fromUtf8("Тренировка 練習 🏃 ") + QString(40, QChar(0x00e9))
+                                       << QString::fromUtf8("ゴールキーパー練習、") .repeated(12) << ""
+                                       << QString::fromUtf8("Ζωή Παπαδοπούλου") << QByteArray("Asia/Tokyo")
+                                       << "20261207T093000 Asia/Tokyo" << QString::fromUtf8("ゴールキーパー練習、").repeated(12);
+    QTest::newRow("system zone UTC") << "Run" << "" << "" << "" << QByteArray("UTC") << "20261207T093000 Etc/UTC" << "<none>";
+    QTest::newRow("zone libical lacks: UTC times") << "Run" << "" << "" << "" << QByteArray("Nowhere/Special")
+                                                   << "20261207T093000Z " << "<none>";
+}
+
+void tst_Exchange::exportRoundTrip()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, description);
+    QFETCH(QString, notes);
+    QFETCH(QString, staff);
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, dtstart);
+    QFETCH(QString, expectedDescription);
+
+    TestDatabase db;
+    const int staffId = staff.isEmpty() ? 0 : db.addStaff(staff, QString());
+    const int id = db.addEvent(title, at("2026-12-07 09:30"), at("2026-12-07 11:00"), staffId, description, notes);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    const QString identity = exchange::calendarIdentity(conn);
+    QList<CalendarEvent> events;
+    for (const exchange::StoredEvent &e : exchange::readEvents(conn, std::nullopt))
+        events << exchange::toCalendarEvent(e, identity);
+    const QByteArray text = exchange::writeCalendar(events, zone);
+
+    // Folded to at most 75 octets, never inside a character.
+    for (const QByteArray &line : text.split('\n')) {
+        QVERIFY2(line.size() <= 76, line.constData());
+        QCOMPARE(QString::fromUtf8(line).toUtf8(), line);
+    }
+
+    icalcomponent *cal = icalparser_parse_string(text.constData());
+    QVERIFY(cal);
+    QCOMPARE(icalcomponent_count_errors(cal), 0);
+    icalcomponent *ev = icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT);
+    QVERIFY(ev);
+    QCOMPARE(textValue(ev, ICAL_SUMMARY_PROPERTY), title);
+    QCOMPARE(textValue(ev, ICAL_DESCRIPTION_PROPERTY), expectedDescription);
+    QCOMPARE(textValue(ev, ICAL_CONTACT_PROPERTY), staff.isEmpty() ? QStringLiteral("<none>") : staff);
+    QCOMPARE(propertyText(ev, ICAL_UID_PROPERTY), exchange::uidFor(id, identity));
+    QCOMPARE(propertyText(ev, ICAL_DTSTART_PROPERTY) + QLatin1Char(' ') + tzidOf(ev, ICAL_DTSTART_PROPERTY), dtstart);
+    QCOMPARE(propertyText(ev, ICAL_DTEND_PROPERTY).left(13), dtstart.left(9) + QStringLiteral("1100"));
+    icalcomponent *tz = icalcomponent_get_first_component(cal, ICAL_VTIMEZONE_COMPONENT);
+    const QString tzid = tzidOf(ev, ICAL_DTSTART_PROPERTY);
+    QCOMPARE(tz ? propertyText(tz, ICAL_TZID_PROPERTY) : QString(), tzid);
+    QCOMPARE(icalcomponent_count_components(cal, ICAL_VEVENT_COMPONENT), 1);
+    icalcomponent_free(cal);
+
+    // And the program's own reader gets the same back.
+    const exchange::ReadCalendar back = exchange::readCalendar(text, QDate(2026, 12, 1), QDate(2026, 12, 31));
+    QCOMPARE(back.events.size(), 1);
+    QCOMPARE(back.events[0].title, title);
+    QCOMPARE(back.events[0].staffName, staff);
+    // Wall-clock times of the zone come back as this machine's local times.
+    const QTimeZone written(zone == "UTC" ? QByteArray("Etc/UTC") : zone);
+    auto local = [&](const char *t) {
+        const QDateTime l = written.isValid() ? QDateTime(at(t).date(), at(t).time(), written).toLocalTime() : at(t);
+        return QDateTime(l.date(), l.time(), Qt::UTC);
+    };
+    QCOMPARE(back.events[0].start, local("2026-12-07 09:30"));
+    QCOMPARE(back.events[0].end, local("2026-12-07 11:00"));
+    QCOMPARE(back.events[0].description, exchange::descriptionText(description, notes).replace("\r\n", "\n").replace("\n", "\r\n"));
+}
+
+void tst_Exchange::exportedUidsStayAndComeHome()
+{
+    TestDatabase db;
+    const int staffId = db.addStaff(QStringLiteral("Dana"), QString());
+    db.addEvent(QStringLiteral("A"), at("2026-12-07 09:00"), at("2026-12-07 10:00"), staffId);
+    db.addEvent(QStringLiteral("B"), at("2026-12-08 09:00"), at("2026-12-08 10:00"), staffId);
+    auto exportAll = [&] {
+        store::Connection conn;
+        conn.open(db.connectionString());
+        const QString identity = exchange::calendarIdentity(conn);
+        QList<CalendarEvent> events;
+        for (const exchange::StoredEvent &e : exchange::readEvents(conn, std::nullopt))
+            events << exchange::toCalendarEvent(e, identity);
+        return events;
+    };
+    const QList<CalendarEvent> first = exportAll();
+    const QList<CalendarEvent> second = exportAll();
+    QCOMPARE(first.size(), 2);
+    QCOMPARE(second[0].uid, first[0].uid);
+    QCOMPARE(second[1].uid, first[1].uid);
+    QVERIFY(first[0].uid != first[1].uid);
+
+    // Another database gives other UIDs to the same event ids.
+    TestDatabase other;
+    other.addEvent(QStringLiteral("A"), at("2026-12-07 09:00"), at("2026-12-07 10:00"), 0);
+    store::Connection conn;
+    conn.open(other.connectionString());
+    QVERIFY(exchange::toCalendarEvent(exchange::readEvents(conn, std::nullopt).value(0), exchange::calendarIdentity(conn)).uid
+            != first[0].uid);
+    conn.close();
+
+    // Imported into the database it came from, it adds nothing; into another, it adds both once.
+    conn.open(db.connectionString());
+    QCOMPARE(exchange::importEvents(conn, first, staffId).ownEvents, 2);
+    conn.close();
+    conn.open(other.connectionString());
+    QCOMPARE(exchange::importEvents(conn, first, 0).added.size(), 2);
+    const exchange::ImportResult again = exchange::importEvents(conn, first, 0);
+    QCOMPARE(again.added.size(), 0);
+    QCOMPARE(again.alreadyImported, 2);
+    // One of them deleted meanwhile: that one comes back, only that one.
+    conn.execute(statements::deleteEvent(exchange::readEvents(conn, std::nullopt).last().id));
+    QCOMPARE(exchange::importEvents(conn, first, 0).added.size(), 1);
+    QCOMPARE(other.count("tblScheduledEvents"), 3);
+}
+
+void tst_Exchange::read_data()
+{
+    QTest::addColumn<QByteArray>("events");
+    QTest::addColumn<QDate>("first");
+    QTest::addColumn<QDate>("last");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("cancelled");
+    QTest::addColumn<int>("outside");
+    const QDate dec1(2026, 12, 1), dec31(2026, 12, 31);
+
+    QTest::newRow("UTC, organizer's name") << QByteArray("BEGIN:VEVENT\r\nUID:a\r\nDTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z\r\n"
+                                                        "SUMMARY:Run\r\nORGANIZER;CN=Dana:mailto:d@x.org\r\nEND:VEVENT\r\n")
+                                           << dec1 << dec31 << QStringList{"12-07 09:00 12-07 10:00 Run|Dana"} << 0 << 0;
+    QTest::newRow("zone converted to local (UTC here)")
+        << QByteArray("BEGIN:VEVENT\r\nUID:b\r\nDTSTART;TZID=Europe/Berlin:20261207T100000\r\nDURATION:PT90M\r\n"
+                      "SUMMARY:Gym\r\nCONTACT:Priya\r\nEND:VEVENT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 10:30 Gym|Priya"} << 0 << 0;
+    QTest::newRow("all-day, three days") << QByteArray("BEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20261207\r\n"
+                                                      "DTEND;VALUE=DATE:20261210\r\nSUMMARY:Camp\r\nEND:VEVENT\r\n")
+                                         << dec1 << dec31 << QStringList{"12-07 00:00 12-09 23:59 Camp|"} << 0 << 0;
+    QTest::newRow("all-day without end") << QByteArray("BEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20261207\r\nSUMMARY:Rest\r\nEND:VEVENT\r\n")
+                                         << dec1 << dec31 << QStringList{"12-07 00:00 12-07 23:59 Rest|"} << 0 << 0;
+    QTest::newRow("weekly, count, exdate, range")
+        << QByteArray("BEGIN:VEVENT\r\nUID:d\r\nDTSTART:20261201T180000\r\nDTEND:20261201T193000\r\nSUMMARY:Team\r\n"
+                      "RRULE:FREQ=WEEKLY;COUNT=6\r\nEXDATE:20261208T180000\r\nEND:VEVENT\r\n")
+        << QDate(2026, 12, 2) << QDate(2026, 12, 29)
+        << QStringList{"12-15 18:00 12-15 19:30 Team|", "12-22 18:00 12-22 19:30 Team|", "12-29 18:00 12-29 19:30 Team|"} << 0 << 0;
+    QTest::newRow("endless daily in a short range, one moved")
+        << QByteArray("BEGIN:VEVENT\r\nUID:e\r\nDTSTART:20200101T070000\r\nDTEND:20200101T073000\r\nSUMMARY:Jog\r\n"
+                      "RRULE:FREQ=DAILY\r\nEND:VEVENT\r\n"
+                      "BEGIN:VEVENT\r\nUID:e\r\nRECURRENCE-ID:20261208T070000\r\nDTSTART:20261208T120000\r\n"
+                      "DTEND:20261208T123000\r\nSUMMARY:Jog late\r\nEND:VEVENT\r\n")
+        << QDate(2026, 12, 7) << QDate(2026, 12, 9)
+        << QStringList{"12-07 07:00 12-07 07:30 Jog|", "12-09 07:00 12-09 07:30 Jog|", "12-08 12:00 12-08 12:30 Jog late|"} << 0 << 0;
+    QTest::newRow("all-day weekly, exdate by date")
+        << QByteArray("BEGIN:VEVENT\r\nUID:f\r\nDTSTART;VALUE=DATE:20261205\r\nSUMMARY:Match\r\nRRULE:FREQ=WEEKLY;UNTIL=20261226\r\n"
+                      "EXDATE;VALUE=DATE:20261212\r\nEND:VEVENT\r\n")
+        << dec1 << dec31
+        << QStringList{"12-05 00:00 12-05 23:59 Match|", "12-19 00:00 12-19 23:59 Match|", "12-26 00:00 12-26 23:59 Match|"} << 0 << 0;
+    QTest::newRow("cancelled and outside")
+        << QByteArray("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261207T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
+                      "BEGIN:VEVENT\r\nUID:h\r\nDTSTART:20270107T090000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n")
+        << dec1 << dec31 << QStringList{} << 1 << 1;
+    QTest::newRow("a property newer than libical") << QByteArray("BEGIN:VEVENT\r\nUID:j\r\nDTSTART:20261207T090000\r\nCOLOR:red\r\n"
+                                                                 "SUMMARY:New\r\nEND:VEVENT\r\n")
+                                                   << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 New|"} << 0 << 0;
+    QTest::newRow("escaped and folded text") << QByteArray("BEGIN:VEVENT\r\nUID:i\r\nDTSTART:20261207T090000\r\n"
+                                                          "SUMMARY:A\\, B\\; C\\\\D \r\n \xe7\xb7\xb4\xe7\xbf\x92\r\nEND:VEVENT\r\n")
+                                             << dec1 << dec31 << QStringList{QString::fromUtf8("12-07 09:00 12-07 09:00 A, B; C\\D 練習|")} << 0 << 0;
+}
+
+void tst_Exchange::read()
+{
+    QFETCH(QByteArray, events);
+    QFETCH(QDate, first);
+    QFETCH(QDate, last);
+    QFETCH(QStringList, expected);
+    const exchange::ReadCalendar read = exchange::readCalendar(calendar(events), first, last);
+    QCOMPARE(summary(read.events), expected);
+    QTEST(read.cancelled, "cancelled");
+    QTEST(read.outsideRange, "outside");
+}
+
+void tst_Exchange::malformed_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("line");
+    QTest::newRow("empty") << QByteArray() << 1;
+    QTest::newRow("not a calendar") << QByteArray("hello\r\n") << 1;
+    QTest::newRow("line without colon") << calendar("BEGIN:VEVENT\r\nDTSTART:20261207T090000\r\nSUMMARY Run\r\nEND:VEVENT\r\n") << 6;
+    QTest::newRow("END missing") << calendar("BEGIN:VEVENT\r\nDTSTART:20261207T090000\r\n") << 6;
+    QTest::newRow("END of another") << calendar("BEGIN:VEVENT\r\nDTSTART:20261207T090000\r\nEND:VTODO\r\n") << 6;
+    QTest::newRow("impossible date") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261307T090000\r\nEND:VEVENT\r\n") << 6;
+    QTest::newRow("bad value after folded lines")
+        << calendar("BEGIN:VEVENT\r\nSUMMARY:long\r\n  folded\r\n  twice\r\nDTSTART:tomorrow\r\nEND:VEVENT\r\n") << 8;
+    QTest::newRow("bad rule in the second entry")
+        << calendar("BEGIN:VEVENT\r\nDTSTART:20261207T090000\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nDTSTART:20261207T090000\r\n"
+                    "RRULE:FREQ=SOMETIMES\r\nEND:VEVENT\r\n") << 9;
+    QTest::newRow("no DTSTART") << calendar("BEGIN:VEVENT\r\nUID:x\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:y\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
+                                << 4;
+}
+
+void tst_Exchange::malformed()
+{
+    QFETCH(QByteArray, text);
+    try {
+        (void)exchange::readCalendar(text, QDate(2026, 1, 1), QDate(2026, 12, 31));
+        QFAIL("accepted");
+    } catch (const exchange::CalendarFileError &e) {
+        QVERIFY2(!e.reason().isEmpty(), "no reason");
+        QTEST(e.line(), "line");
+    }
+}
+
+void tst_Exchange::importWritesAllOrNothing()
+{
+    TestDatabase db;
+    const int dana = db.addStaff(QStringLiteral("Dana Whitfield"), QString());
+    const int marco = db.addStaff(QStringLiteral("Marco"), QString());
+    QList<CalendarEvent> events;
+    for (const char *staff : {" dana whitfield ", "Unknown", "MARCO"}) {
+        CalendarEvent e;
+        e.uid = QString::fromLatin1(staff);
+        e.title = QStringLiteral("T");
+        e.staffName = QString::fromLatin1(staff);
+        e.start = e.end = at("2026-12-07 09:00");
+        events << e;
+    }
+    QCOMPARE(exchange::unknownStaff(events, {{"Dana Whitfield", dana}, {"Marco", marco}}), QStringList{"Unknown"});
+
+    // A value the store refuses half way: nothing of the import stays.
+    QList<CalendarEvent> failing = events;
+    failing[2].title = QStringLiteral("nul") + QChar(0);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
+    QCOMPARE(db.count("tblScheduledEvents"), 0);
+
+    QCOMPARE(exchange::importEvents(conn, events, marco).added.size(), 3);
+    QCOMPARE(db.scalar("SELECT group_concat(idPOC) FROM (SELECT idPOC FROM tblScheduledEvents ORDER BY idScheduledEvent)").toString(),
+             QStringLiteral("%1,%2,%2").arg(dana).arg(marco));
+}
+
+void tst_Exchange::repeats_data()
+{
+    QTest::addColumn<int>("weeks");
+    QTest::addColumn<QDate>("until");
+    QTest::addColumn<QStringList>("starts");
+    QTest::newRow("three weeks") << 3 << QDate() << QStringList{"12-14 18:00 12-14", "12-21 18:00 12-21", "12-28 18:00 12-28"};
+    QTest::newRow("across the year, to the day") << 0 << QDate(2027, 1, 4)
+                                                 << QStringList{"12-14 18:00 12-14", "12-21 18:00 12-21", "12-28 18:00 12-28",
+                                                                "01-04 18:00 01-04"};
+    QTest::newRow("until before the next week") << 0 << QDate(2026, 12, 13) << QStringList{};
+}
+
+void tst_Exchange::repeats()
+{
+    QFETCH(int, weeks);
+    QFETCH(QDate, until);
+    QFETCH(QStringList, starts);
+    statements::EventValues v;
+    v.title = QStringLiteral("Team");
+    v.startDate = v.endDate = QDate(2026, 12, 7);
+    v.startTime = QTime(18, 0);
+    v.endTime = QTime(19, 30);
+    v.staffId = 2;
+    const QList<statements::EventValues> copies = until.isValid() ? exchange::weeklyCopiesUntil(v, until)
+                                                                   : exchange::weeklyCopies(v, weeks);
+    QStringList got;
+    for (const statements::EventValues &c : copies) {
+        got << c.startDate.toString("MM-dd ") + statements::timeText(c.startTime) + c.endDate.toString(" MM-dd");
+        QCOMPARE(c.title, v.title);
+        QCOMPARE(c.endTime, v.endTime);
+        QCOMPARE(c.staffId, v.staffId);
+    }
+    QCOMPARE(got, starts);
+
+    // Written in one go and taken back exactly.
+    TestDatabase db;
+    const int other = db.addEvent(QStringLiteral("Other"), at("2026-12-07 09:00"), at("2026-12-07 10:00"), 1);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    const QList<int> ids = exchange::insertEvents(conn, copies);
+    QCOMPARE(ids.size(), copies.size());
+    QCOMPARE(db.count("tblScheduledEvents"), copies.size() + 1);
+    exchange::deleteEvents(conn, ids);
+    QCOMPARE(db.count("tblScheduledEvents"), 1);
+    QCOMPARE(db.scalar("SELECT idScheduledEvent FROM tblScheduledEvents").toInt(), other);
+}
+
+QTEST_GUILESS_MAIN(tst_Exchange)
+#include "tst_exchange.moc"
