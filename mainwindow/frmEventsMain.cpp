@@ -265,12 +265,13 @@ void frmEventsMain::mView_DateClick(const QDateTime &date)
 
 void frmEventsMain::loadWeek(const QDateTime &d)
 {
-    QString failure;
+    QString failure, details;
     store::Connection conn;
     try {
         getConnection(conn);
     } catch (const store::StoreError &e) {
         failure = e.description();
+        details = e.details();
     }
     for (int i = -3; i <= 3; ++i) {
         ctlWeekDayView *panel = m_ctlDayDetail[size_t(i + 3)];
@@ -283,18 +284,20 @@ void frmEventsMain::loadWeek(const QDateTime &d)
         try {
             panel->loadEvents(conn, day);
         } catch (const store::StoreError &e) {
-            if (failure.isEmpty())
+            if (failure.isEmpty()) {
                 failure = e.description();
+                details = e.details();
+            }
         }
     }
     conn.close();
     if (failure.isEmpty())
         m_storeFailureShown = false;
     else
-        reportStoreFailure(failure);
+        reportStoreFailure(failure, details);
 }
 
-void frmEventsMain::reportStoreFailure(const QString &description)
+void frmEventsMain::reportStoreFailure(const QString &description, const QString &details)
 {
     // Said once, not on every click of a date while the file stays unusable.
     if (m_storeFailureShown)
@@ -302,7 +305,8 @@ void frmEventsMain::reportStoreFailure(const QString &description)
     m_storeFailureShown = true;
     m_services.prompt->critical(this, QStringLiteral("The events of the week could not be read from ")
                                           + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
-                                          + QStringLiteral(".\r\n") + description);
+                                          + QStringLiteral(".\r\n") + description,
+                                QString(), details);
 }
 
 void frmEventsMain::loadEventTemplates()
@@ -423,7 +427,8 @@ void frmEventsMain::mnuPopPrintAppointment_Click()
     try {
         getConnection(conn);
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        m_services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
+                                    QString(), e.details());
         return;
     }
     mdlEventsGlobals::printEventReport(m_services, m_selectedEventId, conn);

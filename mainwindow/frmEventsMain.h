@@ -67,7 +67,7 @@ private:
     void getConnection(store::Connection &conn) const;
     void loadWeek(const QDateTime &d);
     void loadEventTemplates();
-    void reportStoreFailure(const QString &description);
+    void reportStoreFailure(const QString &description, const QString &details);
 
     AppServices m_services;
     QString m_connectionString;

@@ -13,20 +13,12 @@
 #include <QUrl>
 
 #include <limits>
+#include <optional>
 
 namespace store {
 namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
-
-QString describe(const QSqlError &error)
-{
-    QString text = error.driverText();
-    const QString db = error.databaseText();
-    if (!db.isEmpty() && db != text)
-        text = text.isEmpty() ? db : text + QStringLiteral(": ") + db;
-    return text.isEmpty() ? QStringLiteral("Unknown database error.") : text;
-}
 
 bool isInsert(const QString &sql)
 {
@@ -40,29 +32,29 @@ bool isInsert(const QString &sql)
 // last of them, SQLite hands out a larger one that could be saved but never
 // read back, so an insert runs in a transaction that is undone unless its key
 // fits.
-void runInsert(const QSqlDatabase &db, const QString &sql)
+void runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("BEGIN")))
-        throw StoreError(describe(query.lastError()));
-    QString failure;
+        throw errorFrom(query.lastError(), path);
+    std::optional<StoreError> failure;
     if (!query.exec(sql)) {
-        failure = describe(query.lastError());
+        failure = errorFrom(query.lastError(), path);
     } else {
         const qlonglong key = query.lastInsertId().toLongLong();
         if (key > std::numeric_limits<int>::max())
-            failure = QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
-                          .arg(key)
-                          .arg(std::numeric_limits<int>::max());
+            failure = StoreError(QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
+                                     .arg(key)
+                                     .arg(std::numeric_limits<int>::max()));
     }
     query.finish();
-    if (failure.isEmpty()) {
+    if (!failure) {
         if (query.exec(QStringLiteral("COMMIT")))
             return;
-        failure = describe(query.lastError());
+        failure = errorFrom(query.lastError(), path);
     }
     query.exec(QStringLiteral("ROLLBACK"));
-    throw StoreError(failure);
+    throw *failure;
 }
 
 } // namespace
@@ -72,8 +64,8 @@ RowSet::RowSet(RowSet &&) noexcept = default;
 RowSet &RowSet::operator=(RowSet &&) noexcept = default;
 RowSet::~RowSet() = default;
 
-RowSet::RowSet(std::unique_ptr<QSqlQuery> query)
-    : m_query(std::move(query))
+RowSet::RowSet(std::unique_ptr<QSqlQuery> query, const QString &path)
+    : m_query(std::move(query)), m_path(path)
 {
     const QSqlRecord record = m_query->record();
     m_columns.reserve(record.count());
@@ -88,7 +80,7 @@ RowSet::RowSet(std::unique_ptr<QSqlQuery> query)
     }
     m_eof = !m_query->next();
     if (m_eof && m_query->lastError().isValid())
-        throw StoreError(describe(m_query->lastError()));
+        throw errorFrom(m_query->lastError(), m_path);
 }
 
 void RowSet::moveNext()
@@ -97,13 +89,14 @@ void RowSet::moveNext()
         return;
     m_eof = !m_query->next();
     if (m_eof && m_query->lastError().isValid())
-        throw StoreError(describe(m_query->lastError()));
+        throw errorFrom(m_query->lastError(), m_path);
 }
 
 void RowSet::close()
 {
     m_query.reset();
     m_columns.clear();
+    m_path.clear();
     m_eof = true;
 }
 
@@ -168,9 +161,11 @@ void Connection::openFile(const QString &path)
     close();
     const QFileInfo info(path);
     if (!info.exists())
-        throw StoreError(QStringLiteral("Could not find file '%1'.").arg(QDir::toNativeSeparators(path)));
+        throw StoreError(StoreError::Reason::Missing, info.absoluteFilePath(),
+                         QStringLiteral("Could not find file '%1'.").arg(QDir::toNativeSeparators(path)));
     if (!info.isFile())
-        throw StoreError(QStringLiteral("'%1' is not a database file.").arg(QDir::toNativeSeparators(path)));
+        throw StoreError(StoreError::Reason::NotCalendar, info.absoluteFilePath(),
+                         QStringLiteral("'%1' is not a database file.").arg(QDir::toNativeSeparators(path)));
 
     const QString name = QStringLiteral("orvenna-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
     {
@@ -179,21 +174,22 @@ void Connection::openFile(const QString &path)
         db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        QString failure;
+        std::optional<StoreError> failure;
         if (!db.open()) {
-            failure = describe(db.lastError());
+            failure = errorFrom(db.lastError(), info.absoluteFilePath());
         } else {
             // SQLite opens lazily; touch the schema so a file that is no
             // database fails here, at open, like any other unusable file.
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                failure = describe(probe.lastError());
+                failure = errorFrom(probe.lastError(), info.absoluteFilePath());
         }
-        if (!failure.isEmpty()) {
+        if (failure) {
             db.close();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            throw StoreError(QStringLiteral("Could not open '%1': %2").arg(QDir::toNativeSeparators(path), failure));
+            const QString text = QStringLiteral("Could not open '%1': %2").arg(QDir::toNativeSeparators(path), failure->driverText());
+            throw StoreError(failure->reason(), failure->path(), text);
         }
     }
     m_name = name;
@@ -221,16 +217,16 @@ RowSet Connection::execute(const QString &statement)
         throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
     const QString sql = toSqlite(statement);
     if (isInsert(sql)) {
-        runInsert(QSqlDatabase::database(m_name, false), sql);
+        runInsert(QSqlDatabase::database(m_name, false), sql, m_path);
         return RowSet();
     }
     auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
     query->setForwardOnly(true);
     if (!query->exec(sql))
-        throw StoreError(describe(query->lastError()));
+        throw errorFrom(query->lastError(), m_path);
     if (!query->isSelect())
         return RowSet();
-    return RowSet(std::move(query));
+    return RowSet(std::move(query), m_path);
 }
 
 } // namespace store

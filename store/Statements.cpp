@@ -137,4 +137,9 @@ QString deleteStaff(int staffId)
     return QStringLiteral("DELETE FROM tblPOCs WHERE idPOC = ") + id(staffId);
 }
 
+QString eventsNamingStaff(int staffId)
+{
+    return QStringLiteral("SELECT count(*) AS events FROM tblScheduledEvents WHERE idPOC = ") + id(staffId);
+}
+
 } // namespace statements

@@ -47,5 +47,7 @@ struct EventValues
 [[nodiscard]] QString insertStaff(const QString &name, const QString &notes);
 [[nodiscard]] QString updateStaff(const QString &name, const QString &notes, int staffId);
 [[nodiscard]] QString deleteStaff(int staffId);
+// How many events name the staff member, in the column "events".
+[[nodiscard]] QString eventsNamingStaff(int staffId);
 
 } // namespace statements
