@@ -195,15 +195,18 @@ void tst_Store::reads()
 void tst_Store::openFailures_data()
 {
     QTest::addColumn<QByteArray>("content"); // null: no file at all
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << QByteArray() << "Could not find file";
-    QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32) << "not a database";
-    QTest::newRow("text file") << QByteArray(4096, 'x') << "not a database";
+    QTest::addColumn<QString>("told");   // in plain words
+    QTest::addColumn<QString>("reason"); // in the driver's, kept as the details
+    QTest::newRow("missing") << QByteArray() << "is missing" << "Could not find file";
+    QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32)
+                                    << "is not a calendar database" << "not a database";
+    QTest::newRow("text file") << QByteArray(4096, 'x') << "is not a calendar database" << "not a database";
 }
 
 void tst_Store::openFailures()
 {
     QFETCH(QByteArray, content);
+    QFETCH(QString, told);
     QFETCH(QString, reason);
     TestDatabase db(false);
     if (!content.isNull()) {
@@ -216,7 +219,8 @@ void tst_Store::openFailures()
         conn.open(db.connectionString());
         QFAIL("opened");
     } catch (const StoreError &e) {
-        QVERIFY2(e.description().contains(reason), qPrintable(e.description()));
+        QVERIFY2(e.description().contains(told), qPrintable(e.description()));
+        QVERIFY2(e.details().contains(reason), qPrintable(e.details()));
         QVERIFY2(e.description().contains(QDir::toNativeSeparators(db.path())), qPrintable(e.description()));
     }
     QVERIFY(!conn.isOpen());
