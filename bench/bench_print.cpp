@@ -39,7 +39,7 @@ constexpr int kRuns = 31;
 class SilentPrompt : public Prompt
 {
 public:
-    Answer message(QWidget *, const QString &, Icon, Buttons buttons, const QString &) override
+    Answer message(QWidget *, const QString &, Icon, Buttons buttons, const QString &, const QString &) override
     {
         return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }

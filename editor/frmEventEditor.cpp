@@ -453,7 +453,8 @@ void frmEventEditor::loadScheduledEvent(int eventId)
         m_currentEventId = eventId;
     } catch (const store::StoreError &e) {
         conn.close();
-        m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
+                                    QString(), e.details());
         return;
     }
     conn.close();
@@ -509,7 +510,7 @@ void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
             conn.open(m_connectionString);
         } catch (const store::StoreError &e) {
             m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n")
-                                                  + e.description());
+                                                  + e.description(), QString(), e.details());
             return;
         }
         mdlEventsGlobals::printEventReport(m_services, m_currentEventId, conn);
@@ -556,7 +557,7 @@ bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const
         conn.execute(statement());
     } catch (const store::StoreError &e) {
         conn.close();
-        m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description());
+        m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description(), QString(), e.details());
         return false;
     }
     conn.close();

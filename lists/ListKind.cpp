@@ -32,6 +32,8 @@ const ListKind &ListKind::templates()
             "Descriptive information needed to ensure a successful participation.");
         k.emptyTitleMessage = QStringLiteral("Events must have a title");
         k.deleteQuestionStart = QStringLiteral("Are you sure you want to delete predefined event '");
+        k.duplicateQuestion = QStringLiteral("There is already an activity or drill titled '%1'.\r\n"
+                                             "Do you want to add another one with the same title?");
         return k;
     }();
     return kind;
@@ -54,6 +56,7 @@ const ListKind &ListKind::staff()
         k.insertRow = &statements::insertStaff;
         k.updateRow = &statements::updateStaff;
         k.deleteRow = &statements::deleteStaff;
+        k.countUses = &statements::eventsNamingStaff;
         k.clientSize = QSize(367, 225);
         k.label1 = QRect(8, 32, 105, 17);
         k.combo = QRect(120, 32, 241, 0);
@@ -65,6 +68,15 @@ const ListKind &ListKind::staff()
         k.addNewText = QString();
         k.emptyTitleMessage = QStringLiteral("Staff members must have a name");
         k.deleteQuestionStart = QStringLiteral("Are you sure you want to delete staff member '");
+        k.inUseNote = [](int uses) {
+            return uses == 1 ? QStringLiteral("1 event names this staff member; it cannot be printed until another "
+                                              "staff member is picked for it in the event's window.")
+                             : QStringLiteral("%1 events name this staff member; they cannot be printed until another "
+                                              "staff member is picked for them in the events' windows.")
+                                   .arg(uses);
+        };
+        k.duplicateQuestion = QStringLiteral("There is already a staff member named '%1'.\r\n"
+                                             "Do you want to add another one with the same name?");
         return k;
     }();
     return kind;

@@ -25,6 +25,9 @@ struct ListKind
     QString (*insertRow)(const QString &title, const QString &text) = nullptr;
     QString (*updateRow)(const QString &title, const QString &text, int id) = nullptr;
     QString (*deleteRow)(int id) = nullptr;
+    // How many events use the entry, in a column "events"; none for templates,
+    // which events copy rather than name.
+    QString (*countUses)(int id) = nullptr;
 
     // Layout in pixels on a client area of clientSize. The combo box keeps its
     // natural height; only its left, top and width are used.
@@ -43,6 +46,8 @@ struct ListKind
     QString addNewText;          // put into the text box by Add New
     QString emptyTitleMessage;   // Save and Close refusing an empty new title
     QString deleteQuestionStart; // followed by the title text and "'?"
+    QString (*inUseNote)(int uses) = nullptr; // a second line for the delete question
+    QString duplicateQuestion;   // before adding a title that is there already; %1 is the title
 
     [[nodiscard]] static const ListKind &templates();
     [[nodiscard]] static const ListKind &staff();

@@ -2,6 +2,7 @@
 
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
+#include "store/Statements.h"
 #include "store/StoreError.h"
 #include "ui/Prompt.h"
 
@@ -264,8 +265,33 @@ bool frmListManager::write(const std::function<QString()> &statement, const QStr
         conn.execute(statement());
         return true;
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(this, failureLine + kCrLf + e.description());
+        m_services.prompt->critical(this, failureLine + kCrLf + e.description(), QString(), e.details());
         return false;
+    }
+}
+
+bool frmListManager::titleTaken() const
+{
+    // Compared as it would be stored, and as a person reads names.
+    const QString title = statements::cleanText(titleText()).trimmed();
+    for (int i = 0; i < m_combo->count(); ++i)
+        if (m_combo->itemText(i).trimmed().compare(title, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+int frmListManager::usesOfSelectedEntry() const
+{
+    if (!m_kind.countUses || m_listIndex < 0)
+        return 0;
+    try {
+        store::Connection conn;
+        conn.open(m_connectionString);
+        store::RowSet rows = conn.execute(m_kind.countUses(m_combo->itemData(m_listIndex).toInt()));
+        return rows.eof() ? 0 : rows.integer(QStringLiteral("events"));
+    } catch (const store::StoreError &) {
+        // The question is asked without the count; the delete reports its own failure.
+        return 0;
     }
 }
 
@@ -299,6 +325,8 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
             if (updateEntry())
                 accept();
         } else if (!titleText().isEmpty()) {
+            if (titleTaken() && !m_services.prompt->ask(this, m_kind.duplicateQuestion.arg(titleText())))
+                return; // the window stays open with what was typed
             if (insertEntry())
                 accept();
         } else {
@@ -312,7 +340,10 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
         m_txtDescription->setPlainText(m_kind.addNewText);
         m_editingExisting = false;
     } else if (key == QLatin1String("deleteRecord")) {
-        if (!m_services.prompt->ask(this, m_kind.deleteQuestionStart + titleText() + QStringLiteral("'?")))
+        QString question = m_kind.deleteQuestionStart + titleText() + QStringLiteral("'?");
+        if (const int uses = usesOfSelectedEntry(); uses > 0 && m_kind.inUseNote)
+            question += kCrLf + m_kind.inUseNote(uses);
+        if (!m_services.prompt->ask(this, question))
             return;
         deleteEntry();
         loadList();

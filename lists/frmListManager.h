@@ -59,6 +59,10 @@ private:
     void selectEntry(int index);
     [[nodiscard]] QString titleText() const;
     [[nodiscard]] QString descriptionText() const;
+    // An entry of the list has the title being added.
+    [[nodiscard]] bool titleTaken() const;
+    // Events naming the selected entry; 0 when none is selected or the count fails.
+    [[nodiscard]] int usesOfSelectedEntry() const;
 
     const ListKind &m_kind;
     AppServices m_services;

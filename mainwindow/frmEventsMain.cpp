@@ -348,12 +348,13 @@ void frmEventsMain::mView_DateClick(const QDateTime &date)
 
 void frmEventsMain::loadWeek(const QDateTime &d)
 {
-    QString failure;
+    QString failure, details;
     store::Connection conn;
     try {
         getConnection(conn);
     } catch (const store::StoreError &e) {
         failure = e.description();
+        details = e.details();
     }
     // Staff names for the entries' tooltips: one query for the whole week.
     const QHash<int, QString> staff = conn.isOpen() ? staffNames(conn) : QHash<int, QString>();
@@ -369,16 +370,19 @@ void frmEventsMain::loadWeek(const QDateTime &d)
         try {
             panel->loadEvents(conn, day, staff);
         } catch (const store::StoreError &e) {
-            if (failure.isEmpty())
+            if (failure.isEmpty()) {
                 failure = e.description();
+                details = e.details();
+            }
         }
     }
     conn.close();
     if (failure.isEmpty()) {
         m_storeFailureShown = false;
         m_pendingFailure.clear();
+        m_pendingDetails.clear();
     } else {
-        reportStoreFailure(failure);
+        reportStoreFailure(failure, details);
     }
 }
 
@@ -401,7 +405,7 @@ QHash<int, QString> frmEventsMain::staffNames(store::Connection &conn) const
     return names;
 }
 
-void frmEventsMain::reportStoreFailure(const QString &description)
+void frmEventsMain::reportStoreFailure(const QString &description, const QString &details)
 {
     // Said once, not on every click of a date while the file stays unusable.
     if (m_storeFailureShown)
@@ -409,6 +413,7 @@ void frmEventsMain::reportStoreFailure(const QString &description)
     m_storeFailureShown = true;
     m_pendingFailure = QStringLiteral("The events of the week could not be read from ")
         + QDir::toNativeSeparators(store::databasePathOf(m_connectionString)) + QStringLiteral(".\r\n") + description;
+    m_pendingDetails = details;
     // At start-up the window is not on screen yet: the message follows it there.
     if (isVisible() && windowHandle() && windowHandle()->isExposed())
         showPendingFailure();
@@ -419,8 +424,10 @@ void frmEventsMain::showPendingFailure()
     if (m_pendingFailure.isEmpty())
         return;
     const QString text = m_pendingFailure;
+    const QString details = m_pendingDetails;
     m_pendingFailure.clear();
-    m_services.prompt->critical(this, text);
+    m_pendingDetails.clear();
+    m_services.prompt->critical(this, text, QString(), details);
 }
 
 void frmEventsMain::showEvent(QShowEvent *event)
@@ -627,7 +634,8 @@ void frmEventsMain::mnuPopPrintAppointment_Click()
     try {
         getConnection(conn);
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        m_services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
+                                    QString(), e.details());
         return;
     }
     mdlEventsGlobals::printEventReport(m_services, m_selectedEventId, conn);

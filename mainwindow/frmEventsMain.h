@@ -84,7 +84,7 @@ private:
     void getConnection(store::Connection &conn) const;
     void loadWeek(const QDateTime &d);
     void loadEventTemplates();
-    void reportStoreFailure(const QString &description);
+    void reportStoreFailure(const QString &description, const QString &details);
     void addSharedCalendarMenu(QMenu *file);
     void startLiveUpdates();
     friend class LiveUpdates; // reloads the week and the template list
@@ -99,7 +99,8 @@ private:
     int m_selectedEventId = -1;
     int m_selectedDayIndex = 0;
     bool m_storeFailureShown = false;
-    QString m_pendingFailure; // waits until the window is on screen
+    QString m_pendingFailure;
+    QString m_pendingDetails; // waits until the window is on screen
     QDate m_today;
     QDate m_dateOfSelectionReload; // the calendar's last selection change already reloaded this date
 

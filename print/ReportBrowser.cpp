@@ -15,8 +15,9 @@
 #include <utility>
 
 namespace {
-// Enough for the report's widest table and the cells around it.
-constexpr qreal kLayoutWidth = 1040;
+// Printers give the edge of what they can reach as their margins, often a few
+// millimetres; a page is laid out with at least this much around it.
+constexpr qreal kLeastMarginMm = 12;
 // Events shown before the window first paints; each is a printed page.
 constexpr int kFirstEvents = 2;
 
@@ -41,6 +42,38 @@ qsizetype safeCut(const QString &html, qsizetype at)
     if (entity >= 0 && at - entity < 12 && openAt(entity, QLatin1Char(';')))
         at = entity;
     return at;
+}
+
+// The report as this engine should lay it out; the file keeps its bytes. The
+// engine gives a one-column table the width of its heading cell, so the event,
+// notes and staff tables (990 pixels wide, headings 183) put their texts in a
+// narrow column in the middle of the page: here they take the page's width.
+// The start and end stay on one line each, and the heading of the date table
+// spans the two columns there are.
+QString readableReport(QString html)
+{
+    html.replace(QLatin1String(R"(<table width="990" align="center" class="table_all">)"),
+                 QLatin1String(R"(<table width="100%" class="table_all">)"));
+    html.replace(QLatin1String(R"(class="bg_table_sab" width="183">)"), QLatin1String(R"(class="bg_table_sab">)"));
+    html.replace(QLatin1String(R"(<td width="55"><strong>START:</strong></td><td><div>)"),
+                 QLatin1String(R"(<td width="55"><strong>START:</strong></td><td style="padding-left: 4px; padding-right: 6px"><div style="white-space: nowrap">)"));
+    html.replace(QLatin1String(R"(<td width="55"><strong>END:</strong></td><td><div>)"),
+                 QLatin1String(R"(<td width="55"><strong>END:</strong></td><td style="padding-left: 4px; padding-right: 6px"><div style="white-space: nowrap">)"));
+    html.replace(QLatin1String(R"(<td colspan="3" class="top_menu" >)"), QLatin1String(R"(<td colspan="2" class="top_menu" >)"));
+    // The staff member's name beside the page's left edge, not in its middle.
+    html.replace(QLatin1String("<td>&nbsp;</td>\r\n                          <td>POINT OF CONTACT:"),
+                 QLatin1String("<td width=\"1%\">&nbsp;</td>\r\n                          <td>POINT OF CONTACT:"));
+    return html;
+}
+
+// At least the least margin on every side.
+void widenMargins(QPrinter &printer)
+{
+    const QMarginsF m = printer.pageLayout().margins(QPageLayout::Millimeter);
+    const QMarginsF wide(std::max(m.left(), kLeastMarginMm), std::max(m.top(), kLeastMarginMm),
+                         std::max(m.right(), kLeastMarginMm), std::max(m.bottom(), kLeastMarginMm));
+    if (wide != m)
+        printer.setPageMargins(wide, QPageLayout::Millimeter);
 }
 
 // One event's part of the report, cut short when it is too long to show: the
@@ -100,6 +133,8 @@ ReportBrowser::ReportBrowser(QWidget *parent)
     // A value may hold markup, links included; the report is a page to print, not to browse.
     setOpenLinks(false);
     setOpenExternalLinks(false);
+    // So that page setup starts from margins a page reads well with.
+    widenMargins(m_printer);
 }
 
 ReportBrowser::~ReportBrowser() = default;
@@ -122,7 +157,7 @@ void ReportBrowser::navigate(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw BrowserError(QStringLiteral("Cannot open '%1': %2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    m_whole = QString::fromLatin1(file.readAll());
+    m_whole = readableReport(QString::fromLatin1(file.readAll()));
     const QString html = shownReport(m_whole);
     if (html == m_whole)
         m_whole.clear(); // shown whole: printing copies the view's document
@@ -198,16 +233,15 @@ void ReportBrowser::exec(int cmd, int option, const QString &, QString &out)
 
 void ReportBrowser::printDocument(QPrinter *printer)
 {
-    // The report's tables are 990 pixels wide, more than a page holds: lay it
-    // out at a wider page of the same shape and shrink that onto the paper,
-    // as browsers do when printing.
-    if (printer->pageLayout().margins(QPageLayout::Millimeter).isNull())
-        printer->setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+    // A printer chosen in the print dialog brings its own margins; only a page
+    // setup may choose narrower ones.
+    if (!m_marginsChosen)
+        widenMargins(*printer);
     const QRectF paper = printer->pageRect(QPrinter::DevicePixel);
     if (paper.isEmpty())
         return;
-    const qreal screenWidth = paper.width() * logicalDpiX() / printer->logicalDpiX();
-    const qreal width = std::max(screenWidth, kLayoutWidth);
+    // Laid out at the page's own width, in screen pixels, so that text prints at its size.
+    const qreal width = paper.width() * logicalDpiX() / printer->logicalDpiX();
     std::unique_ptr<QTextDocument> copy;
     if (m_whole.isEmpty()) {
         copy.reset(document()->clone());
@@ -256,7 +290,8 @@ void ReportBrowser::run(int cmd, int option)
         // Only the prompting form has anything to do: the settings are the dialog's.
         if (option == OLECMDEXECOPT_PROMPTUSER) {
             QPageSetupDialog dialog(&m_printer, this);
-            dialog.exec();
+            if (dialog.exec() == QDialog::Accepted)
+                m_marginsChosen = true;
         }
         return;
     }

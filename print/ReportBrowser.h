@@ -48,6 +48,7 @@ private:
     QString m_whole; // the report as printed, when the view shows it cut short
     bool m_completionQueued = false;
     bool m_previewJustShown = false;
+    bool m_marginsChosen = false; // by a page setup, which may choose narrow ones
 };
 
 class ReportBrowserFactory : public BrowserFactory

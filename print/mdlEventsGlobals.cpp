@@ -10,6 +10,8 @@
 #include "ui/ModalRunner.h"
 #include "ui/Prompt.h"
 
+#include <optional>
+
 namespace mdlEventsGlobals {
 
 bool addToReport = false;
@@ -49,6 +51,21 @@ bool readEvent(store::Connection &conn, int eventKey, eventReport::ReportEvent &
     return true;
 }
 
+// The report joins the event to its staff member; when the join found nothing
+// but the event is there, its staff member was deleted. Returns the event's
+// title then, nothing when the event itself is gone (or cannot be read).
+std::optional<QString> titleOfEventWithoutStaff(store::Connection &conn, int eventKey)
+{
+    try {
+        store::RowSet rows = conn.execute(statements::eventById(eventKey));
+        if (!rows.eof())
+            return rows.text(QStringLiteral("title"));
+    } catch (const store::StoreError &) {
+        // Nothing to tell beyond what the report already found: no event.
+    }
+    return std::nullopt;
+}
+
 void showPrintWindow(const AppServices &services)
 {
     frmPrint window(services);
@@ -58,10 +75,19 @@ void showPrintWindow(const AppServices &services)
 
 } // namespace
 
+QString missingStaffMessage(const QString &title)
+{
+    return QStringLiteral("The event '%1' cannot be printed: the staff member it names no longer exists.\r\n"
+                          "Pick another staff member in the event's Staff Member list, choose Save and Close, then "
+                          "print it again.")
+        .arg(title);
+}
+
 void printEventReport(const AppServices &services, int eventKey, store::Connection &conn)
 {
     bool failed = false;
-    QString failure;
+    QString failure, details;
+    std::optional<QString> withoutStaff;
     try {
         startReportRun();
         eventReport::ReportEvent event;
@@ -70,10 +96,13 @@ void printEventReport(const AppServices &services, int eventKey, store::Connecti
             reportPath = reportPathIn(services.programFolder);
             writeReportFile(reportPath, eventReport::fileBytes(reportText));
             showPrintWindow(services);
+        } else {
+            withoutStaff = titleOfEventWithoutStaff(conn, eventKey);
         }
     } catch (const store::StoreError &e) {
         failed = true;
         failure = e.description();
+        details = e.details();
     } catch (const ReportFileError &e) {
         failed = true;
         failure = e.description();
@@ -82,7 +111,10 @@ void printEventReport(const AppServices &services, int eventKey, store::Connecti
         failure = e.description();
     }
     if (failed)
-        services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + failure);
+        services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + failure,
+                                  QString(), details);
+    else if (withoutStaff)
+        services.prompt->inform(nullptr, missingStaffMessage(*withoutStaff));
     conn.close();
 }
 

@@ -19,8 +19,12 @@ extern QString reportText;
 
 // Reads the event and its staff member on `conn`, writes printEvent.html into
 // the program's folder and shows the print window modally. Closes `conn`
-// before returning, whatever the outcome. An unknown event does nothing.
+// before returning, whatever the outcome. An unknown event does nothing; an
+// event whose staff member is gone says so and how to fix it.
 void printEventReport(const AppServices &services, int eventKey, store::Connection &conn);
+
+// Said instead of printing an event whose staff member was deleted.
+[[nodiscard]] QString missingStaffMessage(const QString &title);
 
 // The steps of a run that only touch the report strings, in the order a run
 // takes them: head and tail (unless appending), then the event's block.

@@ -14,19 +14,17 @@
 #include <QUrl>
 
 #include <limits>
+#include <optional>
 
 namespace store {
 namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
 
+// The driver's words, for failures that are not about the calendar file.
 QString describe(const QSqlError &error)
 {
-    QString text = error.driverText();
-    const QString db = error.databaseText();
-    if (!db.isEmpty() && db != text)
-        text = text.isEmpty() ? db : text + QStringLiteral(": ") + db;
-    return text.isEmpty() ? QStringLiteral("Unknown database error.") : text;
+    return errorFrom(error, QString()).driverText();
 }
 
 bool isInsert(const QString &sql)
@@ -42,30 +40,30 @@ bool isInsert(const QString &sql)
 // read back, so an insert runs under a savepoint that is undone unless its key
 // fits. A savepoint, not BEGIN, so that it also works inside a caller's
 // transaction (an import, a repeat).
-void runInsert(const QSqlDatabase &db, const QString &sql)
+void runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SAVEPOINT orvenna_insert")))
-        throw StoreError(describe(query.lastError()));
-    QString failure;
+        throw errorFrom(query.lastError(), path);
+    std::optional<StoreError> failure;
     if (!query.exec(sql)) {
-        failure = describe(query.lastError());
+        failure = errorFrom(query.lastError(), path);
     } else {
         const qlonglong key = query.lastInsertId().toLongLong();
         if (key > std::numeric_limits<int>::max())
-            failure = QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
-                          .arg(key)
-                          .arg(std::numeric_limits<int>::max());
+            failure = StoreError(QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
+                                     .arg(key)
+                                     .arg(std::numeric_limits<int>::max()));
     }
     query.finish();
-    if (failure.isEmpty()) {
+    if (!failure) {
         if (query.exec(QStringLiteral("RELEASE orvenna_insert")))
             return;
-        failure = describe(query.lastError());
+        failure = errorFrom(query.lastError(), path);
     }
     query.exec(QStringLiteral("ROLLBACK TO orvenna_insert"));
     query.exec(QStringLiteral("RELEASE orvenna_insert"));
-    throw StoreError(failure);
+    throw *failure;
 }
 
 } // namespace
@@ -75,8 +73,8 @@ RowSet::RowSet(RowSet &&) noexcept = default;
 RowSet &RowSet::operator=(RowSet &&) noexcept = default;
 RowSet::~RowSet() = default;
 
-RowSet::RowSet(std::unique_ptr<QSqlQuery> query)
-    : m_query(std::move(query))
+RowSet::RowSet(std::unique_ptr<QSqlQuery> query, const QString &path)
+    : m_query(std::move(query)), m_path(path)
 {
     const QSqlRecord record = m_query->record();
     m_columns.reserve(record.count());
@@ -91,7 +89,7 @@ RowSet::RowSet(std::unique_ptr<QSqlQuery> query)
     }
     m_eof = !m_query->next();
     if (m_eof && m_query->lastError().isValid())
-        throw StoreError(describe(m_query->lastError()));
+        throw errorFrom(m_query->lastError(), m_path);
 }
 
 void RowSet::moveNext()
@@ -100,13 +98,14 @@ void RowSet::moveNext()
         return;
     m_eof = !m_query->next();
     if (m_eof && m_query->lastError().isValid())
-        throw StoreError(describe(m_query->lastError()));
+        throw errorFrom(m_query->lastError(), m_path);
 }
 
 void RowSet::close()
 {
     m_query.reset();
     m_columns.clear();
+    m_path.clear();
     m_eof = true;
 }
 
@@ -183,9 +182,11 @@ void Connection::openFile(const QString &path)
     close();
     const QFileInfo info(path);
     if (!info.exists())
-        throw StoreError(QStringLiteral("Could not find file '%1'.").arg(QDir::toNativeSeparators(path)));
+        throw StoreError(StoreError::Reason::Missing, info.absoluteFilePath(),
+                         QStringLiteral("Could not find file '%1'.").arg(QDir::toNativeSeparators(path)));
     if (!info.isFile())
-        throw StoreError(QStringLiteral("'%1' is not a database file.").arg(QDir::toNativeSeparators(path)));
+        throw StoreError(StoreError::Reason::NotCalendar, info.absoluteFilePath(),
+                         QStringLiteral("'%1' is not a database file.").arg(QDir::toNativeSeparators(path)));
 
     const QString name = QStringLiteral("orvenna-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
     {
@@ -194,21 +195,22 @@ void Connection::openFile(const QString &path)
         db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        QString failure;
+        std::optional<StoreError> failure;
         if (!db.open()) {
-            failure = describe(db.lastError());
+            failure = errorFrom(db.lastError(), info.absoluteFilePath());
         } else {
             // SQLite opens lazily; touch the schema so a file that is no
             // database fails here, at open, like any other unusable file.
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                failure = describe(probe.lastError());
+                failure = errorFrom(probe.lastError(), info.absoluteFilePath());
         }
-        if (!failure.isEmpty()) {
+        if (failure) {
             db.close();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            throw StoreError(QStringLiteral("Could not open '%1': %2").arg(QDir::toNativeSeparators(path), failure));
+            const QString text = QStringLiteral("Could not open '%1': %2").arg(QDir::toNativeSeparators(path), failure->driverText());
+            throw StoreError(failure->reason(), failure->path(), text);
         }
     }
     m_name = name;
@@ -252,13 +254,13 @@ RowSet Connection::execute(const QString &statement)
     const QString sql = toEngine(statement, m_engine);
     // The server's integer keys stop at 32 bits by themselves; SQLite's do not.
     if (m_engine == Engine::Sqlite && isInsert(sql)) {
-        runInsert(QSqlDatabase::database(m_name, false), sql);
+        runInsert(QSqlDatabase::database(m_name, false), sql, m_path);
         return RowSet();
     }
     auto query = run(sql);
     if (!query->isSelect())
         return RowSet();
-    return RowSet(std::move(query));
+    return RowSet(std::move(query), m_path);
 }
 
 std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
@@ -272,7 +274,9 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         return query;
     }
     const QSqlError error = query->lastError();
-    if (m_engine != Engine::Postgres || !isConnectionLost(error))
+    if (m_engine != Engine::Postgres)
+        throw errorFrom(error, m_path);
+    if (!isConnectionLost(error))
         throw StoreError(describe(error));
     query.reset();
     m_lost = true;

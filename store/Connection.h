@@ -36,12 +36,13 @@ public:
 
 private:
     friend class Connection;
-    explicit RowSet(std::unique_ptr<QSqlQuery> query);
+    RowSet(std::unique_ptr<QSqlQuery> query, const QString &path);
     [[nodiscard]] int columnIndex(const QString &column) const;
     [[nodiscard]] QVariant nonNull(const QString &column) const;
 
     std::unique_ptr<QSqlQuery> m_query;
     QHash<QString, int> m_columns; // lower-case name -> index
+    QString m_path; // of the database, for the reasons of failures
     bool m_eof = true;
 };
 

@@ -198,4 +198,9 @@ QString insertCalendarIdentity(const QString &identity)
     return QStringLiteral("INSERT INTO tblCalendarIdentity(identity) VALUES('") + cleanText(identity) + QStringLiteral("')");
 }
 
+QString eventsNamingStaff(int staffId)
+{
+    return QStringLiteral("SELECT count(*) AS events FROM tblScheduledEvents WHERE idPOC = ") + id(staffId);
+}
+
 } // namespace statements

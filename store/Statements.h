@@ -47,6 +47,8 @@ struct EventValues
 [[nodiscard]] QString insertStaff(const QString &name, const QString &notes);
 [[nodiscard]] QString updateStaff(const QString &name, const QString &notes, int staffId);
 [[nodiscard]] QString deleteStaff(int staffId);
+// How many events name the staff member, in the column "events".
+[[nodiscard]] QString eventsNamingStaff(int staffId);
 
 // Calendar exchange, week plan and repeats. Events with their staff member's
 // name (empty when the member is gone), in order of start.

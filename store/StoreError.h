@@ -3,20 +3,43 @@
 #include <QString>
 #include <stdexcept>
 
+class QSqlError;
+
 namespace store {
 
 // Every store failure carries the text a user is shown after the fixed first
-// line of a message ("An error occured while ...").
+// line of a message ("An error occured while ..."). For the common causes that
+// text is a plain reason with the file's path and what to do; the driver's own
+// words stay available as details.
 class StoreError : public std::runtime_error
 {
 public:
-    explicit StoreError(const QString &description)
-        : std::runtime_error(description.toStdString()), m_description(description) {}
+    // Why the store failed, where a person can do something about it.
+    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged };
 
-    [[nodiscard]] QString description() const { return m_description; }
+    // A failure of the store's own making (a NULL, a bad literal): its text is the reason.
+    explicit StoreError(const QString &description)
+        : StoreError(Reason::Other, QString(), description) {}
+    StoreError(Reason reason, const QString &path, const QString &driverText);
+
+    [[nodiscard]] Reason reason() const { return m_reason; }
+    [[nodiscard]] QString path() const { return m_path; }
+    // What the user reads: the plain reason, or the driver's text when there is none.
+    [[nodiscard]] QString description() const;
+    // The driver's text when the description says it in plain words, else empty.
+    [[nodiscard]] QString details() const;
+    [[nodiscard]] QString driverText() const { return m_driverText; }
 
 private:
-    QString m_description;
+    Reason m_reason;
+    QString m_path;
+    QString m_driverText;
 };
+
+// The plain words for a reason, naming the file at `path`; empty for Other.
+[[nodiscard]] QString plainReason(StoreError::Reason reason, const QString &path);
+
+// The failure of a statement or an open on the database file at `path`.
+[[nodiscard]] StoreError errorFrom(const QSqlError &error, const QString &path);
 
 } // namespace store

@@ -27,7 +27,7 @@ QString applicationTitle()
 }
 
 Prompt::Answer WidgetPrompt::message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
-                                     const QString &title)
+                                     const QString &title, const QString &details)
 {
     QMessageBox box(ownerOnScreen(parent));
     box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
@@ -36,6 +36,8 @@ Prompt::Answer WidgetPrompt::message(QWidget *parent, const QString &text, Icon 
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setText(shown);
     box.setTextFormat(Qt::PlainText);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     switch (icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
     case Icon::Information: box.setIcon(QMessageBox::Information); break;

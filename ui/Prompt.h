@@ -18,9 +18,10 @@ public:
 
     virtual ~Prompt() = default;
 
-    // An empty title shows the application title "Orvenna".
+    // An empty title shows the application title "Orvenna". `details`, when
+    // given, is there for the asking (the driver's own words behind a plain reason).
     virtual Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
-                           const QString &title = QString()) = 0;
+                           const QString &title = QString(), const QString &details = QString()) = 0;
 
     // Returns nothing when the user cancels; confirming an empty text is not a cancel.
     // `screenPos`, when given, places the box at that point of the screen.
@@ -33,9 +34,10 @@ public:
     {
         message(parent, text, Icon::Information, Buttons::Ok, title);
     }
-    void critical(QWidget *parent, const QString &text, const QString &title = QString())
+    void critical(QWidget *parent, const QString &text, const QString &title = QString(),
+                  const QString &details = QString())
     {
-        message(parent, text, Icon::Critical, Buttons::Ok, title);
+        message(parent, text, Icon::Critical, Buttons::Ok, title, details);
     }
     bool ask(QWidget *parent, const QString &text, const QString &title = QString())
     {
@@ -48,7 +50,7 @@ class WidgetPrompt : public Prompt
 {
 public:
     Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
-                   const QString &title = QString()) override;
+                   const QString &title = QString(), const QString &details = QString()) override;
     std::optional<QString> input(QWidget *parent, const QString &label, const QString &title,
                                  const QString &defaultText,
                                  std::optional<QPoint> screenPos = std::nullopt) override;

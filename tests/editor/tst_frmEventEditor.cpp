@@ -119,9 +119,10 @@ void tst_frmEventEditor::toolbar_data()
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QString>("cause");  // done to the store before the window opens; "later ": once it has loaded
     QTest::addColumn<QString>("key");    // of the toolbar button; ",No" answers its question No
-    QTest::addColumn<QString>("prompt"); // the boxes shown; "..." after CR LF stands for the reason
+    QTest::addColumn<QString>("prompt"); // the boxes shown; a "..." at the end stands for the reason, {path} the file
     QTest::addColumn<bool>("open");
-    QTest::addColumn<QString>("rows"); // left in the store: "before", "none", or the one row there is
+    // Left in the store: "before" (the window opened), "after" (the cause was done), "none", or the one row there is.
+    QTest::addColumn<QString>("rows");
     const QString ask = "Are you sure you want to delete the event 'Typed'?";
     const QString adding = "An error occured while adding a new record\r\n...";
     const QString refuse = "CREATE TRIGGER refuse BEFORE %1 ON tblScheduledEvents BEGIN SELECT RAISE(ABORT, 'no'); END";
@@ -134,6 +135,17 @@ void tst_frmEventEditor::toolbar_data()
     QTest::newRow("insert refused") << false << refuse.arg("INSERT") << "saveAndClose" << adding << true << "before";
     QTest::newRow("update refused") << true << refuse.arg("UPDATE") << "saveAndClose"
                                     << "An error occured while updating the record\r\n..." << true << "before";
+    // The reason in plain words, with the file's path; the driver's own words are the box's details.
+    QTest::newRow("read-only file") << true << "read-only" << "saveAndClose"
+                                    << "An error occured while updating the record\r\nThe calendar file {path} is "
+                                       "read-only, so nothing can be saved. Make the file and its folder writable, "
+                                       "then try again." << true << "before";
+    // The report finds no row for an event whose staff member was deleted: say why, and what to do.
+    QTest::newRow("Print, staff member deleted")
+        << true << "UPDATE tblScheduledEvents SET idPOC = 999" << "printEvent"
+        << "The event 'Match prep' cannot be printed: the staff member it names no longer exists.\r\nPick another "
+           "staff member in the event's Staff Member list, choose Save and Close, then print it again."
+        << true << "after";
     // Deleted by another copy while the window was open: saving asks before anything typed is lost.
     const QString gone = "This event no longer exists; another copy of Orvenna may have deleted it.\r\n...";
     QTest::newRow("deleted meanwhile, Yes: a new event") << true << "later DELETE FROM tblScheduledEvents"
@@ -157,8 +169,13 @@ void tst_frmEventEditor::toolbar()
     const int id = f.db.addEvent("Match prep", at(kDay, 10, 0), at(kDay, 11, 0), f.jane, "Shape", "Bring bibs");
     QCOMPARE(id, f.passing);
     const QStringList before = f.events();
-    if (!cause.isEmpty() && !cause.startsWith("later "))
+    if (cause == "read-only") { // a write version above 2 in the header, which holds for root too
+        QFile file(f.db.path());
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(18) && file.write("\x03", 1) == 1);
+    } else if (!cause.isEmpty() && !cause.startsWith("later ")) {
         f.db.exec(cause);
+    }
+    const QStringList after = f.events();
     frmEventEditor editor(f.db.services, nullptr);
     if (stored)
         editor.loadScheduledEvent(id);
@@ -170,10 +187,15 @@ void tst_frmEventEditor::toolbar()
     f.db.prompt().answers.enqueue(key.endsWith(",No") ? Prompt::Answer::No : Prompt::Answer::Yes);
     press(editor, qPrintable(key.section(',', 0, 0)));
 
-    QCOMPARE(f.db.prompt().texts().join('|').replace(QRegularExpression("\r\n[\\s\\S]+"), "\r\n..."), prompt);
+    const QString told = f.db.prompt().texts().join('|');
+    QCOMPARE(prompt.endsWith("...") ? QString(told).replace(QRegularExpression("\r\n[\\s\\S]+"), "\r\n...") : told,
+             QString(prompt).replace("{path}", f.db.path()));
+    if (cause == "read-only")
+        QVERIFY(f.db.prompt().shown.first().details.endsWith("attempt to write a readonly database"));
     QCOMPARE(editor.isVisible(), open);
     QCOMPARE(titleList(editor)->currentText() + '|' + notes(editor)->toPlainText(), "Typed|Typed notes");
     QCOMPARE(f.events(), rows == "before" ? before
+                         : rows == "after" ? after
                          : rows == "none" ? QStringList()
                                           : QStringList(rows + '|' + QString::number(f.jane)));
     // A report of the stored values, not of the window's.

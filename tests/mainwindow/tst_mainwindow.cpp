@@ -368,10 +368,18 @@ void tst_MainWindow::damagedDatabase_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("events");
     QTest::addColumn<int>("templates");
-    QTest::addColumn<QString>("reason"); // after the fixed line, %1 the file; empty: nothing to say
-    QTest::newRow("missing") << "none" << "" << 0 << 0 << "Could not find file '%1'.";
-    QTest::newRow("not a database") << QString(2048, QLatin1Char('\a')) << "" << 0 << 0 << "Could not open '%1': Unable to execute statement: file is not a database";
-    QTest::newRow("empty file") << "" << "" << 0 << 0 << "Unable to execute statement: no such table: tblScheduledEvents";
+    // After the fixed line, %1 the file; empty: nothing to say. A line break, then the driver's words as the
+    // box's details, where the reason is said in plain words.
+    QTest::addColumn<QString>("reason");
+    const QString notCalendar = "The file %1 is not a calendar database: its tables are missing. Replace it with a "
+                                "calendar file, or make a new one with orvenna-newdb.\n";
+    QTest::newRow("missing") << "none" << "" << 0 << 0
+                             << "The calendar file %1 is missing. Put it back, or make a new one with orvenna-newdb.\n"
+                                "Could not find file '%1'.";
+    QTest::newRow("not a database") << QString(2048, QLatin1Char('\a')) << "" << 0 << 0
+                                    << notCalendar + "Could not open '%1': Unable to execute statement: file is not a database";
+    QTest::newRow("empty file") << "" << "" << 0 << 0
+                                << notCalendar + "Unable to execute statement: no such table: tblScheduledEvents";
     // An unreadable row is named once; every other row of its day is listed.
     QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "Invalid use of Null: column 'Title'.";
     QTest::newRow("start not a date") << "tool" << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"
@@ -426,7 +434,9 @@ void tst_MainWindow::damagedDatabase()
         QCOMPARE(db.prompt().shown.size(), 1);
         const FakePrompt::Shown said = db.prompt().shown.first();
         QCOMPARE(said.icon, Prompt::Icon::Critical);
-        QCOMPARE(said.text, "The events of the week could not be read from " + QDir::toNativeSeparators(db.path()) + ".\r\n" + QString(reason).replace("%1", db.path()));
+        const QString told = QString(reason).replace("%1", db.path());
+        QCOMPARE(said.text, "The events of the week could not be read from " + QDir::toNativeSeparators(db.path()) + ".\r\n" + told.section('\n', 0, 0));
+        QCOMPARE(said.details, told.section('\n', 1));
     }
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     QCOMPARE(db.prompt().shown.size(), reason.isEmpty() ? 0 : 1);

@@ -9,14 +9,38 @@
 #include <QDir>
 #include <QPrintPreviewDialog>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTest>
 #include <QTimer>
 
 namespace g = mdlEventsGlobals;
 
+// What a coach writes: a few sentences to each text.
+static const QString kDescription = QStringLiteral(
+    "Warm-up: ten minutes of light jogging, then dynamic stretches for the hips and hamstrings.\r\n"
+    "Passing in pairs with both feet over ten metres, then one-touch passing in triangles at pace.\r\n"
+    "Small-sided games, four against four, on a pitch of thirty by twenty metres with small goals.\r\n"
+    "Finishing from crosses on both wings; the strikers attack the near and the far post in turn.\r\n"
+    "Defending as a back four: the line steps up together when the ball goes back, and drops when it is played "
+    "forward without pressure.\r\n"
+    "Set pieces: corners from both sides, with two players on the posts and the tallest three marking in the six-yard "
+    "box.\r\n"
+    "Cool-down: an easy jog and static stretches, then a short talk about Saturday's match and the travel plans.");
+static const QString kNotes = QStringLiteral(
+    "Bring bibs in two colours, twenty cones, ten balls and the small goals from the shed.\r\n"
+    "Two players return from injury this week: keep their load light and stop them at the first sign of pain.\r\n"
+    "Check the goal nets and the first-aid bag before the session starts, and that the pitch lights work.\r\n"
+    "Parents collect the under-twelves at the car park gate, not at the clubhouse, because of the building work.\r\n"
+    "Water: every player brings a full bottle, as the tap by the pitch is closed for repairs.");
+static const QString kStaffNotes = QStringLiteral(
+    "Head coach. Phone 555 0142; available Monday to Friday after three, weekends by arrangement.\r\n"
+    "Holds the keys to the equipment shed and the first-aid certificate.\r\n"
+    "Prefers text messages; calls only in an emergency on match days.");
+
 // Writes a report of `events` events gathered with "Add Event" into the folder, beside the style sheet; the first
-// event's notes end in `longNote` more words.
-static void writeReport(const QString &folder, int events, int longNote = 0)
+// event's notes end in `longNote` more words. `sentences`: each text a few sentences long.
+static void writeReport(const QString &folder, int events, int longNote = 0, bool sentences = false)
 {
     QDir(folder).mkdir(QStringLiteral("css"));
     QFile::copy(QFINDTESTDATA("../../css/css.css"), folder + QStringLiteral("/css/css.css"));
@@ -28,8 +52,12 @@ static void writeReport(const QString &folder, int events, int longNote = 0)
         QString notes = QStringLiteral("Bibs, c\u00f4nes");
         for (int word = 1; day == 1 && word <= longNote; ++word)
             notes += QStringLiteral(" w%1").arg(word);
-        g::addEventToReport({QStringLiteral("Session %1").arg(day), QStringLiteral("Warm-up\r\nSmall-sided games"),
-                             notes, start, start.addSecs(7200), QStringLiteral("Coach"), {}});
+        if (sentences)
+            g::addEventToReport({QStringLiteral("Session %1").arg(day), kDescription, notes + QStringLiteral("\r\n") + kNotes,
+                                 start, start.addSecs(7200), QStringLiteral("Coach"), kStaffNotes});
+        else
+            g::addEventToReport({QStringLiteral("Session %1").arg(day), QStringLiteral("Warm-up\r\nSmall-sided games"),
+                                 notes, start, start.addSecs(7200), QStringLiteral("Coach"), {}});
     }
     g::reportPath = reportPathIn(folder);
     writeReportFile(g::reportPath, eventReport::fileBytes(g::reportText));
@@ -50,11 +78,14 @@ void tst_ReportBrowser::printsEveryPage_data()
     QTest::addColumn<int>("events");
     QTest::addColumn<bool>("waitForWhole");
     QTest::addColumn<int>("longNote"); // words
+    QTest::addColumn<bool>("sentences"); // each text a few sentences long
     QTest::addColumn<int>("pages"); // printed; at least that many for the long note
-    QTest::newRow("three events, printed before the whole showed") << 3 << false << 0 << 3;
-    QTest::newRow("six events, left to show whole") << 6 << true << 0 << 6;
+    QTest::newRow("three events, printed before the whole showed") << 3 << false << 0 << false << 3;
+    QTest::newRow("six events, left to show whole") << 6 << true << 0 << false << 6;
+    // The texts take the page's width, not a narrow column of it: each event on its page.
+    QTest::newRow("six events of a few sentences each") << 6 << true << 0 << true << 6;
     // A long text is shown cut short at once, and printed whole.
-    QTest::newRow("three events, the first with 10,000 words of notes") << 3 << true << 10000 << 20;
+    QTest::newRow("three events, the first with 10,000 words of notes") << 3 << true << 10000 << false << 12;
 }
 
 void tst_ReportBrowser::printsEveryPage()
@@ -62,9 +93,10 @@ void tst_ReportBrowser::printsEveryPage()
     QFETCH(int, events);
     QFETCH(bool, waitForWhole);
     QFETCH(int, longNote);
+    QFETCH(bool, sentences);
     QFETCH(int, pages);
     TestDatabase db(false);
-    writeReport(db.folder(), events, longNote);
+    writeReport(db.folder(), events, longNote, sentences);
     ReportBrowser view;
     view.resize(500, 400);
     view.navigate(g::reportPath);
@@ -77,17 +109,33 @@ void tst_ReportBrowser::printsEveryPage()
         QTRY_VERIFY(view.toPlainText().contains(QStringLiteral("Session %1").arg(events)));
     }
     QVERIFY(view.document()->characterCount() < 40000);
+    // The start and the end stay on one line each (as laid out in the shown view).
+    const QDateTime firstStart(QDate(2024, 4, 1), QTime(9, 0), Qt::UTC);
+    const QStringList firstTimes{eventReport::dateTimeText(firstStart), eventReport::dateTimeText(firstStart.addSecs(7200))};
+    int times = 0;
+    for (QTextBlock block = waitForWhole ? view.document()->begin() : QTextBlock(); block.isValid(); block = block.next()) {
+        if (!firstTimes.contains(block.text().replace(QChar::Nbsp, QLatin1Char(' '))))
+            continue;
+        QCOMPARE(block.layout()->lineCount(), 1);
+        ++times;
+    }
+    QCOMPARE(times, waitForWhole ? 2 : 0);
     QVERIFY(longNote == 0 || !view.toPlainText().contains(QStringLiteral(" w%1").arg(longNote)));
     const QString pdf = db.folder() + QStringLiteral("/report.pdf");
     view.printer().setOutputFormat(QPrinter::PdfFormat);
     view.printer().setOutputFileName(pdf);
     view.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);
+    if (!qEnvironmentVariableIsEmpty("ORVENNA_KEEP_PDF")) // to look at the pages
+        QFile::copy(pdf, qEnvironmentVariable("ORVENNA_KEEP_PDF") + QStringLiteral("/%1.pdf").arg(QTest::currentDataTag()));
     QFile file(pdf);
     QVERIFY(file.open(QIODevice::ReadOnly));
     // Page objects; the page tree node "/Pages" is not one.
     const qsizetype printed =
         QString::fromLatin1(file.readAll()).count(QRegularExpression(QStringLiteral(R"(/Type\s*/Page(?![s\w]))")));
     QCOMPARE(longNote ? std::min<qsizetype>(printed, pages) : printed, pages);
+    // The PDF printer's own margins are 3.5 mm; a page keeps at least 12 mm on every side.
+    const QMarginsF margins = view.printer().pageLayout().margins(QPageLayout::Millimeter);
+    QCOMPARE(std::min({margins.left(), margins.top(), margins.right(), margins.bottom()}), 12.0);
 }
 
 void tst_ReportBrowser::onePreviewPerPress()

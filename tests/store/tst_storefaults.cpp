@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTextStream>
@@ -61,6 +62,7 @@ int runSaver(const QString &folder, int first)
     }
 }
 
+// What a user is told, a line break and the details behind it; empty when the statement went through.
 QString failureOf(const QString &connectionString, const QString &statement)
 {
     try {
@@ -70,10 +72,16 @@ QString failureOf(const QString &connectionString, const QString &statement)
         for (; !rs.eof(); rs.moveNext())
             (void)rs.text("title");
     } catch (const store::StoreError &e) {
-        return e.description();
+        return e.description() + QLatin1Char('\n') + e.details();
     }
     return {};
 }
+
+// The plain reasons, with the file's path for %1.
+const QString kLocked = QStringLiteral("Another program holds the calendar file %1 locked. Close that program or wait "
+                                       "until it has finished, then try again.");
+const QString kReadOnly = QStringLiteral("The calendar file %1 is read-only, so nothing can be saved. Make the file "
+                                         "and its folder writable, then try again.");
 
 QProcess *startChild(QObject *parent, const char *role, const QString &value, const QString &first = QString())
 {
@@ -119,7 +127,8 @@ void tst_StoreFaults::lockedByAnotherProgram()
     QCOMPARE(locker->readLine().trimmed(), QByteArray("locked"));
 
     const QString failure = failureOf(db.connectionString(), statement);
-    QVERIFY2(failure.contains("locked"), qPrintable(failure));
+    QCOMPARE(failure.section('\n', 0, 0), kLocked.arg(db.path()));
+    QVERIFY2(failure.section('\n', 1).contains("database is locked"), qPrintable(failure));
 
     locker->closeWriteChannel();
     QVERIFY(locker->waitForFinished(10000));
@@ -133,33 +142,76 @@ void tst_StoreFaults::lockedByAnotherProgram()
 
 void tst_StoreFaults::damagedFile_data()
 {
-    QTest::addColumn<bool>("truncate");
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("told");   // the plain reason, %1 the file's path
+    QTest::addColumn<QString>("reason"); // in the driver's words, kept as the details
     // A write version above 2 in the header makes SQLite treat the file as
     // read-only, which a permission bit cannot do for root.
-    QTest::newRow("read-only") << false << "readonly";
-    QTest::newRow("cut short") << true << "malformed";
+    QTest::newRow("read-only") << "read-only" << kReadOnly << "readonly";
+    QTest::newRow("cut short") << "cut short"
+                               << "The calendar file %1 is damaged. Put back a copy from a backup, or make a new one "
+                                  "with orvenna-newdb." << "malformed";
+    QTest::newRow("missing") << "missing"
+                             << "The calendar file %1 is missing. Put it back, or make a new one with orvenna-newdb."
+                             << "Could not find file";
+    const QString notCalendar = "The file %1 is not a calendar database: its tables are missing. Replace it with a "
+                                "calendar file, or make a new one with orvenna-newdb.";
+    QTest::newRow("not a database") << "text" << notCalendar << "file is not a database";
+    QTest::newRow("a database without the tables") << "empty" << notCalendar << "no such table";
+    // The store's own limit on the file, as a full disk shows to SQLite.
+    QTest::newRow("disk full") << "full"
+                               << "The disk that holds the calendar file %1 is full. Free some space on it, then try "
+                                  "again." << "database or disk is full";
 }
 
 void tst_StoreFaults::damagedFile()
 {
-    QFETCH(bool, truncate);
+    QFETCH(QString, damage);
+    QFETCH(QString, told);
     QFETCH(QString, reason);
     TestDatabase db;
     for (int i = 0; i < 400; ++i)
         db.addTemplate(QStringLiteral("Template %1").arg(i), QString(300, QLatin1Char('x')));
     QFile f(db.path());
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    if (truncate) {
-        QVERIFY(f.resize(f.size() / 2));
-    } else {
-        f.seek(18);
-        f.write("\x03", 1);
+    QString statement = statements::insertTemplate("New", "one");
+    if (damage == "read-only" || damage == "cut short") {
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        if (damage == "cut short") {
+            QVERIFY(f.resize(f.size() / 2));
+            statement = statements::allTemplates();
+        } else {
+            f.seek(18);
+            f.write("\x03", 1);
+        }
+        f.close();
+    } else if (damage == "missing") {
+        QVERIFY(f.remove());
+    } else if (damage == "text" || damage == "empty") {
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        if (damage == "text")
+            f.write(QByteArray("Team sheet, not a calendar.\n").repeated(100));
+        f.close();
     }
-    f.close();
-    const QString failure = truncate ? failureOf(db.connectionString(), statements::allTemplates())
-                                     : failureOf(db.connectionString(), statements::insertTemplate("New", "one"));
-    QVERIFY2(failure.contains(reason), qPrintable(failure));
+    QString failure;
+    if (damage == "full") {
+        // SQLite's page limit is set per connection; the store's failure is built from the driver's error as always.
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("full"));
+        raw.setDatabaseName(db.path());
+        QVERIFY(raw.open());
+        QSqlQuery q(raw);
+        QVERIFY(q.exec(QStringLiteral("PRAGMA max_page_count = 1")));
+        QVERIFY(!q.exec(QStringLiteral("INSERT INTO tblPredefinedEvents(title, Description) VALUES('x', '%1')")
+                            .arg(QString(100000, QLatin1Char('x')))));
+        const store::StoreError e = store::errorFrom(q.lastError(), db.path());
+        failure = e.description() + QLatin1Char('\n') + e.details();
+        q = QSqlQuery();
+        raw = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("full"));
+    } else {
+        failure = failureOf(db.connectionString(), statement);
+    }
+    QCOMPARE(failure.section('\n', 0, 0), told.arg(db.path()));
+    QVERIFY2(failure.section('\n', 1).contains(reason), qPrintable(failure));
 }
 
 void tst_StoreFaults::killedDuringSaves()

@@ -1,9 +1,11 @@
 #include "support/FakePrompt.h"
 
-Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Buttons buttons, const QString &title)
+Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Buttons buttons, const QString &title,
+                                  const QString &details)
 {
     Shown s;
     s.text = text;
+    s.details = details;
     s.title = title.isEmpty() ? applicationTitle() : title;
     s.icon = icon;
     s.buttons = buttons;

@@ -18,10 +18,11 @@ public:
         Buttons buttons = Buttons::Ok;
         bool isInput = false;
         QString defaultText;
+        QString details;
     };
 
     Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons,
-                   const QString &title = QString()) override;
+                   const QString &title = QString(), const QString &details = QString()) override;
     std::optional<QString> input(QWidget *parent, const QString &label, const QString &title,
                                  const QString &defaultText,
                                  std::optional<QPoint> screenPos = std::nullopt) override;

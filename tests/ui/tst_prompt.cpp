@@ -23,16 +23,23 @@ void tst_Prompt::returnKey_data()
     QTest::addColumn<int>("icon");   // Prompt::Icon
     QTest::addColumn<bool>("yesNo");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("shown"); // the box's text, its title and icon, "|"-joined
+    QTest::addColumn<QString>("details");
+    QTest::addColumn<QString>("shown"); // the box's text, its title, icon and details, "|"-joined
     QTest::addColumn<int>("answer");    // Prompt::Answer
     QTest::newRow("question defaults to Yes")
-        << "Are you sure?" << int(Prompt::Icon::Question) << true << "" << "Are you sure?|Orvenna|4"
+        << "Are you sure?" << int(Prompt::Icon::Question) << true << "" << "" << "Are you sure?|Orvenna|4|"
         << int(Prompt::Answer::Yes);
     QTest::newRow("CR LF shows as one line break")
         << "An error occured while updating the record\r\ndisk I/O error" << int(Prompt::Icon::Critical) << false
-        << "" << "An error occured while updating the record\ndisk I/O error|Orvenna|3" << int(Prompt::Answer::Ok);
-    QTest::newRow("own title, no icon") << "Printed." << int(Prompt::Icon::None) << false << "Print"
-                                        << "Printed.|Print|0" << int(Prompt::Answer::Ok);
+        << "" << "" << "An error occured while updating the record\ndisk I/O error|Orvenna|3|" << int(Prompt::Answer::Ok);
+    // The driver's own words behind a plain reason, for the asking.
+    QTest::newRow("details") << "An error occured while updating the record\r\nThe calendar file is read-only."
+                             << int(Prompt::Icon::Critical) << false << "" << "attempt to write a readonly database"
+                             << "An error occured while updating the record\nThe calendar file is read-only.|Orvenna|3|"
+                                "attempt to write a readonly database"
+                             << int(Prompt::Answer::Ok);
+    QTest::newRow("own title, no icon") << "Printed." << int(Prompt::Icon::None) << false << "Print" << ""
+                                        << "Printed.|Print|0|" << int(Prompt::Answer::Ok);
 }
 
 void tst_Prompt::returnKey()
@@ -41,6 +48,7 @@ void tst_Prompt::returnKey()
     QFETCH(int, icon);
     QFETCH(bool, yesNo);
     QFETCH(QString, title);
+    QFETCH(QString, details);
     QFETCH(QString, shown);
     QFETCH(int, answer);
     QString seen;
@@ -49,13 +57,13 @@ void tst_Prompt::returnKey()
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !seen.isEmpty())
             return;
-        seen = box->text() + '|' + box->windowTitle() + '|' + QString::number(box->icon());
+        seen = box->text() + '|' + box->windowTitle() + '|' + QString::number(box->icon()) + '|' + box->detailedText();
         QTest::keyClick(box, Qt::Key_Return);
     });
     answerer.start(10);
     WidgetPrompt prompt;
     const Prompt::Answer got = prompt.message(nullptr, text, Prompt::Icon(icon),
-                                              yesNo ? Prompt::Buttons::YesNo : Prompt::Buttons::Ok, title);
+                                              yesNo ? Prompt::Buttons::YesNo : Prompt::Buttons::Ok, title, details);
     QCOMPARE(seen, shown);
     QCOMPARE(int(got), answer);
 }

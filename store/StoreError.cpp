@@ -1,0 +1,97 @@
+#include "store/StoreError.h"
+
+#include <QDir>
+#include <QSqlError>
+
+namespace store {
+namespace {
+
+QString driverTextOf(const QSqlError &error)
+{
+    QString text = error.driverText();
+    const QString db = error.databaseText();
+    if (!db.isEmpty() && db != text)
+        text = text.isEmpty() ? db : text + QStringLiteral(": ") + db;
+    return text.isEmpty() ? QStringLiteral("Unknown database error.") : text;
+}
+
+// SQLite's primary result codes; the driver may hand on extended ones.
+enum : int {
+    kSqliteBusy = 5,
+    kSqliteLocked = 6,
+    kSqliteReadOnly = 8,
+    kSqliteCorrupt = 11,
+    kSqliteFull = 13,
+    kSqliteNotADb = 26,
+};
+
+} // namespace
+
+StoreError::StoreError(Reason reason, const QString &path, const QString &driverText)
+    : std::runtime_error(driverText.toStdString()), m_reason(reason), m_path(path), m_driverText(driverText)
+{
+}
+
+QString StoreError::description() const
+{
+    const QString plain = plainReason(m_reason, m_path);
+    return plain.isEmpty() ? m_driverText : plain;
+}
+
+QString StoreError::details() const
+{
+    return m_reason == Reason::Other ? QString() : m_driverText;
+}
+
+QString plainReason(StoreError::Reason reason, const QString &path)
+{
+    const QString file = QDir::toNativeSeparators(path);
+    switch (reason) {
+    case StoreError::Reason::ReadOnly:
+        return QStringLiteral("The calendar file %1 is read-only, so nothing can be saved. Make the file and its "
+                              "folder writable, then try again.").arg(file);
+    case StoreError::Reason::Locked:
+        return QStringLiteral("Another program holds the calendar file %1 locked. Close that program or wait until "
+                              "it has finished, then try again.").arg(file);
+    case StoreError::Reason::Missing:
+        return QStringLiteral("The calendar file %1 is missing. Put it back, or make a new one with "
+                              "orvenna-newdb.").arg(file);
+    case StoreError::Reason::DiskFull:
+        return QStringLiteral("The disk that holds the calendar file %1 is full. Free some space on it, then try "
+                              "again.").arg(file);
+    case StoreError::Reason::NotCalendar:
+        return QStringLiteral("The file %1 is not a calendar database: its tables are missing. Replace it with a "
+                              "calendar file, or make a new one with orvenna-newdb.").arg(file);
+    case StoreError::Reason::Damaged:
+        return QStringLiteral("The calendar file %1 is damaged. Put back a copy from a backup, or make a new one "
+                              "with orvenna-newdb.").arg(file);
+    case StoreError::Reason::Other:
+        break;
+    }
+    return {};
+}
+
+StoreError errorFrom(const QSqlError &error, const QString &path)
+{
+    const QString text = driverTextOf(error);
+    bool numeric = false;
+    const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;
+    StoreError::Reason reason = StoreError::Reason::Other;
+    if (numeric) {
+        switch (code) {
+        case kSqliteBusy:
+        case kSqliteLocked: reason = StoreError::Reason::Locked; break;
+        case kSqliteReadOnly: reason = StoreError::Reason::ReadOnly; break;
+        case kSqliteFull: reason = StoreError::Reason::DiskFull; break;
+        case kSqliteNotADb: reason = StoreError::Reason::NotCalendar; break;
+        case kSqliteCorrupt: reason = StoreError::Reason::Damaged; break;
+        default: break;
+        }
+    }
+    // A database without the calendar's tables (an empty file is one).
+    if (reason == StoreError::Reason::Other && text.contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+        reason = StoreError::Reason::NotCalendar;
+    return StoreError(reason, path, text);
+}
+
+} // namespace store
