@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
@@ -92,9 +93,30 @@ template <typename Picker>
 class WholeFieldTab : public Picker
 {
 public:
-    using Picker::Picker;
+    explicit WholeFieldTab(QWidget *parent)
+        : Picker(parent)
+    {
+        this->lineEdit()->installEventFilter(this);
+    }
 
 protected:
+    // A click picks the section under it whole, as Tab does, so that what is
+    // typed next replaces it instead of being added to the digits there.
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == this->lineEdit() && event->type() == QEvent::MouseButtonRelease
+            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            QMetaObject::invokeMethod(
+                this,
+                [this]() {
+                    if (!this->lineEdit()->hasSelectedText())
+                        this->setSelectedSection(this->currentSection());
+                },
+                Qt::QueuedConnection);
+        }
+        return Picker::eventFilter(watched, event);
+    }
+
     bool event(QEvent *event) override
     {
         if (event->type() == QEvent::KeyPress) {

@@ -46,6 +46,10 @@ void tst_frmEventEditor::edit_data()
     QTest::newRow("whole times typed") << "stored" << "" << -1 << "Old" + words
                                        << "dtStartTime=2:30 AM;dtEndTime=4:05 PM"
                                        << "2026-12-05 02:30:00|2026-12-06 16:05:00";
+    // '@': entered with a click on the hour instead of Tab.
+    QTest::newRow("whole time typed after a click") << "new" << "" << -1 << "Passing drill" + words
+                                                    << "dtStartTime=@2:30 PM;dtEndTime=@4:05 PM"
+                                                    << "2026-12-05 14:30:00|2026-12-06 16:05:00";
     QTest::newRow("whole dates typed") << "new" << "" << -1 << "Passing drill" + words
                                        << "dtStartDate=11/20/2026;dtEndDate=1/02/2027"
                                        << "2026-11-20 12:00:00|2027-01-02 12:00:00";
@@ -96,7 +100,11 @@ void tst_frmEventEditor::edit()
         QVERIFY(QTest::qWaitForWindowActive(&editor));
         picker->setFocus(Qt::TabFocusReason);
         for (const QChar c : entry.section('=', 1)) {
-            if (c == '>' || c == '<')
+            if (c == '@') {
+                QLineEdit *line = picker->findChild<QLineEdit *>();
+                QTest::mouseClick(line, Qt::LeftButton, {}, QPoint(6, line->height() / 2));
+                QTest::qWait(0);
+            } else if (c == '>' || c == '<')
                 QTest::keyClick(picker, c == '>' ? Qt::Key_Right : Qt::Key_Left, Qt::ControlModifier);
             else
                 QTest::keyClicks(picker, QString(c));
