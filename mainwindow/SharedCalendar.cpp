@@ -84,11 +84,12 @@ void LiveUpdates::reloadWhenIdle()
     }
 }
 
-void frmEventsMain::addSharedCalendarMenu(QMenu *file)
+QAction *frmEventsMain::addSharedCalendarMenu(QMenu *file)
 {
     QAction *shared = file->addAction(QStringLiteral("&Shared Calendar..."));
     shared->setObjectName(QStringLiteral("mnuSharedCalendar"));
     connect(shared, &QAction::triggered, this, &frmEventsMain::mnuSharedCalendar_Click);
+    return shared;
 }
 
 void frmEventsMain::startLiveUpdates()

@@ -267,7 +267,8 @@ void frmEventsMain::createMenus()
     print->setObjectName(QStringLiteral("mnuPrintAppointment"));
     print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(print, &QAction::triggered, this, &frmEventsMain::mnuPrintAppointment_Click);
-    addSharedCalendarMenu(mnuRootFile);
+    QAction *shared = addSharedCalendarMenu(mnuRootFile);
+    mnuRootFile->addSeparator();
     QAction *close = mnuRootFile->addAction(QStringLiteral("&Close"));
     close->setObjectName(QStringLiteral("mnuClose"));
     connect(close, &QAction::triggered, this, &frmEventsMain::mnuClose_Click);
@@ -315,7 +316,7 @@ void frmEventsMain::createMenus()
     popPrint->setObjectName(QStringLiteral("mnuPopPrintAppointment"));
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
 
-    CalendarCommands::install(m_services, *this, mnuRootFile, close, m_mnuPopupRoot);
+    CalendarCommands::install(m_services, *this, mnuRootFile, shared, m_mnuPopupRoot);
 }
 
 void frmEventsMain::Form_Load()

@@ -85,7 +85,7 @@ private:
     void loadWeek(const QDateTime &d);
     void loadEventTemplates();
     void reportStoreFailure(const QString &description, const QString &details);
-    void addSharedCalendarMenu(QMenu *file);
+    QAction *addSharedCalendarMenu(QMenu *file);
     void startLiveUpdates();
     friend class LiveUpdates; // reloads the week and the template list
     void showPendingFailure();

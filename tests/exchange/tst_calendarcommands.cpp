@@ -103,9 +103,9 @@ void tst_CalendarCommands::menus()
         return out;
     };
     QCOMPARE(texts("mnuRootFile"), (QStringList{"mnuPrintAppointment=Print Selected Activity/Drill",
-                                                "mnuSharedCalendar=Shared Calendar...",
                                                 "mnuExportCalendar=Export Calendar...", "mnuImportCalendar=Import Calendar...",
-                                                "mnuPrintWeekPlan=Print Week Plan", "=", "mnuClose=Close"}));
+                                                "mnuPrintWeekPlan=Print Week Plan", "=", "mnuSharedCalendar=Shared Calendar...",
+                                                "=", "mnuClose=Close"}));
     QCOMPARE(texts("mnuPopupRoot").mid(3), (QStringList{"=", "popPrintWeekPlan=Print Week Plan", "popRepeatWeekly=Repeat Weekly...",
                                                         "popCopyWeek=Copy Week To...", "popUndoRepeat=Undo Repeat"}));
     QCOMPARE(texts("mnuRootEdit"), QStringList{"mnuUndoRepeat=Undo Repeat"});
