@@ -1,6 +1,7 @@
 #include "exchange/CalendarStore.h"
 
 #include "store/Connection.h"
+#include "store/Schema.h"
 #include "store/Transaction.h"
 
 #include <QCryptographicHash>
@@ -56,11 +57,6 @@ StoredEvent readRow(const store::RowSet &rs, bool withStaff)
     return e;
 }
 
-int lastId(store::Connection &conn)
-{
-    return conn.execute(statements::lastInsertedId()).integer(QStringLiteral("id"));
-}
-
 QString nameKey(const QString &name)
 {
     return name.trimmed().toCaseFolded();
@@ -102,7 +98,7 @@ QMap<QString, int> readStaff(store::Connection &conn)
 QString calendarIdentity(store::Connection &conn)
 {
     try {
-        conn.execute(statements::createCalendarIdentityTable());
+        store::addExchangeTables(conn);
         {
             store::RowSet rs = conn.execute(statements::calendarIdentity());
             if (!rs.eof())
@@ -143,7 +139,7 @@ QList<int> insertEvents(store::Connection &conn, const QList<statements::EventVa
     store::Transaction transaction(conn);
     for (const statements::EventValues &row : rows) {
         conn.execute(statements::insertEvent(row));
-        ids.append(lastId(conn));
+        ids.append(conn.lastInsertId());
     }
     transaction.commit();
     return ids;
@@ -196,8 +192,7 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
     static const QRegularExpression own(QStringLiteral("^orvenna-(\\d+)-(.+)$"));
 
     store::Transaction transaction(conn);
-    conn.execute(statements::createImportedEventsTable());
-    conn.execute(statements::createCalendarIdentityTable());
+    store::addExchangeTables(conn);
     {
         store::RowSet rs = conn.execute(statements::calendarIdentity());
         if (!rs.eof())
@@ -229,7 +224,8 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
         v.endTime = e.end.time();
         v.staffId = known.value();
         conn.execute(statements::insertEvent(v));
-        const int id = lastId(conn);
+        const int id = conn.lastInsertId();
+        conn.execute(statements::forgetImportedEvent(e.uid, day, time));
         conn.execute(statements::recordImportedEvent(e.uid, day, time, id));
         result.added.append(id);
     }

@@ -40,16 +40,17 @@ bool isInsert(const QString &sql)
 // read back, so an insert runs under a savepoint that is undone unless its key
 // fits. A savepoint, not BEGIN, so that it also works inside a caller's
 // transaction (an import, a repeat).
-void runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
+qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SAVEPOINT orvenna_insert")))
         throw errorFrom(query.lastError(), path);
     std::optional<StoreError> failure;
+    qlonglong key = -1;
     if (!query.exec(sql)) {
         failure = errorFrom(query.lastError(), path);
     } else {
-        const qlonglong key = query.lastInsertId().toLongLong();
+        key = query.lastInsertId().toLongLong();
         if (key > std::numeric_limits<int>::max())
             failure = StoreError(QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
                                      .arg(key)
@@ -58,7 +59,7 @@ void runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
     query.finish();
     if (!failure) {
         if (query.exec(QStringLiteral("RELEASE orvenna_insert")))
-            return;
+            return key;
         failure = errorFrom(query.lastError(), path);
     }
     query.exec(QStringLiteral("ROLLBACK TO orvenna_insert"));
@@ -215,6 +216,7 @@ void Connection::openFile(const QString &path)
     }
     m_name = name;
     m_path = info.absoluteFilePath();
+    m_lastInsertId = -1;
 }
 
 void Connection::openServer(const QString &url)
@@ -254,13 +256,28 @@ RowSet Connection::execute(const QString &statement)
     const QString sql = toEngine(statement, m_engine);
     // The server's integer keys stop at 32 bits by themselves; SQLite's do not.
     if (m_engine == Engine::Sqlite && isInsert(sql)) {
-        runInsert(QSqlDatabase::database(m_name, false), sql, m_path);
+        m_lastInsertId = runInsert(QSqlDatabase::database(m_name, false), sql, m_path);
         return RowSet();
     }
     auto query = run(sql);
     if (!query->isSelect())
         return RowSet();
     return RowSet(std::move(query), m_path);
+}
+
+int Connection::lastInsertId()
+{
+    if (!isOpen())
+        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    qlonglong key = m_lastInsertId;
+    if (m_engine == Engine::Postgres) {
+        // The session's last identity value; the triggers draw none of their own.
+        auto query = run(QStringLiteral("SELECT lastval()"));
+        key = query->next() ? query->value(0).toLongLong() : -1;
+    }
+    if (key < 0 || key > std::numeric_limits<int>::max())
+        throw StoreError(QStringLiteral("The database did not say which key the new row got."));
+    return static_cast<int>(key);
 }
 
 std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)

@@ -67,6 +67,9 @@ public:
     // Runs one statement of the program's dialect. For a SELECT the rows are
     // returned; for other statements the result is empty.
     RowSet execute(const QString &statement);
+    // The key the last insert through execute gave its new row, for a table
+    // with a generated key. Throws StoreError when there is none.
+    [[nodiscard]] int lastInsertId();
 
     // Several statements as one write: all of them land, or none.
     void beginTransaction();
@@ -79,6 +82,7 @@ private:
 
     QString m_name;
     QString m_path;
+    qlonglong m_lastInsertId = -1; // SQLite's, read by the insert itself
     Engine m_engine = Engine::Sqlite;
     bool m_reused = false; // a kept server connection, not yet used by this operation
     bool m_lost = false;   // the server connection failed; not to be kept

@@ -60,6 +60,30 @@ void createDatabase(const QString &path)
     }
 }
 
+QStringList exchangeTableStatements(Engine engine)
+{
+    const QString startType = engine == Engine::Postgres ? QStringLiteral("timestamp without time zone") : QStringLiteral("TEXT");
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart %1 NOT NULL, "
+                       "idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart))")
+            .arg(startType),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL)"),
+    };
+}
+
+void addExchangeTables(Connection &conn)
+{
+    const QString present = conn.engine() == Engine::Postgres
+        ? QStringLiteral("SELECT count(*) AS tables FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
+                         " AND tablename IN ('tblimportedevents', 'tblcalendaridentity')")
+        : QStringLiteral("SELECT count(*) AS tables FROM sqlite_master WHERE type = 'table'"
+                         " AND lower(name) IN ('tblimportedevents', 'tblcalendaridentity')");
+    if (conn.execute(present).integer(QStringLiteral("tables")) == 2)
+        return;
+    for (const QString &statement : exchangeTableStatements(conn.engine()))
+        conn.execute(statement);
+}
+
 void addDemoData(const QString &path, const QDate &today)
 {
     Connection conn;

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "store/Engine.h"
+
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 namespace store {
+
+class Connection;
 
 // Creates a new database file with the three tables and the index the day
 // query uses. The calendar itself never calls this; the companion tool and the
@@ -17,6 +22,16 @@ void createDatabase(const QString &path);
 // tables exists.
 void createServerTables(const QString &url);
 inline const char *const kChangeChannel = "orvenna_changes";
+
+// The two small tables calendar exchange keeps beside the calendar: which
+// event came from which imported entry (uid and start, the start typed as the
+// engine types EventTime), and the calendar's name for itself in exported
+// UIDs. The server's schema makes them with the rest; a file, or a server
+// calendar made before, gets them on first use. Only a missing table is
+// created, so a server user without the right to create tables can still use
+// them, also inside a transaction.
+void addExchangeTables(Connection &conn);
+[[nodiscard]] QStringList exchangeTableStatements(Engine engine);
 
 // Adds a small demonstration set: templates, staff members, and events in the
 // week around `today`.

@@ -157,17 +157,6 @@ QString allEventsWithStaff()
     return eventsWithStaffWhere(QString());
 }
 
-QString lastInsertedId()
-{
-    return QStringLiteral("SELECT last_insert_rowid() AS id");
-}
-
-QString createImportedEventsTable()
-{
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart TEXT NOT NULL, ")
-        + QStringLiteral("idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart))");
-}
-
 QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime)
 {
     return QStringLiteral("SELECT tblImportedEvents.idScheduledEvent FROM tblImportedEvents ")
@@ -176,21 +165,22 @@ QString importedEvent(const QString &uid, const QDate &startDate, const QTime &s
         + QStringLiteral("AND tblImportedEvents.eventStart = ") + literal(startDate, startTime);
 }
 
+QString forgetImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime)
+{
+    return QStringLiteral("DELETE FROM tblImportedEvents WHERE uid = '") + cleanText(uid) + QStringLiteral("' ")
+        + QStringLiteral("AND eventStart = ") + literal(startDate, startTime);
+}
+
 QString recordImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime, int eventId)
 {
-    return QStringLiteral("INSERT OR REPLACE INTO tblImportedEvents(uid, eventStart, idScheduledEvent) VALUES('")
+    return QStringLiteral("INSERT INTO tblImportedEvents(uid, eventStart, idScheduledEvent) VALUES('")
         + cleanText(uid) + QStringLiteral("', ") + literal(startDate, startTime) + QStringLiteral(", ") + id(eventId)
         + QStringLiteral(")");
 }
 
-QString createCalendarIdentityTable()
-{
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL)");
-}
-
 QString calendarIdentity()
 {
-    return QStringLiteral("SELECT identity FROM tblCalendarIdentity");
+    return QStringLiteral("SELECT identity FROM tblCalendarIdentity ORDER BY identity");
 }
 
 QString insertCalendarIdentity(const QString &identity)

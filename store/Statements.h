@@ -54,15 +54,15 @@ struct EventValues
 // name (empty when the member is gone), in order of start.
 [[nodiscard]] QString eventsWithStaffBetween(const QDate &first, const QDate &last);
 [[nodiscard]] QString allEventsWithStaff();
-// The key the last insert on this connection was given, as column "id".
-[[nodiscard]] QString lastInsertedId();
 // Which stored event came from which calendar entry (uid and start), so a
-// second import of the same file adds nothing. Made on first use.
-[[nodiscard]] QString createImportedEventsTable();
+// second import of the same file adds nothing. The tables are the store's
+// (store::addExchangeTables). An entry whose event was deleted is forgotten
+// before it is recorded again.
 [[nodiscard]] QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
+[[nodiscard]] QString forgetImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
 [[nodiscard]] QString recordImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime, int eventId);
-// A random name this database file gives itself for exported UIDs.
-[[nodiscard]] QString createCalendarIdentityTable();
+// A random name this database gives itself for exported UIDs; the first in
+// order, should two copies of a shared calendar have made one at once.
 [[nodiscard]] QString calendarIdentity();
 [[nodiscard]] QString insertCalendarIdentity(const QString &identity);
 
