@@ -18,7 +18,7 @@
 #include <QTextStream>
 #include <QTimeZone>
 
-#include <sqlite3.h>
+#include "BenchSupport.h"
 
 #include <algorithm>
 #include <vector>
@@ -28,37 +28,17 @@ namespace {
 // Events spread over the days from 2026-01-01, `perDay` a day.
 void fill(const QString &path, int events, int perDay)
 {
-    sqlite3 *db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "INSERT INTO tblPOCs(pocName, pocDescription) VALUES('Dana Whitfield', 'Head coach')", nullptr, nullptr, nullptr);
-    sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
-                       "VALUES(?, 'Three cones 10 m apart; two-touch passing, switch direction every minute.\r\nEquipment: cones', "
-                       "'Bring bibs, water', ?, ?, 1)",
-                       -1, &st, nullptr);
     const QDateTime base(QDate(2026, 1, 1), QTime(8, 0));
-    for (int i = 0; i < events; ++i) {
-        const QDateTime start = base.addDays(i / perDay).addSecs(1800 * (i % perDay));
-        const QByteArray title = "Passing triangle " + QByteArray::number(i);
-        const QByteArray s = start.toString("yyyy-MM-dd HH:mm:ss").toUtf8();
-        const QByteArray e = start.addSecs(3600).toString("yyyy-MM-dd HH:mm:ss").toUtf8();
-        sqlite3_bind_text(st, 1, title.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, s.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 3, e.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    bench::fillEvents(path, "INSERT INTO tblPOCs(pocName, pocDescription) VALUES('Dana Whitfield', 'Head coach')",
+                      "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+                      "VALUES(?, 'Three cones 10 m apart; two-touch passing, switch direction every minute.\r\nEquipment: cones', "
+                      "'Bring bibs, water', ?, ?, 1)",
+                      events, [&](int i) {
+                          const QDateTime start = base.addDays(i / perDay).addSecs(1800 * (i % perDay));
+                          return bench::EventRow{"Passing triangle " + QByteArray::number(i),
+                                                 start.toString("yyyy-MM-dd HH:mm:ss").toUtf8(),
+                                                 start.addSecs(3600).toString("yyyy-MM-dd HH:mm:ss").toUtf8()};
+                      });
 }
 
 QString freshDatabase(QTemporaryDir &dir, const QString &name, int events, int perDay)
@@ -103,7 +83,7 @@ int main(int argc, char **argv)
         bytes = exportAll(big, dir.filePath("big.ics")).size();
         exports.push_back(t.nsecsElapsed() / 1e6);
     }
-    out << "export of 100,000 events (" << bytes / (1 << 20) << " MB): median " << median(exports) << " ms (target <= 2000)\n";
+    out << "export of 100,000 events (" << bytes / (1 << 20) << " MB): median " << bench::median(exports) << " ms (target <= 2000)\n";
 
     // Import a 10,000-event file into an empty calendar with the same staff member.
     const QByteArray file = exportAll(freshDatabase(dir, "source", 10000, 27), QString());
@@ -121,7 +101,7 @@ int main(int argc, char **argv)
         imports.push_back(t.nsecsElapsed() / 1e6);
     }
     out << "import of a 10,000-event file (" << file.size() / 1024 << " KB, " << added << " added): median "
-        << median(imports) << " ms (target <= 3000)\n";
+        << bench::median(imports) << " ms (target <= 3000)\n";
 
     // Repeat one event of the big calendar for 52 weeks, then take it back.
     std::vector<double> repeats;
@@ -137,6 +117,6 @@ int main(int argc, char **argv)
         conn.open(big);
         exchange::deleteEvents(conn, ids);
     }
-    out << "repeat one event for 52 weeks (100,000 events stored): median " << median(repeats) << " ms (target <= 100)\n";
+    out << "repeat one event for 52 weeks (100,000 events stored): median " << bench::median(repeats) << " ms (target <= 100)\n";
     return 0;
 }

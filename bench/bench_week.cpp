@@ -29,6 +29,7 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include "BenchSupport.h"
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -39,43 +40,21 @@ namespace {
 constexpr int kPerDay = 27;
 const QDate kFirstDay(1950, 1, 1);
 
-// Fills a new database through SQLite directly: a million rows through the
-// program's own statements would take minutes and measure nothing we ship.
 void makeDatabase(const QString &path, int events)
 {
     if (QFile::exists(path))
         return;
     store::createDatabase(path);
-    sqlite3 *db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "INSERT INTO tblPOCs(pocName, pocDescription) VALUES('Coach', 'Notes')", nullptr, nullptr, nullptr);
-    sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
-                       "VALUES(?, 'Description of the drill', '', ?, ?, 1)",
-                       -1, &st, nullptr);
-    for (int i = 0; i < events; ++i) {
-        const QDate day = kFirstDay.addDays(i / kPerDay);
-        const QTime start(6 + (i % kPerDay) / 2, (i % 2) * 30);
-        const QByteArray title = QStringLiteral("Drill %1").arg(i % 97).toUtf8();
-        const QByteArray s = store::storedText(day, start).toUtf8();
-        const QByteArray e = store::storedText(day, start.addSecs(1800)).toUtf8();
-        sqlite3_bind_text(st, 1, title.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, s.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 3, e.constData(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    bench::fillEvents(path, "INSERT INTO tblPOCs(pocName, pocDescription) VALUES('Coach', 'Notes')",
+                      "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+                      "VALUES(?, 'Description of the drill', '', ?, ?, 1)",
+                      events, [](int i) {
+                          const QDate day = kFirstDay.addDays(i / kPerDay);
+                          const QTime start(6 + (i % kPerDay) / 2, (i % 2) * 30);
+                          return bench::EventRow{QStringLiteral("Drill %1").arg(i % 97).toUtf8(),
+                                                 store::storedText(day, start).toUtf8(),
+                                                 store::storedText(day, start.addSecs(1800)).toUtf8()};
+                      });
 }
 
 QDate randomDay(int days)
@@ -164,8 +143,8 @@ void measureNotifications(const QString &url, int saves, double &heard, double &
         shownMs.push_back(t.nsecsElapsed() / 1e6);
         QObject::disconnect(c);
     }
-    heard = median(heardMs);
-    shown = median(shownMs);
+    heard = bench::median(heardMs);
+    shown = bench::median(shownMs);
 }
 
 Figures measure(const QString &folder, int events, int reps, const QString &database = QString())
@@ -242,9 +221,9 @@ Figures measure(const QString &folder, int events, int reps, const QString &data
         if (rows == -1)
             qFatal("unreachable");
     }
-    f.reload = median(reload);
-    f.store = median(storeShare);
-    f.capi = median(capi);
+    f.reload = bench::median(reload);
+    f.store = bench::median(storeShare);
+    f.capi = bench::median(capi);
     return f;
 }
 
