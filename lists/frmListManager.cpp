@@ -69,7 +69,13 @@ frmListManager::frmListManager(const ListKind &kind, const AppServices &services
     Form_Load();
 }
 
-frmListManager::~frmListManager() = default;
+frmListManager::~frmListManager()
+{
+    // Hiding the window on the way out takes the focus from the title field,
+    // and the combo box then reports a choice; the window is half gone by then.
+    m_combo->disconnect(this);
+    m_titleEdit->disconnect(this);
+}
 
 void frmListManager::createControls()
 {
