@@ -248,8 +248,7 @@ void Connection::close()
 
 RowSet Connection::execute(const QString &statement)
 {
-    if (!isOpen())
-        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    requireOpen();
     // SQLite would end the statement at a NUL and run what came before it.
     if (statement.contains(QChar(0)))
         throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
@@ -267,8 +266,7 @@ RowSet Connection::execute(const QString &statement)
 
 int Connection::lastInsertId()
 {
-    if (!isOpen())
-        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    requireOpen();
     qlonglong key = m_lastInsertId;
     if (m_engine == Engine::Postgres) {
         // The session's last identity value; the triggers draw none of their own.
@@ -291,10 +289,8 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         return query;
     }
     const QSqlError error = query->lastError();
-    if (m_engine != Engine::Postgres)
-        throw errorFrom(error, m_path);
-    if (!isConnectionLost(error))
-        throw StoreError(describe(error));
+    if (m_engine != Engine::Postgres || !isConnectionLost(error))
+        throw failure(error);
     query.reset();
     m_lost = true;
     if (m_reused) {
@@ -308,22 +304,31 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
     throw StoreError(QStringLiteral("The connection to the database server was lost: ") + describe(error));
 }
 
-void Connection::beginTransaction()
+void Connection::requireOpen() const
 {
     if (!isOpen())
         throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+}
+
+StoreError Connection::failure(const QSqlError &error) const
+{
+    return m_engine == Engine::Sqlite ? errorFrom(error, m_path) : StoreError(describe(error));
+}
+
+void Connection::beginTransaction()
+{
+    requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.transaction())
-        throw StoreError(describe(db.lastError()));
+        throw failure(db.lastError());
 }
 
 void Connection::commitTransaction()
 {
-    if (!isOpen())
-        throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
+    requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.commit())
-        throw StoreError(describe(db.lastError()));
+        throw failure(db.lastError());
 }
 
 void Connection::rollbackTransaction()

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class QSqlError;
 class QSqlQuery;
 
 namespace store {
@@ -79,6 +80,9 @@ public:
 private:
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);
+    void requireOpen() const;
+    // The engine's failure: for the file, with its plain reason.
+    [[nodiscard]] StoreError failure(const QSqlError &error) const;
 
     QString m_name;
     QString m_path;
