@@ -288,27 +288,36 @@ void tst_CalendarCommands::import()
 
 void tst_CalendarCommands::weekPlan_data()
 {
-    QTest::addColumn<int>("perDay");    // events on each of Monday and Thursday
+    QTest::addColumn<int>("perDay");    // events on each of the days
+    QTest::addColumn<QList<int>>("days"); // of December 2026
     QTest::addColumn<bool>("onlyMarco");
     QTest::addColumn<int>("pages");
-    QTest::newRow("a usual week on one page") << 3 << false << 1;
-    QTest::newRow("one staff member's") << 3 << true << 1;
-    QTest::newRow("a long week goes on, no event cut") << 14 << false << 3;
+    const QList<int> week{6, 7, 8, 9, 10, 11, 12};
+    QTest::newRow("a usual week on one page") << 3 << QList<int>{7, 10} << false << 1;
+    QTest::newRow("one staff member's") << 3 << QList<int>{7, 10} << true << 1;
+    QTest::newRow("a full week of 42 on one page") << 6 << week << false << 1;
+    QTest::newRow("63 events on two pages, no event cut") << 9 << week << false << 2;
+    QTest::newRow("a long day goes on, no event cut") << 14 << QList<int>{7, 10} << false << 3;
 }
 
 void tst_CalendarCommands::weekPlan()
 {
     QFETCH(int, perDay);
+    QFETCH(QList<int>, days);
     QFETCH(bool, onlyMarco);
     QFETCH(int, pages);
     TestDatabase db;
     const int dana = db.addStaff("Dana Weber", "");
     const int marco = db.addStaff("Marco Reyes", "");
     for (int i = 0; i < perDay; ++i) {
-        for (int day : {7, 10}) {
+        for (int day : days) {
             const QString n = QStringLiteral("%1-%2").arg(day).arg(i, 2, 10, QLatin1Char('0'));
             db.addEvent("Drill " + n, at(day, 8 + i / 2, 30 * (i % 2)), at(day, 9 + i / 2, 30 * (i % 2)), i % 2 ? marco : dana,
-                        "Begins " + n + "\r\nSecond line\r\n\r\nThird line ends " + n + "\r\nFourth line not shown");
+                        // In each row of the week one day has a long description: a row per page would waste the rest.
+                        (i % 7 == days.indexOf(day) ? "Begins " + n + " with the cones set out in two lines ten metres apart\r\n"
+                                                      "Second line on where the players stand and who starts with the ball"
+                                                    : "Begins " + n + "\r\nSecond line")
+                            + "\r\n\r\nThird line ends " + n + "\r\nFourth line not shown");
         }
     }
     db.addEvent("Next week", at(14, 9), at(14, 10), dana);
@@ -341,8 +350,11 @@ void tst_CalendarCommands::weekPlan()
     QVERIFY(all.contains("Week Plan"));
     QVERIFY(!all.contains("Next week"));
     QVERIFY(!all.contains("Fourth line"));
+    // Later pages say that the week goes on.
+    for (int p = 0; p < text.size(); ++p)
+        QCOMPARE(text[p].contains("(continued)"), p > 0 && !text[p].trimmed().isEmpty());
     for (int i = 0; i < perDay; ++i) {
-        for (int day : {7, 10}) {
+        for (int day : days) {
             const QString n = QStringLiteral("%1-%2").arg(day).arg(i, 2, 10, QLatin1Char('0'));
             const bool shown = !onlyMarco || i % 2;
             QCOMPARE(all.contains("Drill " + n), shown);
