@@ -325,10 +325,23 @@ StoreError Connection::failure(const QSqlError &error)
     return StoreError(StoreError::Reason::ServerLost, m_path, describe(error));
 }
 
+// As a statement: the driver's own BEGIN and COMMIT drop SQLite's result code,
+// and with it the plain reason (a disk that fills only at the commit).
+void Connection::runTransactionStatement(const QString &sql)
+{
+    QSqlQuery query(QSqlDatabase::database(m_name, false));
+    if (!query.exec(sql))
+        throw failure(query.lastError());
+}
+
 void Connection::beginTransaction()
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (m_engine == Engine::Sqlite) {
+        runTransactionStatement(QStringLiteral("BEGIN"));
+        return;
+    }
     if (!db.transaction())
         throw failure(db.lastError());
 }
@@ -337,6 +350,10 @@ void Connection::commitTransaction()
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (m_engine == Engine::Sqlite) {
+        runTransactionStatement(QStringLiteral("COMMIT"));
+        return;
+    }
     if (!db.commit())
         throw failure(db.lastError());
 }

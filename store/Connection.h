@@ -81,6 +81,7 @@ private:
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);
     void requireOpen() const;
+    void runTransactionStatement(const QString &sql);
     // The engine's failure: for the file, with its plain reason; for the
     // server, when the connection is gone, the server's.
     [[nodiscard]] StoreError failure(const QSqlError &error);
