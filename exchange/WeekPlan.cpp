@@ -15,8 +15,9 @@ constexpr int kDays = 7;
 constexpr int kDescriptionLines = 3;
 constexpr int kLineLength = 90;
 constexpr int kTitleLength = 200;
-// Room left for what printing adds around each page.
-constexpr qreal kPageReserve = 24;
+// The print view pages the same document at the same size; what is left is
+// rounding.
+constexpr qreal kPageReserve = 4;
 
 QString elided(const QString &text, int length)
 {
@@ -70,7 +71,7 @@ QString heading(const WeekPlanOptions &o, int page)
     for (int d = 0; d < kDays; ++d) {
         const QDate day = o.firstDay.addDays(d);
         text += QStringLiteral("<th width='14%' class='bg_table_sab'>") + QLocale().dayName(day.dayOfWeek()).toHtmlEscaped()
-            + QStringLiteral("<br>") + day.toString(QStringLiteral("M/d")) + QStringLiteral("</th>");
+            + QStringLiteral(" ") + day.toString(QStringLiteral("M/d")) + QStringLiteral("</th>");
     }
     return text + QStringLiteral("</tr>\r\n");
 }
@@ -86,7 +87,7 @@ QString pageHtml(const WeekPlanOptions &o, int page, const QList<QStringList> &c
         // A little space between events rather than a rule: a normal week's
         // events then fit one page.
         for (qsizetype i = 0; i < column.size(); ++i)
-            html += QStringLiteral("<p style='margin-top: %1px; margin-bottom: 0px; font-size: 9pt'>").arg(i == 0 ? 0 : 7)
+            html += QStringLiteral("<p style='margin-top: %1px; margin-bottom: 0px; font-size: 9pt'>").arg(i == 0 ? 0 : 4)
                 + column.at(i) + QStringLiteral("</p>");
         html += QStringLiteral("</td>");
     }

@@ -290,20 +290,23 @@ void tst_CalendarCommands::weekPlan_data()
 {
     QTest::addColumn<int>("perDay");    // events on each of the days
     QTest::addColumn<QList<int>>("days"); // of December 2026
+    QTest::addColumn<bool>("longOnes"); // in each row of the week one day has a long description
     QTest::addColumn<bool>("onlyMarco");
     QTest::addColumn<int>("pages");
     const QList<int> week{6, 7, 8, 9, 10, 11, 12};
-    QTest::newRow("a usual week on one page") << 3 << QList<int>{7, 10} << false << 1;
-    QTest::newRow("one staff member's") << 3 << QList<int>{7, 10} << true << 1;
-    QTest::newRow("a full week of 42 on one page") << 6 << week << false << 1;
-    QTest::newRow("63 events on two pages, no event cut") << 9 << week << false << 2;
-    QTest::newRow("a long day goes on, no event cut") << 14 << QList<int>{7, 10} << false << 3;
+    QTest::newRow("a usual week on one page") << 3 << QList<int>{7, 10} << false << false << 1;
+    QTest::newRow("one staff member's") << 3 << QList<int>{7, 10} << false << true << 1;
+    QTest::newRow("a full week of 42 on one page") << 6 << week << false << false << 1;
+    // A row per page would waste the rest of each row beside the long one.
+    QTest::newRow("63 events on two pages, no event cut") << 9 << week << true << false << 2;
+    QTest::newRow("a long day goes on, no event cut") << 14 << QList<int>{7, 10} << false << false << 3;
 }
 
 void tst_CalendarCommands::weekPlan()
 {
     QFETCH(int, perDay);
     QFETCH(QList<int>, days);
+    QFETCH(bool, longOnes);
     QFETCH(bool, onlyMarco);
     QFETCH(int, pages);
     TestDatabase db;
@@ -313,8 +316,7 @@ void tst_CalendarCommands::weekPlan()
         for (int day : days) {
             const QString n = QStringLiteral("%1-%2").arg(day).arg(i, 2, 10, QLatin1Char('0'));
             db.addEvent("Drill " + n, at(day, 8 + i / 2, 30 * (i % 2)), at(day, 9 + i / 2, 30 * (i % 2)), i % 2 ? marco : dana,
-                        // In each row of the week one day has a long description: a row per page would waste the rest.
-                        (i % 7 == days.indexOf(day) ? "Begins " + n + " with the cones set out in two lines ten metres apart\r\n"
+                        (longOnes && i % 7 == days.indexOf(day) ? "Begins " + n + " with the cones set out in two lines ten metres apart\r\n"
                                                       "Second line on where the players stand and who starts with the ball"
                                                     : "Begins " + n + "\r\nSecond line")
                             + "\r\n\r\nThird line ends " + n + "\r\nFourth line not shown");
