@@ -1,5 +1,7 @@
 #include "about/frmAbout.h"
 
+#include "store/Engine.h"
+
 #include "about/DesktopServices.h"
 #include "about/RegistryReader.h"
 #include "ui/Prompt.h"
@@ -179,11 +181,19 @@ void frmAbout::Form_Load()
                                           QStringLiteral("Copyright (C) 2026 PitchSide Software"),
                                           QStringLiteral("Distributed by PitchSide Software")}
                                   .join(kCrLf));
-    const QString folder = QDir::toNativeSeparators(m_services.programFolder);
-    const QString line = QStringLiteral("Your calendar is kept in %1").arg(folder);
+    showCalendarInUse();
+}
+
+void frmAbout::showCalendarInUse()
+{
+    // A shared calendar lives on its server, not in the program's folder.
+    const QString where = m_services.database.isEmpty() ? QDir::toNativeSeparators(m_services.programFolder)
+                                                         : store::withoutPassword(m_services.database.trimmed());
+    const QString line = m_services.database.isEmpty() ? QStringLiteral("Your calendar is kept in %1").arg(where)
+                                                       : QStringLiteral("Your shared calendar: %1").arg(where);
     m_lblDataFolder->setText(
         m_lblDataFolder->fontMetrics().elidedText(line, Qt::ElideMiddle, m_lblDataFolder->width()));
-    m_lblDataFolder->setToolTip(folder);
+    m_lblDataFolder->setToolTip(where);
 }
 
 frmAbout *frmAbout::showShared(const AppServices &services)
@@ -192,6 +202,10 @@ frmAbout *frmAbout::showShared(const AppServices &services)
     if (!instance) {
         instance = new frmAbout(services);
         instance->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        // The calendar in use may have changed since it was loaded.
+        instance->m_services = services;
+        instance->showCalendarInUse();
     }
     instance->show();
     instance->raise();

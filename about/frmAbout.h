@@ -41,6 +41,8 @@ protected:
 
 private:
     void createControls();
+    // The last line: the folder of the calendar file, or the shared calendar's address.
+    void showCalendarInUse();
     [[nodiscard]] DesktopServices &desktop() const;
 
     AppServices m_services;

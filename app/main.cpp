@@ -38,7 +38,7 @@ CommandLine parseArguments(const QStringList &arguments)
         return {CommandLine::Action::Help, {}, {}};
     if (parser.isSet(version))
         return {CommandLine::Action::Version, {}, {}};
-    if (parser.isSet(database) && parser.value(database).isEmpty())
+    if (parser.isSet(database) && parser.value(database).trimmed().isEmpty())
         return {CommandLine::Action::Refuse, QStringLiteral("--database needs a URL."), {}};
     return {CommandLine::Action::Start, {}, parser.value(database)};
 }

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace exchange {
 namespace {
 
@@ -13,8 +15,9 @@ constexpr int kDays = 7;
 constexpr int kDescriptionLines = 3;
 constexpr int kLineLength = 90;
 constexpr int kTitleLength = 200;
-// Room left for what printing adds around each page.
-constexpr qreal kPageReserve = 40;
+// The print view pages the same document at the same size; what is left is
+// rounding.
+constexpr qreal kPageReserve = 4;
 
 QString elided(const QString &text, int length)
 {
@@ -56,7 +59,8 @@ QString eventCell(const StoredEvent &e)
 
 QString heading(const WeekPlanOptions &o, int page)
 {
-    QString text = QStringLiteral("<p class='head_title'>Week Plan</p><p class='all_headline'>")
+    // One line for the title and the week: the room goes to the events.
+    QString text = QStringLiteral("<p class='all_headline'>Week Plan &nbsp; ")
         + longDateText(o.firstDay).toHtmlEscaped() + QStringLiteral(" - ")
         + longDateText(o.firstDay.addDays(kDays - 1)).toHtmlEscaped();
     if (o.staffId != 0)
@@ -67,17 +71,27 @@ QString heading(const WeekPlanOptions &o, int page)
     for (int d = 0; d < kDays; ++d) {
         const QDate day = o.firstDay.addDays(d);
         text += QStringLiteral("<th width='14%' class='bg_table_sab'>") + QLocale().dayName(day.dayOfWeek()).toHtmlEscaped()
-            + QStringLiteral("<br>") + day.toString(QStringLiteral("M/d")) + QStringLiteral("</th>");
+            + QStringLiteral(" ") + day.toString(QStringLiteral("M/d")) + QStringLiteral("</th>");
     }
     return text + QStringLiteral("</tr>\r\n");
 }
 
-QString pageHtml(const WeekPlanOptions &o, int page, const QStringList &rows)
+// One row: each day's events run down its own column.
+QString pageHtml(const WeekPlanOptions &o, int page, const QList<QStringList> &columns)
 {
-    QString html = heading(o, page);
-    for (const QString &row : rows)
-        html += row;
-    return html + QStringLiteral("</table>\r\n");
+    QString html = heading(o, page) + QStringLiteral("<tr>");
+    for (const QStringList &column : columns) {
+        html += QStringLiteral("<td width='14%' valign='top' class='text_all'>");
+        if (column.isEmpty())
+            html += QStringLiteral("&nbsp;");
+        // A little space between events rather than a rule: a normal week's
+        // events then fit one page.
+        for (qsizetype i = 0; i < column.size(); ++i)
+            html += QStringLiteral("<p style='margin-top: %1px; margin-bottom: 0px; font-size: 9pt'>").arg(i == 0 ? 0 : 4)
+                + column.at(i) + QStringLiteral("</p>");
+        html += QStringLiteral("</td>");
+    }
+    return html + QStringLiteral("</tr>\r\n</table>\r\n");
 }
 
 QString document(const QString &body)
@@ -108,37 +122,40 @@ QString weekPlanHtml(const QList<StoredEvent> &events, const WeekPlanOptions &o)
             continue;
         days[d].append(eventCell(e));
     }
-    qsizetype depth = 0;
-    for (const QStringList &day : days)
-        depth = std::max(depth, day.size());
-
-    // Row r holds each day's r-th event.
-    QStringList rows;
-    for (qsizetype r = 0; r < depth; ++r) {
-        QString row = QStringLiteral("<tr>");
-        for (const QStringList &day : days)
-            row += QStringLiteral("<td width='14%' valign='top' class='text_all'>") + day.value(r, QStringLiteral("&nbsp;"))
-                + QStringLiteral("</td>");
-        rows.append(row + QStringLiteral("</tr>\r\n"));
+    const bool none = std::all_of(days.cbegin(), days.cend(), [](const QStringList &day) { return day.isEmpty(); });
+    if (none) {
+        return document(heading(o, 0)
+                        + QStringLiteral("<tr><td colspan='7' class='text_all'>No events.</td></tr>\r\n</table>\r\n"));
     }
-    if (rows.isEmpty())
-        rows.append(QStringLiteral("<tr><td colspan='7' class='text_all'>No events.</td></tr>\r\n"));
 
+    // Each page takes, day by day, the next events of that day while the
+    // page still fits; what is left goes on under the headings of the next.
+    QList<qsizetype> next(kDays, 0);
     QString body;
-    int page = 0;
-    QStringList onPage;
-    for (const QString &row : rows) {
-        QStringList candidate = onPage;
-        candidate.append(row);
-        if (!onPage.isEmpty() && !fitsOnePage(o, pageHtml(o, page, candidate))) {
-            body += pageHtml(o, page, onPage);
-            ++page;
-            body += QStringLiteral("<p class='breakhere'></p>\r\n");
-            candidate = QStringList{row};
+    for (int page = 0;; ++page) {
+        QList<QStringList> columns(kDays);
+        bool placed = false;
+        for (int d = 0; d < kDays; ++d) {
+            while (next[d] < days[d].size()) {
+                columns[d].append(days[d].at(next[d]));
+                // An event taller than a page still gets a page of its own.
+                if (placed && !fitsOnePage(o, pageHtml(o, page, columns))) {
+                    columns[d].removeLast();
+                    break;
+                }
+                placed = true;
+                ++next[d];
+            }
         }
-        onPage = candidate;
+        if (page > 0)
+            body += QStringLiteral("<p class='breakhere'></p>\r\n");
+        body += pageHtml(o, page, columns);
+        bool left = false;
+        for (int d = 0; d < kDays; ++d)
+            left = left || next[d] < days[d].size();
+        if (!left)
+            break;
     }
-    body += pageHtml(o, page, onPage);
     return document(body);
 }
 

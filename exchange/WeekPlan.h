@@ -16,14 +16,15 @@ struct WeekPlanOptions
     int staffId = 0;    // 0: every staff member
     QString staffName;  // named in the heading when one is chosen
     QString styleSheet; // what the print view applies, to measure pages with
-    // The printed page in layout pixels: the print view lays a page out 1040
-    // wide; A4 landscape within 20 mm margins is then 688 high (Letter more).
-    qreal pageWidth = 1040;
-    qreal pageHeight = 688;
+    // The printed page in layout pixels: the print view lays a page out at its
+    // own width in screen pixels, A4 landscape within 12 mm margins at 96 dpi.
+    qreal pageWidth = 1032;
+    qreal pageHeight = 703;
 };
 
-// Rows of events fill a page while they fit whole; the next row starts a new
-// page with the headings again, so no event is cut between pages.
+// Each day's events run down its own column and fill a page while they fit
+// whole; the rest go on a next page under the headings again, marked
+// "(continued)", so no event is cut between pages.
 [[nodiscard]] QString weekPlanHtml(const QList<StoredEvent> &events, const WeekPlanOptions &options);
 
 // weekPlan.html in the program's folder, beside printEvent.html.

@@ -15,9 +15,7 @@
 namespace {
 const QString kDatabaseKey = QStringLiteral("database");
 
-// $XDG_CONFIG_HOME/orvenna/orvenna.conf
-#define ORVENNA_USER_SETTINGS(name) \
-    QSettings name(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("orvenna"), QStringLiteral("orvenna"))
+#define ORVENNA_USER_SETTINGS(name) QSettings name(store::settingsFilePath(), QSettings::IniFormat)
 } // namespace
 
 QString savedDatabaseUrl()
@@ -39,6 +37,8 @@ LiveUpdates::LiveUpdates(frmEventsMain *window)
     : QObject(window), m_window(window)
 {
     // A short wait also folds a burst of announcements into one reload.
+    m_later.setParent(this);
+    m_later.setObjectName(QStringLiteral("liveReloadLater"));
     m_later.setSingleShot(true);
     m_later.setInterval(20);
     connect(&m_later, &QTimer::timeout, this, &LiveUpdates::reloadWhenIdle);
@@ -103,14 +103,14 @@ void frmEventsMain::mnuSharedCalendar_Click()
 {
     const QString inUse = m_services.database.isEmpty()
         ? QStringLiteral("the file ") + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
-        : m_services.database;
+        : store::withoutPassword(m_services.database);
     const std::optional<QString> typed = m_services.prompt->input(
         this,
         QStringLiteral("The calendar in use: %1\r\n\r\nTo share one calendar with the staff, enter its PostgreSQL "
                        "address, postgresql://user@host[:port]/dbname (the password comes from ~/.pgpass or "
                        "PGPASSWORD). Leave it empty for the file beside the program.")
             .arg(inUse),
-        QStringLiteral("Shared Calendar"), m_services.database);
+        QStringLiteral("Shared Calendar"), store::withoutPassword(m_services.database));
     if (!typed)
         return;
     const QString url = typed->trimmed();

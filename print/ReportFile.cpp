@@ -8,7 +8,7 @@ QString reportPathIn(const QString &programFolder)
     return programFolder + QDir::separator() + QStringLiteral("printEvent.html");
 }
 
-void writeReportFile(const QString &path, const QByteArray &bytes)
+void writeReportFile(const QString &path, const QByteArray &bytes, const QString &kind)
 {
     const QString shown = QDir::toNativeSeparators(path);
     QSaveFile file(path);
@@ -17,7 +17,7 @@ void writeReportFile(const QString &path, const QByteArray &bytes)
     // its writes failed on a full disk, and the rename then puts a cut-short
     // file in place of the previous report.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw ReportFileError(QStringLiteral("Cannot create the report file '%1': %2").arg(shown, file.errorString()));
+        throw ReportFileError(QStringLiteral("Cannot create the %1 '%2': %3").arg(kind, shown, file.errorString()));
     qint64 done = 0;
     while (done < bytes.size()) {
         // A write may land in part; the next one then reports why it stopped.
@@ -25,10 +25,10 @@ void writeReportFile(const QString &path, const QByteArray &bytes)
         if (written <= 0) {
             const QString reason = file.errorString();
             file.cancelWriting();
-            throw ReportFileError(QStringLiteral("Cannot write the report file '%1': %2").arg(shown, reason));
+            throw ReportFileError(QStringLiteral("Cannot write the %1 '%2': %3").arg(kind, shown, reason));
         }
         done += written;
     }
     if (!file.commit())
-        throw ReportFileError(QStringLiteral("Cannot write the report file '%1': %2").arg(shown, file.errorString()));
+        throw ReportFileError(QStringLiteral("Cannot write the %1 '%2': %3").arg(kind, shown, file.errorString()));
 }

@@ -18,8 +18,12 @@ private:
     QString m_description;
 };
 
+// The first line of the message when a report file could not be written.
+inline const QString kReportWriteFailure = QStringLiteral("An error occured while writing the report.");
+
 // printEvent.html in the given folder.
 [[nodiscard]] QString reportPathIn(const QString &programFolder);
 
 // Replaces the file whole: a failed write leaves the previous file as it was.
-void writeReportFile(const QString &path, const QByteArray &bytes);
+// `kind` names the file in the failure's description.
+void writeReportFile(const QString &path, const QByteArray &bytes, const QString &kind = QStringLiteral("report file"));

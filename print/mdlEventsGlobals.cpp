@@ -86,6 +86,8 @@ QString missingStaffMessage(const QString &title)
 void printEventReport(const AppServices &services, int eventKey, store::Connection &conn)
 {
     bool failed = false;
+    // A report that could not be written is a failed write, not a failed read.
+    QString heading = QStringLiteral("An error occured while loading the record.");
     QString failure, details;
     std::optional<QString> withoutStaff;
     try {
@@ -105,14 +107,14 @@ void printEventReport(const AppServices &services, int eventKey, store::Connecti
         details = e.details();
     } catch (const ReportFileError &e) {
         failed = true;
+        heading = kReportWriteFailure;
         failure = e.description();
     } catch (const BrowserError &e) {
         failed = true;
         failure = e.description();
     }
     if (failed)
-        services.prompt->critical(nullptr, QStringLiteral("An error occured while loading the record.\r\n") + failure,
-                                  QString(), details);
+        services.prompt->critical(nullptr, heading + QStringLiteral("\r\n") + failure, QString(), details);
     else if (withoutStaff)
         services.prompt->inform(nullptr, missingStaffMessage(*withoutStaff));
     conn.close();

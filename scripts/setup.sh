@@ -37,6 +37,14 @@ orvenna_data_home() {
     esac
 }
 
+# The user's settings folder, by the same rule.
+orvenna_config_home() {
+    case ${XDG_CONFIG_HOME:-} in
+        /*) printf '%s\n' "$XDG_CONFIG_HOME" ;;
+        *) printf '%s\n' "$HOME/.config" ;;
+    esac
+}
+
 # orvenna_install_program_folder BUILD FOLDER: the program files of BUILD into
 # FOLDER, replaced rather than overwritten so a running calendar is no
 # obstacle. Staged first because CMake reads a backslash in a path as a

@@ -7,6 +7,7 @@
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,10 +22,14 @@ namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
 
-// The driver's words, for failures that are not about the calendar file.
+// The server driver's words, on one line and without the status code it
+// appends in brackets, which is empty when the connection itself failed.
 QString describe(const QSqlError &error)
 {
-    return errorFrom(error, QString()).driverText();
+    static const QRegularExpression status(QStringLiteral("\\([0-9A-Z]*\\)\\s*$"));
+    QString database = error.databaseText();
+    database.remove(status);
+    return errorFrom(QSqlError(error.driverText(), database.simplified(), error.type()), QString()).driverText();
 }
 
 bool isInsert(const QString &sql)
@@ -301,7 +306,7 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         m_reused = false;
         return run(sql);
     }
-    throw StoreError(QStringLiteral("The connection to the database server was lost: ") + describe(error));
+    throw failure(error);
 }
 
 void Connection::requireOpen() const
@@ -310,15 +315,33 @@ void Connection::requireOpen() const
         throw StoreError(QStringLiteral("Operation is not allowed when the object is closed."));
 }
 
-StoreError Connection::failure(const QSqlError &error) const
+StoreError Connection::failure(const QSqlError &error)
 {
-    return m_engine == Engine::Sqlite ? errorFrom(error, m_path) : StoreError(describe(error));
+    if (m_engine == Engine::Sqlite)
+        return errorFrom(error, m_path);
+    if (!isConnectionLost(error))
+        return StoreError(describe(error));
+    m_lost = true;
+    return StoreError(StoreError::Reason::ServerLost, m_path, describe(error));
+}
+
+// As a statement: the driver's own BEGIN and COMMIT drop SQLite's result code,
+// and with it the plain reason (a disk that fills only at the commit).
+void Connection::runTransactionStatement(const QString &sql)
+{
+    QSqlQuery query(QSqlDatabase::database(m_name, false));
+    if (!query.exec(sql))
+        throw failure(query.lastError());
 }
 
 void Connection::beginTransaction()
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (m_engine == Engine::Sqlite) {
+        runTransactionStatement(QStringLiteral("BEGIN"));
+        return;
+    }
     if (!db.transaction())
         throw failure(db.lastError());
 }
@@ -327,6 +350,10 @@ void Connection::commitTransaction()
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (m_engine == Engine::Sqlite) {
+        runTransactionStatement(QStringLiteral("COMMIT"));
+        return;
+    }
     if (!db.commit())
         throw failure(db.lastError());
 }

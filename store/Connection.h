@@ -81,8 +81,10 @@ private:
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);
     void requireOpen() const;
-    // The engine's failure: for the file, with its plain reason.
-    [[nodiscard]] StoreError failure(const QSqlError &error) const;
+    void runTransactionStatement(const QString &sql);
+    // The engine's failure: for the file, with its plain reason; for the
+    // server, when the connection is gone, the server's.
+    [[nodiscard]] StoreError failure(const QSqlError &error);
 
     QString m_name;
     QString m_path;

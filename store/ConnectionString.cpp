@@ -3,6 +3,9 @@
 #include "store/Engine.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 
 namespace store {
 
@@ -23,7 +26,7 @@ QString connectionStringFor(const QString &programFolder, const QString &databas
 QString databasePathOf(const QString &connectionString)
 {
     if (engineOf(connectionString) == Engine::Postgres)
-        return connectionString.trimmed();
+        return withoutPassword(connectionString.trimmed());
     const QLatin1String key("DBQ=");
     const int start = connectionString.indexOf(key, 0, Qt::CaseInsensitive);
     if (start < 0)
@@ -33,6 +36,21 @@ QString databasePathOf(const QString &connectionString)
     if (end < from)
         end = connectionString.size();
     return QDir::fromNativeSeparators(connectionString.mid(from, end - from));
+}
+
+QString settingsFilePath()
+{
+    QFileInfo user(QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("orvenna"),
+                             QStringLiteral("orvenna"))
+                       .fileName());
+    // A relative XDG_CONFIG_HOME counts as unset, as the XDG rules say.
+    if (user.isRelative())
+        user.setFile(QDir::homePath() + QStringLiteral("/.config/orvenna/orvenna.ini"));
+    const QString earlier = user.filePath();
+    const QString path = user.path() + QStringLiteral("/orvenna.conf");
+    if (!QFileInfo::exists(path) && QFileInfo::exists(earlier))
+        QFile::rename(earlier, path);
+    return path;
 }
 
 } // namespace store

@@ -12,8 +12,14 @@ namespace store {
 [[nodiscard]] QString connectionStringFor(const QString &programFolder, const QString &databaseUrl);
 
 // The text between "DBQ=" and the final ";"; empty when there is none. For a
-// shared calendar, the URL: what a user is told the calendar lives in.
+// shared calendar, the URL without its password: what a user is told the
+// calendar lives in.
 [[nodiscard]] QString databasePathOf(const QString &connectionString);
+
+// The user's settings file, $XDG_CONFIG_HOME/orvenna/orvenna.conf (the folder
+// QSettings uses for the user's INI files). An orvenna.ini an earlier version
+// wrote there becomes it the first time.
+[[nodiscard]] QString settingsFilePath();
 
 inline const char *const kDatabaseFileName = "eventDB.mdb";
 

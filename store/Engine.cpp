@@ -2,6 +2,7 @@
 
 #include "store/StoreError.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace store {
@@ -10,6 +11,14 @@ bool isServerUrl(const QString &text)
 {
     return text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
         || text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString withoutPassword(const QString &text)
+{
+    // Up to the last '@' of the address: a password may hold an unencoded '@'.
+    static const QRegularExpression password(QStringLiteral("(://[^\\s/:@]*):[^\\s/]*@"));
+    QString shown = text;
+    return shown.replace(password, QStringLiteral("\\1:****@"));
 }
 
 Engine engineOf(const QString &connectionString)

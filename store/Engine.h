@@ -31,4 +31,8 @@ struct ServerAddress
 
 [[nodiscard]] bool isServerUrl(const QString &text);
 
+// The text with the password of every address in it (scheme://user:password@)
+// replaced by asterisks: what may be shown, logged or kept of an address.
+[[nodiscard]] QString withoutPassword(const QString &text);
+
 } // namespace store

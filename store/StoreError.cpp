@@ -1,5 +1,7 @@
 #include "store/StoreError.h"
 
+#include "store/Engine.h"
+
 #include <QDir>
 #include <QSqlError>
 
@@ -27,8 +29,12 @@ enum : int {
 
 } // namespace
 
+// Every message about the store passes here, so no address in one keeps its password.
 StoreError::StoreError(Reason reason, const QString &path, const QString &driverText)
-    : std::runtime_error(driverText.toStdString()), m_reason(reason), m_path(path), m_driverText(driverText)
+    : std::runtime_error(withoutPassword(driverText).toStdString()),
+      m_reason(reason),
+      m_path(withoutPassword(path)),
+      m_driverText(withoutPassword(driverText))
 {
 }
 
@@ -65,6 +71,9 @@ QString plainReason(StoreError::Reason reason, const QString &path)
     case StoreError::Reason::Damaged:
         return QStringLiteral("The calendar file %1 is damaged. Put back a copy from a backup, or make a new one "
                               "with orvenna-newdb.").arg(file);
+    case StoreError::Reason::ServerLost:
+        return QStringLiteral("The connection to the server of the shared calendar %1 was lost. Check that the server "
+                              "is running and that this computer can reach it, then try again.").arg(path);
     case StoreError::Reason::Other:
         break;
     }

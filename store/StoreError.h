@@ -15,7 +15,7 @@ class StoreError : public std::runtime_error
 {
 public:
     // Why the store failed, where a person can do something about it.
-    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged };
+    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged, ServerLost };
 
     // A failure of the store's own making (a NULL, a bad literal): its text is the reason.
     explicit StoreError(const QString &description)
@@ -36,7 +36,8 @@ private:
     QString m_driverText;
 };
 
-// The plain words for a reason, naming the file at `path`; empty for Other.
+// The plain words for a reason, naming the file at `path` (for ServerLost the
+// shared calendar's address); empty for Other.
 [[nodiscard]] QString plainReason(StoreError::Reason reason, const QString &path);
 
 // The failure of a statement or an open on the database file at `path`.

@@ -15,6 +15,16 @@ int main(int argc, char *argv[])
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
     QTextStream err(stderr);
+    const char *const usage =
+        "usage: orvenna-newdb PATH [--demo]\n"
+        "       orvenna-newdb --database postgresql://user@host[:port]/dbname [--demo]\n"
+        "Creates a new calendar database at PATH (normally eventDB.mdb beside orvenna),\n"
+        "or the calendar's tables in an existing, empty PostgreSQL database.\n"
+        "--demo adds a few templates, staff members and events in the current week.\n";
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
     // --database URL: the tables of a shared calendar on a PostgreSQL server.
     const int database = args.indexOf(QStringLiteral("--database"));
     if (database >= 0 && database + 1 < args.size() && args.size() == 2)
@@ -22,11 +32,7 @@ int main(int argc, char *argv[])
     else if (database >= 0)
         args.clear();
     if (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))) {
-        err << "usage: orvenna-newdb PATH [--demo]\n"
-               "       orvenna-newdb --database postgresql://user@host[:port]/dbname [--demo]\n"
-               "Creates a new calendar database at PATH (normally eventDB.mdb beside orvenna),\n"
-               "or the calendar's tables in an existing, empty PostgreSQL database.\n"
-               "--demo adds a few templates, staff members and events in the current week.\n";
+        err << usage;
         return 2;
     }
     try {

@@ -156,9 +156,15 @@ void tst_About::sysInfo()
 void tst_About::oneSharedWindow_data()
 {
     QTest::addColumn<int>("key"); // 0: the OK button
-    QTest::newRow("OK button") << 0;
-    QTest::newRow("Enter") << int(Qt::Key_Return);
-    QTest::newRow("Escape") << int(Qt::Key_Escape);
+    QTest::addColumn<QString>("database"); // the calendar in use when shown again
+    QTest::addColumn<QString>("lastLine"); // empty: the file's folder
+    QTest::newRow("OK button") << 0 << "" << "";
+    QTest::newRow("Enter") << int(Qt::Key_Return) << "" << "";
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << "" << "";
+    QTest::newRow("a shared calendar chosen meanwhile") << 0 << "postgresql://coach@db/team"
+                                                        << "Your shared calendar: postgresql://coach@db/team";
+    QTest::newRow("its password never shown") << int(Qt::Key_Escape) << "postgresql://coach:s3cr@t@db/team"
+                                              << "Your shared calendar: postgresql://coach:****@db/team";
 }
 
 // Shown again while open, the same window comes up; closed, it goes, and the next one is loaded afresh.
@@ -166,11 +172,17 @@ void tst_About::oneSharedWindow_data()
 void tst_About::oneSharedWindow()
 {
     QFETCH(int, key);
+    QFETCH(QString, database);
+    QFETCH(QString, lastLine);
     About a;
     QCOMPARE(a.w->findChild<QLabel *>("lblDescription")->text(),
              "Windows 95/98/ME/NT/XP\r\n\r\nCopyright (C) 2026 PitchSide Software\r\nDistributed by PitchSide Software");
-    QCOMPARE(frmAbout::showShared(a.db.services), a.w.data());
     QCOMPARE(a.w->findChild<QLabel *>("lblDataFolder")->text(), "Your calendar is kept in " + a.db.services.programFolder);
+    a.db.services.database = database;
+    QCOMPARE(frmAbout::showShared(a.db.services), a.w.data());
+    QLabel *last = a.w->findChild<QLabel *>("lblDataFolder");
+    QCOMPARE(last->text(), lastLine.isEmpty() ? "Your calendar is kept in " + a.db.services.programFolder : lastLine);
+    QVERIFY(!last->toolTip().contains("s3cr"));
     a.w->findChild<QLabel *>("lblEmail")->setText(" help@orvenna.example ");
     for (const char *name : {"lblEmail", "lblWebsite"}) {
         QTest::mouseClick(a.w->findChild<QLabel *>(name), Qt::RightButton);

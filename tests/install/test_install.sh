@@ -59,11 +59,35 @@ for name in plain 'with space' 'per%zent' 'quote"d' 'dollar$HOME' 'back\slash' '
     # Caches that other programs made for the install's folders go with it.
     update-desktop-database "$XDG_DATA_HOME/applications" 2>/dev/null || touch "$XDG_DATA_HOME/applications/mimeinfo.cache"
     touch "$XDG_DATA_HOME/icons/hicolor/icon-theme.cache"
-    "$workdir/install" --uninstall >/dev/null
+    # Every other folder: a style sheet the user changed, a week plan and a settings file stay, and are named.
+    export XDG_CONFIG_HOME="$XDG_DATA_HOME/../config"
+    expected=". ./orvenna ./orvenna/eventDB.mdb ./orvenna/printEvent.html "
+    changed=""
+    if [[ $name == plain || $name == back* || $name == all* ]]; then
+        changed=1
+        echo "/* mine */" >> "$folder/css/css.css"
+        echo "plan" > "$folder/weekPlan.html"
+        mkdir -p "$XDG_CONFIG_HOME/orvenna"
+        echo "[General]" > "$XDG_CONFIG_HOME/orvenna/orvenna.conf"
+        expected=". ./orvenna ./orvenna/css ./orvenna/css/css.css ./orvenna/eventDB.mdb ./orvenna/printEvent.html ./orvenna/weekPlan.html "
+    fi
+    "$workdir/install" --uninstall >"$home/said"
     left=$(cd "$XDG_DATA_HOME" && find . | sort | tr '\n' ' ')
-    [ "$left" = ". ./orvenna ./orvenna/eventDB.mdb ./orvenna/printEvent.html " ] || { echo "$name: left behind: $left"; exit 1; }
+    [ "$left" = "$expected" ] || { echo "$name: left behind: $left"; exit 1; }
     [ "$(sha1sum < "$folder/eventDB.mdb")" = "$before" ]
     grep -q "user data" "$folder/printEvent.html"
+    for kept in "$folder/eventDB.mdb" "$folder/printEvent.html"; do
+        grep -qF "  $kept" "$home/said" || { echo "$name: not said to stay: $kept"; cat "$home/said"; exit 1; }
+    done
+    if [ -n "$changed" ]; then
+        grep -q "/\* mine \*/" "$folder/css/css.css"
+        for kept in "$folder/css/css.css" "$folder/weekPlan.html" "$XDG_CONFIG_HOME/orvenna/orvenna.conf"; do
+            grep -qF "  $kept" "$home/said" || { echo "$name: not said to stay: $kept"; cat "$home/said"; exit 1; }
+        done
+    else
+        grep -q "lost their style sheet" "$home/said" || { echo "$name: the reports' lost style not said"; cat "$home/said"; exit 1; }
+    fi
+    unset XDG_CONFIG_HOME
 done
 
 # Another program's menu entry keeps the menu folder and its cache.

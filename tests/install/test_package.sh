@@ -41,11 +41,15 @@ version=$(cli --version) || fail "--version failed"
 [ "$version" = "orvenna 1.1.0" ] || fail "--version: $version"
 cli --help >"$work/out" || fail "--help failed"
 grep -q '^usage: orvenna \[--help\] \[--version\] \[--database URL\]$' "$work/out" || fail "--help printed no usage"
-for args in --bogus extra "--help extra" -- --database; do
+for args in --bogus extra "--help extra" -- --database --database=; do
     rc=0
     cli $args >"$work/out" 2>"$work/err" || rc=$?
     [ $rc -eq 2 ] && [ ! -s "$work/out" ] && grep -q '^usage: orvenna' "$work/err" || fail "orvenna $args: exit $rc"
 done
+
+timeout 10 "$bin/orvenna-newdb" --help >"$work/out" || fail "orvenna-newdb --help failed"
+grep -q '^usage: orvenna-newdb PATH' "$work/out" || fail "orvenna-newdb --help printed no usage"
+zcat "$root/usr/share/man/man1/orvenna-newdb.1.gz" | grep -qF '.BI \-\-database' || fail "orvenna-newdb(1) lacks --database"
 
 # Runs the calendar as the user in $as (or as this one), waits for FILE to
 # appear (at most 60 s) or for 3 s, checks that it is still running, stops it.
@@ -83,6 +87,14 @@ echo "/* mine */" > "$home/data/orvenna/css/css.css"
 run_calendar "$home" "" XDG_DATA_HOME="$home/data" "$bin/orvenna"
 [ "$(cat "$home/data/orvenna/eventDB.mdb")" = "not a database" ] || fail "the damaged database was replaced"
 [ "$(cat "$home/data/orvenna/css/css.css")" = "/* mine */" ]
+
+# A relative XDG_DATA_HOME counts as unset: not a folder under the current one.
+home="$work/home-rel"
+mkdir -p "$home" "$work/cwd"
+cd "$work/cwd"
+run_calendar "$home" "$home/.local/share/orvenna/eventDB.mdb" XDG_DATA_HOME="data" "$bin/orvenna"
+cd - >/dev/null
+[ -z "$(ls -A "$work/cwd")" ] || fail "a relative XDG_DATA_HOME was used: $(ls -A "$work/cwd")"
 
 # A program folder nobody may write: the data goes to ~/.local/share/orvenna.
 # Root may write anywhere, so the calendar runs as nobody then.

@@ -3,11 +3,16 @@
 #include "print/ReportFile.h"
 #include "print/frmPrint.h"
 #include "print/mdlEventsGlobals.h"
+#include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -70,6 +75,7 @@ class tst_ReportBrowser : public QObject
 private slots:
     void printsEveryPage_data();
     void printsEveryPage();
+    void pageSetupMarginsKept();
     void onePreviewPerPress();
 };
 
@@ -136,6 +142,49 @@ void tst_ReportBrowser::printsEveryPage()
     // The PDF printer's own margins are 3.5 mm; a page keeps at least 12 mm on every side.
     const QMarginsF margins = view.printer().pageLayout().margins(QPageLayout::Millimeter);
     QCOMPARE(std::min({margins.left(), margins.top(), margins.right(), margins.bottom()}), 12.0);
+}
+
+// Margins chosen in Page Setup are the ones printed with, narrower than the
+// least kept for a printer that reports none.
+void tst_ReportBrowser::pageSetupMarginsKept()
+{
+    TestDatabase db(false);
+    writeReport(db.folder(), 1);
+    frmPrint window(db.services);
+    window.frmPrint_Form_Load();
+    window.show();
+    auto &view = dynamic_cast<ReportBrowser &>(window.WebBrowser1());
+    const QString pdf = db.folder() + QStringLiteral("/setup.pdf");
+    view.printer().setOutputFormat(QPrinter::PdfFormat);
+    view.printer().setOutputFileName(pdf);
+    QMarginsF chosen;
+    int setups = 0, prints = 0;
+    QTimer person;
+    connect(&person, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *setup = qobject_cast<QPageSetupDialog *>(modal)) {
+            ++setups;
+            for (auto *box : setup->findChildren<QDoubleSpinBox *>())
+                if (box->objectName().endsWith(QLatin1String("Margin")))
+                    box->setValue(box->value() / 4);
+            setup->accept();
+        } else if (auto *print = qobject_cast<QPrintDialog *>(modal)) {
+            ++prints;
+            chosen = view.printer().pageLayout().margins(QPageLayout::Millimeter);
+            print->accept();
+        }
+    });
+    person.start(5);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdPageSetup")), Qt::LeftButton);
+    QCOMPARE(setups, 1);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdPrint")), Qt::LeftButton);
+    QCOMPARE(prints, 1);
+    QVERIFY(QFileInfo(pdf).size() > 0);
+    QVERIFY2(chosen.left() < 12 && chosen.top() < 12 && chosen.right() < 12 && chosen.bottom() < 12,
+             qPrintable(QStringLiteral("%1 %2").arg(chosen.left()).arg(chosen.top())));
+    const QMarginsF printed = view.printer().pageLayout().margins(QPageLayout::Millimeter);
+    QCOMPARE(printed, chosen);
+    QCOMPARE(db.prompt().texts(), QStringList());
 }
 
 void tst_ReportBrowser::onePreviewPerPress()

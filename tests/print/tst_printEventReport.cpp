@@ -233,7 +233,9 @@ void tst_printEventReport::failure()
         QVERIFY(seteuid(0) == 0);
     QVERIFY(!conn.isOpen());
     QFile::setPermissions(f.db.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(told.join(QLatin1Char('\n')), QStringLiteral("An error occured while loading the record.\r\n") + reason);
+    const QString heading = obstacle.startsWith(QLatin1String("UPDATE")) ? "An error occured while loading the record."
+                                                                         : "An error occured while writing the report.";
+    QCOMPARE(told.join(QLatin1Char('\n')), heading + "\r\n" + reason);
     if (folder)
         QVERIFY(QFileInfo(path).isDir());
     else

@@ -6,10 +6,10 @@
 #include "support/TestDatabase.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QSettings>
 #include <QTest>
 
 #include <limits>
@@ -22,6 +22,7 @@ class tst_Store : public QObject
 
 private slots:
     void connectionString();
+    void settingsFile();
     void serverUrls_data();
     void serverUrls();
     void dialect_data();
@@ -47,6 +48,29 @@ void tst_Store::connectionString()
     QCOMPARE(store::databasePathOf(store::connectionStringFor(QStringLiteral("/tmp/a;b"))), QStringLiteral("/tmp/a;b/eventDB.mdb"));
 }
 
+// The saved choice lives in orvenna.conf; one an earlier version kept in
+// orvenna.ini is taken over once, and the two never disagree afterwards.
+void tst_Store::settingsFile()
+{
+    if (TestDatabase::engine() == store::Engine::Postgres)
+        QSKIP("about no database");
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    QVERIFY(QDir().mkpath(config.filePath("orvenna")));
+    QFile earlier(config.filePath("orvenna/orvenna.ini"));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("[General]\ndatabase=postgresql://coach@db/team\n");
+    earlier.close();
+
+    const QString path = store::settingsFilePath();
+    QCOMPARE(path, config.filePath("orvenna/orvenna.conf"));
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("database").toString(), "postgresql://coach@db/team");
+    QVERIFY(!earlier.exists());
+    QSettings(path, QSettings::IniFormat).setValue("database", "postgresql://coach@db/other");
+    QCOMPARE(store::settingsFilePath(), path);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("database").toString(), "postgresql://coach@db/other");
+}
+
 void tst_Store::serverUrls_data()
 {
     QTest::addColumn<QString>("url");
@@ -62,6 +86,7 @@ void tst_Store::serverUrls_data()
     QTest::newRow("bad port") << "postgresql://coach@db:99999/cal" << "no valid port";
     QTest::newRow("options") << "postgresql://coach@db/cal?sslmode=disable" << "after the database";
     QTest::newRow("file") << "/home/coach/eventDB.mdb" << "not a PostgreSQL address";
+    QTest::newRow("another kind of address") << "mysql://coach:secret@db/cal" << "not a PostgreSQL address";
 }
 
 void tst_Store::serverUrls()
@@ -76,11 +101,14 @@ void tst_Store::serverUrls()
         QCOMPARE(QStringList({again.user, again.host, QString::number(again.port), again.database}).join('|'), parsed);
     } catch (const StoreError &e) {
         QVERIFY2(e.description().contains(parsed), qPrintable(e.description()));
+        QVERIFY2(!QString::fromUtf8(e.what()).contains("secret") && !e.description().contains("secret"),
+                 qPrintable(e.description()));
     }
-    // A URL chooses the engine and is what the windows name.
+    // A URL chooses the engine and is what the windows name, never with its password.
     const QString cs = store::connectionStringFor(QStringLiteral("/opt/orvenna"), url);
     QCOMPARE(store::engineOf(cs), url.startsWith("postgres") ? store::Engine::Postgres : store::Engine::Sqlite);
-    QCOMPARE(store::databasePathOf(cs), url.startsWith("postgres") ? url : QString());
+    QCOMPARE(store::databasePathOf(cs),
+             !url.startsWith("postgres") ? QString() : QString(url).replace(":secret@", ":****@"));
 }
 
 void tst_Store::dialect_data()
@@ -245,21 +273,30 @@ void tst_Store::openFailures_data()
     QTest::addColumn<QString>("told");   // in plain words
     QTest::addColumn<QString>("reason"); // in the driver's, kept as the details
     QTest::addColumn<QString>("url"); // the server's cases: {socket} a folder without a server
+    QTest::addColumn<QString>("tables"); // made on the server first
     if (TestDatabase::engine() == store::Engine::Postgres) {
+        // A database holding only part of the calendar's tables is no calendar either.
+        const QString told = "has no calendar tables; create them with orvenna-newdb --database";
+        QTest::newRow("one table of three") << QByteArray() << told << QString() << TestDatabase::serverUrl()
+                                            << "CREATE TABLE tblPOCs (idPOC integer, pocName text, pocDescription text)";
+        QTest::newRow("two tables of three")
+            << QByteArray() << told << QString() << TestDatabase::serverUrl()
+            << "CREATE TABLE tblPOCs (idPOC integer, pocName text, pocDescription text);"
+               "CREATE TABLE tblPredefinedEvents (idPredefinedEvent integer, title text, Description text)";
         QTest::newRow("server down") << QByteArray() << "cannot be reached (is it running?)" << QString()
-                                     << "postgresql://orvenna@{socket}/cal";
+                                     << "postgresql://orvenna@{socket}/cal" << QString();
         QTest::newRow("login refused") << QByteArray() << "refused the login of user \"intruder\"" << QString()
-                                       << TestDatabase::serverUrl(QString(), "intruder");
+                                       << TestDatabase::serverUrl(QString(), "intruder") << QString();
         QTest::newRow("no such database") << QByteArray() << "has no database \"nocal\"" << QString()
-                                          << TestDatabase::serverUrl("nocal");
-        QTest::newRow("tables missing") << QByteArray() << "has no calendar tables; create them with orvenna-newdb --database"
-                                        << QString() << TestDatabase::serverUrl();
+                                          << TestDatabase::serverUrl("nocal") << QString();
+        QTest::newRow("tables missing") << QByteArray() << told << QString() << TestDatabase::serverUrl() << QString();
         return;
     }
-    QTest::newRow("missing") << QByteArray() << "is missing" << "Could not find file" << QString();
+    QTest::newRow("missing") << QByteArray() << "is missing" << "Could not find file" << QString() << QString();
     QTest::newRow("not a database") << QByteArray("Standard Jet DB\0 but not really", 32)
-                                    << "is not a calendar database" << "not a database" << QString();
-    QTest::newRow("text file") << QByteArray(4096, 'x') << "is not a calendar database" << "not a database" << QString();
+                                    << "is not a calendar database" << "not a database" << QString() << QString();
+    QTest::newRow("text file") << QByteArray(4096, 'x') << "is not a calendar database" << "not a database" << QString()
+                               << QString();
 }
 
 void tst_Store::openFailures()
@@ -268,13 +305,14 @@ void tst_Store::openFailures()
     QFETCH(QString, told);
     QFETCH(QString, reason);
     QFETCH(QString, url);
+    QFETCH(QString, tables);
     TestDatabase db(false);
+    if (!tables.isEmpty())
+        db.exec(tables);
     if (!url.isEmpty()) {
         QTemporaryDir empty;
         url.replace("{socket}", QUrl::toPercentEncoding(empty.path()));
         store::Connection conn;
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY_THROWS_EXCEPTION(StoreError, conn.open(url));
         try {
             conn.open(url);
@@ -282,7 +320,6 @@ void tst_Store::openFailures()
             QVERIFY2(e.description().contains(told) && e.description().contains(url), qPrintable(e.description()));
         }
         QVERIFY(!conn.isOpen());
-        QCOMPARE_LT(clock.elapsed(), 2 * 1000 * store::kConnectTimeoutSeconds);
         return;
     }
     if (!content.isNull()) {
