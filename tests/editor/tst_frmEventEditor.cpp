@@ -24,7 +24,8 @@ private slots:
 void tst_frmEventEditor::edit_data()
 {
     // "new"; "stored"; "staff gone": stored, its staff member deleted; "east of UTC": stored, opened at UTC+14;
-    // "null texts": stored, its description and notes NULL as another tool may leave them.
+    // "null texts": stored, its description and notes NULL as another tool may leave them; "new, null template":
+    // new, the third template's description NULL.
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("title"); // typed after description and notes, then left with Return and Tab
     QTest::addColumn<int>("pickTitle"); // then picked from the title list; -1: none
@@ -69,6 +70,8 @@ void tst_frmEventEditor::edit_data()
     QTest::newRow("two-digit hour, then PM") << "new" << "" << -1 << "Passing drill" + words
                                              << "dtStartTime=10:30 PM;dtEndTime=12:00 AM"
                                              << "2026-12-05 22:30:00|2026-12-06 00:00:00" << QString();
+    QTest::newRow("template's NULL description read as empty") << "new, null template" << "" << 2 << "Cool-down|"
+                                                               << "" << noon << QString();
     QTest::newRow("NULL description and notes read as empty") << "null texts" << "" << -1 << "Old" + words << ""
                                                               << noon << QString();
     // Saved from the keyboard; an Alt+letter that is no command types nothing.
@@ -98,13 +101,15 @@ void tst_frmEventEditor::edit()
     f.db.addEvent("Other", at(kDay, 8, 0), at(kDay, 9, 0), f.jane, "o", "o");
     const bool gone = event == "staff gone";
     const int id = f.db.addEvent("Old", at(kDay, 12, 0), at(kDay.addDays(1), 12, 0), gone ? 999 : f.omar, "d", "n");
+    if (event == "new, null template")
+        f.db.exec(QString("UPDATE tblPredefinedEvents SET Description = NULL WHERE idPredefinedEvent = %1").arg(f.coolDown));
     if (event == "null texts")
         f.db.exec(QString("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL WHERE idScheduledEvent = %1").arg(id));
     const int staff = gone ? f.jane : f.omar; // the first one when its own is gone
     const QStringList before = f.events();
     frmEventEditor editor(f.db.services, nullptr);
     editor.show();
-    if (event == "new") { // as the main window hands a day over
+    if (event.startsWith("new")) { // as the main window hands a day over
         editor.setStartDate(QDateTime(kDay, QTime(0, 10)));
         editor.setEndDate(QDateTime(kDay.addDays(1), QTime(0, 10)));
         pick(staffList(editor), 1);
@@ -151,14 +156,15 @@ void tst_frmEventEditor::edit()
         for (int n = 0; saveKeys == "Tab" && n < 8 && !save->hasFocus(); ++n)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QTest::keySequence(QApplication::focusWidget(), QKeySequence(saveKeys == "Tab" ? "Return" : saveKeys));
-        QVERIFY(control<QAction>(editor, "saveAndClose")->toolTip().endsWith("(Ctrl+S)"));
     }
 
     QVERIFY(f.db.prompt().shown.isEmpty());
     QVERIFY(!editor.isVisible());
     // Added after the others, or in place of the stored one.
     const QString row = saved + "|Coach s cones\r\nand bibs|" + when + "|%1";
-    QCOMPARE(f.events(), before.mid(0, event == "new" ? 2 : 1) << row.arg(staff));
+    QCOMPARE(f.events(), before.mid(0, event.startsWith("new") ? 2 : 1) << row.arg(staff));
+    // The key is told where the button is.
+    QCOMPARE(control<QAction>(editor, "saveAndClose")->toolTip(), "Save and Close (Ctrl+S)");
 }
 
 void tst_frmEventEditor::toolbar_data()
