@@ -19,7 +19,35 @@ private slots:
     void toolbar();
     void layoutRule_data();
     void layoutRule();
+    void tabRing();
 };
+
+// Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
+void tst_frmEventEditor::tabRing()
+{
+    Fixture f;
+    frmEventEditor editor(f.db.services, nullptr);
+    editor.show();
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
+                           "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
+                           "cmbPredefinedEvents"};
+    for (const bool back : {false, true}) {
+        QStringList visited;
+        titleList(editor)->setFocus(Qt::TabFocusReason);
+        for (int n = 0; n < ring.size(); ++n) {
+            QWidget *w = QApplication::focusWidget();
+            auto *button = qobject_cast<QToolButton *>(w);
+            visited << (button ? button->defaultAction()->objectName() : w->objectName());
+            QTest::keyClick(w, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        }
+        QStringList expected = ring;
+        if (back)
+            std::reverse(expected.begin(), expected.end());
+        QCOMPARE(visited, expected);
+    }
+}
 
 void tst_frmEventEditor::edit_data()
 {
