@@ -164,6 +164,16 @@ protected:
         Picker::keyPressEvent(event);
     }
 
+    void focusInEvent(QFocusEvent *event) override
+    {
+        m_hourDigit = -1;
+        Picker::focusInEvent(event);
+        // Entered with Tab, a date starts at its month: the weekday follows from the date.
+        if (this->currentSectionIndex() == 0 && this->displayFormat().startsWith(QLatin1String("ddd "))
+            && this->sectionCount() > 1)
+            this->setSelectedSection(this->sectionAt(1));
+    }
+
 private:
     // The time shows AM/PM, but two digits typed into the hour ("14", "09")
     // are the hour on the 24-hour clock, as typed; the picker alone would read
@@ -194,16 +204,6 @@ private:
     }
 
     int m_hourDigit = -1; // the first digit typed into the hour, while the second may follow
-
-    void focusInEvent(QFocusEvent *event) override
-    {
-        m_hourDigit = -1;
-        Picker::focusInEvent(event);
-        // Entered with Tab, a date starts at its month: the weekday follows from the date.
-        if (this->currentSectionIndex() == 0 && this->displayFormat().startsWith(QLatin1String("ddd "))
-            && this->sectionCount() > 1)
-            this->setSelectedSection(this->sectionAt(1));
-    }
 };
 
 // What a multi-line box holds is written with the CR LF line breaks the

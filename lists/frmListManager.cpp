@@ -101,9 +101,12 @@ void frmListManager::createControls()
     }
     connect(m_tlbrTop, &QToolBar::actionTriggered, this,
             [this](QAction *action) { tlbrTop_ButtonClick(action->data().toString()); });
-    windowkeys::giveKeys(m_tlbrTop->actions().at(0), {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::ALT | Qt::Key_S)});
-    windowkeys::giveKeys(m_tlbrTop->actions().at(1), {QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::ALT | Qt::Key_A)});
-    windowkeys::giveKeys(m_tlbrTop->actions().at(2), {QKeySequence(Qt::ALT | Qt::Key_D)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("saveAndClose")),
+                         {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::ALT | Qt::Key_S)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("addNewEvent")),
+                         {QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::ALT | Qt::Key_A)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("deleteRecord")),
+                         {QKeySequence(Qt::ALT | Qt::Key_D)});
 
     m_label1 = new QLabel(m_kind.label1Text, this);
     m_label1->setObjectName(QStringLiteral("Label1"));
