@@ -95,6 +95,9 @@ void tst_frmEventEditor::edit_data()
     QTest::newRow("24-hour morning and midnight") << "stored" << "" << -1 << "Old" + words
                                                   << "dtStartTime=00:15;dtEndTime=09:40"
                                                   << "2026-12-05 00:15:00|2026-12-06 09:40:00" << QString();
+    QTest::newRow("24-hour times without a colon") << "new" << "" << -1 << "Passing drill" + words
+                                                   << "dtStartTime=1430;dtEndTime=2305"
+                                                   << "2026-12-05 14:30:00|2026-12-06 23:05:00" << QString();
     QTest::newRow("two-digit hour, then PM") << "new" << "" << -1 << "Passing drill" + words
                                              << "dtStartTime=10:30 PM;dtEndTime=12:00 AM"
                                              << "2026-12-05 22:30:00|2026-12-06 00:00:00" << QString();
