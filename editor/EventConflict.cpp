@@ -9,8 +9,8 @@ EventSnapshot EventSnapshot::of(const store::RowSet &row)
 {
     EventSnapshot s;
     s.title = row.text(QStringLiteral("title"));
-    s.description = row.text(QStringLiteral("description"));
-    s.notes = row.text(QStringLiteral("Notes"));
+    s.description = row.optionalText(QStringLiteral("description"));
+    s.notes = row.optionalText(QStringLiteral("Notes"));
     s.start = row.dateTime(QStringLiteral("EventTime"));
     s.end = row.dateTime(QStringLiteral("EventTimeEnd"));
     s.staffId = row.integer(QStringLiteral("idPOC"));

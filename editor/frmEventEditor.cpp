@@ -6,6 +6,7 @@
 #include "store/Statements.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
+#include "ui/WindowKeys.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,6 +31,7 @@ const QTime kNoon(12, 0);
 const QString kSaveAndClose = QStringLiteral("saveAndClose");
 const QString kPrintEvent = QStringLiteral("printEvent");
 const QString kDeleteRecord = QStringLiteral("deleteRecord");
+const QString kCloseQuestion = QStringLiteral("Do you want to save your changes before closing?");
 
 QPixmap blankPicture()
 {
@@ -106,6 +108,7 @@ protected:
     {
         if (watched == this->lineEdit() && event->type() == QEvent::MouseButtonRelease
             && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            m_hourDigit = -1;
             QMetaObject::invokeMethod(
                 this,
                 [this]() {
@@ -134,6 +137,8 @@ protected:
 
     void keyPressEvent(QKeyEvent *event) override
     {
+        if (typedHourOfDay(event))
+            return;
         // Ctrl+Left/Right step between sections; at the first or last one the
         // picker would hand the focus on, which only Tab may do.
         if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
@@ -161,12 +166,44 @@ protected:
 
     void focusInEvent(QFocusEvent *event) override
     {
+        m_hourDigit = -1;
         Picker::focusInEvent(event);
         // Entered with Tab, a date starts at its month: the weekday follows from the date.
         if (this->currentSectionIndex() == 0 && this->displayFormat().startsWith(QLatin1String("ddd "))
             && this->sectionCount() > 1)
             this->setSelectedSection(this->sectionAt(1));
     }
+
+private:
+    // The time shows AM/PM, but two digits typed into the hour ("14", "09")
+    // are the hour on the 24-hour clock, as typed; the picker alone would read
+    // them on the 12-hour clock and keep the half of the day it showed. One
+    // digit is left to the picker. Returns whether the key was used up here.
+    bool typedHourOfDay(QKeyEvent *event)
+    {
+        const int first = m_hourDigit;
+        m_hourDigit = -1;
+        if (!(this->displayedSections() & QDateTimeEdit::AmPmSection))
+            return false;
+        const QString text = event->text();
+        if (text.size() != 1 || !text.front().isDigit() || (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
+        const int digit = text.front().digitValue();
+        if (first < 0) {
+            if (this->currentSection() == QDateTimeEdit::HourSection)
+                m_hourDigit = digit; // the picker may move on to the minutes by itself
+            return false;
+        }
+        const int hour = first * 10 + digit;
+        if (hour > 23)
+            return false;
+        this->setTime(QTime(hour, this->time().minute()));
+        this->setSelectedSection(QDateTimeEdit::MinuteSection);
+        event->accept();
+        return true;
+    }
+
+    int m_hourDigit = -1; // the first digit typed into the hour, while the second may follow
 };
 
 // What a multi-line box holds is written with the CR LF line breaks the
@@ -259,6 +296,11 @@ void frmEventEditor::createToolbar()
         const QString key = b.key;
         connect(action, &QAction::triggered, this, [this, key]() { tlbrTop_ButtonClick(key); });
     }
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(kSaveAndClose),
+                         {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::ALT | Qt::Key_S)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(kPrintEvent),
+                         {QKeySequence(Qt::CTRL | Qt::Key_P), QKeySequence(Qt::ALT | Qt::Key_P)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(kDeleteRecord), {QKeySequence(Qt::ALT | Qt::Key_D)});
 }
 
 void frmEventEditor::createControls()
@@ -358,6 +400,14 @@ void frmEventEditor::createControls()
     setTabOrder(m_dtEndDate, m_dtStartTime);
     setTabOrder(m_dtStartTime, m_dtEndTime);
     setTabOrder(m_dtEndTime, m_cmbPOCs);
+    // Then the toolbar's buttons, and round again to the title.
+    QWidget *previous = m_cmbPOCs;
+    for (QWidget *button : windowkeys::reachableButtons(m_tlbrTop)) {
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    setTabOrder(previous, m_cmbPredefinedEvents);
+    windowkeys::keepAltOutOfFields(this);
 }
 
 void frmEventEditor::Form_Load()
@@ -432,7 +482,7 @@ void frmEventEditor::loadPredefinedEventDetails(int templateId)
         conn.open(m_connectionString);
         store::RowSet rs = conn.execute(statements::templateById(templateId));
         while (!rs.eof()) {
-            m_txtDescription->setPlainText(rs.text(QStringLiteral("description")));
+            m_txtDescription->setPlainText(rs.optionalText(QStringLiteral("description")));
             rs.moveNext();
         }
     } catch (const store::StoreError &) {
@@ -441,45 +491,48 @@ void frmEventEditor::loadPredefinedEventDetails(int templateId)
     conn.close();
 }
 
-void frmEventEditor::loadScheduledEvent(int eventId)
+bool frmEventEditor::loadScheduledEvent(int eventId)
 {
+    // The row is read whole before anything is shown: one that cannot be read
+    // (a NULL title, a time another tool wrote in a form of its own) leaves
+    // the window untouched, and the caller does not show it.
+    std::optional<EventSnapshot> row;
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        m_titleListHoldsEvent = true;
-        m_cmbPredefinedEvents->clear();
-        m_cmbPredefinedEvents->clearEditText();
-        m_txtDescription->setPlainText(QString());
-        m_txtNotes->setPlainText(QString());
-
         store::RowSet rs = conn.execute(statements::eventById(eventId));
-        m_opened.reset();
-        if (!rs.eof()) {
-            m_cmbPredefinedEvents->addItem(rs.text(QStringLiteral("title")), eventId);
-            m_cmbPredefinedEvents->setCurrentIndex(0);
-            cmbPredefinedEvents_Click();
-            m_txtDescription->setPlainText(rs.text(QStringLiteral("description")));
-            m_txtNotes->setPlainText(rs.text(QStringLiteral("Notes")));
-
-            const QDateTime start = rs.dateTime(QStringLiteral("EventTime"));
-            m_dtStartDate->setDateTime(wallClock(start.date(), QTime(0, 0)));
-            m_dtStartTime->setTime(QTime(start.time().hour(), start.time().minute()));
-            const QDateTime end = rs.dateTime(QStringLiteral("EventTimeEnd"));
-            m_dtEndDate->setDateTime(wallClock(end.date(), QTime(0, 0)));
-            m_dtEndTime->setTime(QTime(end.time().hour(), end.time().minute()));
-
-            selectStaffMember(rs.integer(QStringLiteral("idPOC")));
-            m_opened = EventSnapshot::of(rs);
-        }
-        m_isExistingRecord = true;
-        m_currentEventId = eventId;
+        if (!rs.eof())
+            row = EventSnapshot::of(rs);
     } catch (const store::StoreError &e) {
         conn.close();
         m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
                                     QString(), e.details());
-        return;
+        return false;
     }
     conn.close();
+
+    m_titleListHoldsEvent = true;
+    m_cmbPredefinedEvents->clear();
+    m_cmbPredefinedEvents->clearEditText();
+    m_txtDescription->setPlainText(QString());
+    m_txtNotes->setPlainText(QString());
+    m_opened = row;
+    if (row) {
+        m_cmbPredefinedEvents->addItem(row->title, eventId);
+        m_cmbPredefinedEvents->setCurrentIndex(0);
+        cmbPredefinedEvents_Click();
+        m_txtDescription->setPlainText(row->description);
+        m_txtNotes->setPlainText(row->notes);
+        m_dtStartDate->setDateTime(wallClock(row->start.date(), QTime(0, 0)));
+        m_dtStartTime->setTime(QTime(row->start.time().hour(), row->start.time().minute()));
+        m_dtEndDate->setDateTime(wallClock(row->end.date(), QTime(0, 0)));
+        m_dtEndTime->setTime(QTime(row->end.time().hour(), row->end.time().minute()));
+        selectStaffMember(row->staffId);
+    }
+    m_isExistingRecord = true;
+    m_currentEventId = eventId;
+    m_shownValues = fieldValues();
+    return true;
 }
 
 void frmEventEditor::selectStaffMember(int staffId)
@@ -507,17 +560,14 @@ void frmEventEditor::setTitleText(const QString &title)
 void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
 {
     if (key == kSaveAndClose) {
-        const bool saved = m_isExistingRecord ? updateScheduledEvent() : insertScheduledEvent();
-        // A failed save keeps the window and everything typed in it.
-        if (saved)
-            accept();
+        saveAndClose();
     } else if (key == kDeleteRecord) {
         if (!m_services.prompt->ask(this, QStringLiteral("Are you sure you want to delete the event '")
                                               + m_cmbPredefinedEvents->currentText() + QStringLiteral("'?")))
             return;
         // A never-stored event has no row to remove; its title list holds templates.
         if (!m_isExistingRecord) {
-            reject();
+            QDialog::reject();
             return;
         }
         deleteScheduledEvent();
@@ -537,6 +587,49 @@ void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
         }
         mdlEventsGlobals::printEventReport(m_services, m_currentEventId, conn);
     }
+}
+
+bool frmEventEditor::saveAndClose()
+{
+    const bool saved = m_isExistingRecord ? updateScheduledEvent() : insertScheduledEvent();
+    // A failed save keeps the window and everything typed in it.
+    if (saved)
+        accept();
+    return saved;
+}
+
+QStringList frmEventEditor::fieldValues() const
+{
+    return {m_cmbPredefinedEvents->currentText(),
+            m_txtDescription->toPlainText(),
+            m_txtNotes->toPlainText(),
+            m_dtStartDate->date().toString(Qt::ISODate),
+            m_dtStartTime->time().toString(QStringLiteral("HH:mm")),
+            m_dtEndDate->date().toString(Qt::ISODate),
+            m_dtEndTime->time().toString(QStringLiteral("HH:mm")),
+            m_cmbPOCs->currentText()};
+}
+
+bool frmEventEditor::hasUnsavedChanges() const
+{
+    return m_shownValues && fieldValues() != *m_shownValues;
+}
+
+void frmEventEditor::reject()
+{
+    // Escape and the close box end here; what was typed is not thrown away unasked.
+    if (hasUnsavedChanges()) {
+        switch (m_services.prompt->askToSave(this, kCloseQuestion)) {
+        case Prompt::Answer::Save:
+            saveAndClose();
+            return;
+        case Prompt::Answer::Discard:
+            break;
+        default:
+            return;
+        }
+    }
+    QDialog::reject();
 }
 
 std::optional<int> frmEventEditor::selectedStaffId() const
@@ -650,20 +743,13 @@ void frmEventEditor::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     Form_Resize();
+    // The caller has prepared the window; what it shows now is what closing compares with.
+    if (!m_shownValues)
+        m_shownValues = fieldValues();
 }
 
 void frmEventEditor::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
     Form_Resize();
-}
-
-void frmEventEditor::keyPressEvent(QKeyEvent *event)
-{
-    // The window has no Cancel: Escape must not throw away what was typed.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -27,8 +28,10 @@ public:
     explicit frmEventEditor(const AppServices &services, QWidget *parent = nullptr);
     ~frmEventEditor() override;
 
-    // Fills the window from the stored event and marks it as stored.
-    void loadScheduledEvent(int eventId);
+    // Fills the window from the stored event and marks it as stored. False,
+    // after a message, when the event cannot be read whole; the window is then
+    // as it was and is not to be shown.
+    bool loadScheduledEvent(int eventId);
     // Replaces the description with the template's; nothing else changes.
     void loadPredefinedEventDetails(int templateId);
     // Values of dtStartDate and dtEndDate (the date is shown and saved).
@@ -55,14 +58,23 @@ public:
     [[nodiscard]] bool isExistingRecord() const { return m_isExistingRecord; }
     [[nodiscard]] int currentEventId() const { return m_currentEventId; }
 
+    // Changed since the window was shown or loaded.
+    [[nodiscard]] bool hasUnsavedChanges() const;
+
+public slots:
+    // Escape and the close box: asks first when there are unsaved changes.
+    void reject() override;
+
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void createControls();
     void createToolbar();
+    // Save and Close; true when saved and closed.
+    bool saveAndClose();
+    [[nodiscard]] QStringList fieldValues() const;
     [[nodiscard]] std::optional<int> selectedStaffId() const;
     [[nodiscard]] statements::EventValues valuesFromWindow() const;
     // Runs one writing statement; on failure shows `failureLine` and the
@@ -74,6 +86,7 @@ private:
     bool m_isExistingRecord = false;
     int m_currentEventId = -1;
     std::optional<EventSnapshot> m_opened; // the stored event as loaded, to see others' saves
+    std::optional<QStringList> m_shownValues; // the fields as first shown or loaded
     // The title list holds the stored event's own entry, not templates.
     bool m_titleListHoldsEvent = false;
     // Set while the title list matches typed text on leaving it; that is not a choice from the list.

@@ -40,8 +40,8 @@ StoredEvent readRow(const store::RowSet &rs, bool withStaff)
     StoredEvent e;
     e.id = rs.integer(QStringLiteral("idScheduledEvent"));
     e.values.title = rs.text(QStringLiteral("title"));
-    e.values.description = rs.text(QStringLiteral("Description"));
-    e.values.notes = rs.text(QStringLiteral("Notes"));
+    e.values.description = rs.optionalText(QStringLiteral("Description"));
+    e.values.notes = rs.optionalText(QStringLiteral("Notes"));
     const QDateTime start = storedDateTime(rs, QStringLiteral("EventTime"));
     const QDateTime end = storedDateTime(rs, QStringLiteral("EventTimeEnd"));
     e.values.startDate = start.date();

@@ -5,9 +5,11 @@
 #include "store/Statements.h"
 #include "store/StoreError.h"
 #include "ui/Prompt.h"
+#include "ui/WindowKeys.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,6 +48,7 @@ private:
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
+const QString kCloseQuestion = QStringLiteral("Do you want to save your changes before closing?");
 
 // The layout is in pixels for an 8.25-point MS Sans Serif; where that is
 // missing, a sans serif of similar width keeps the captions inside their labels.
@@ -98,6 +101,12 @@ void frmListManager::createControls()
     }
     connect(m_tlbrTop, &QToolBar::actionTriggered, this,
             [this](QAction *action) { tlbrTop_ButtonClick(action->data().toString()); });
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("saveAndClose")),
+                         {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::ALT | Qt::Key_S)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("addNewEvent")),
+                         {QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::ALT | Qt::Key_A)});
+    windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("deleteRecord")),
+                         {QKeySequence(Qt::ALT | Qt::Key_D)});
 
     m_label1 = new QLabel(m_kind.label1Text, this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -133,17 +142,76 @@ void frmListManager::createControls()
     m_txtDescription->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_txtDescription->setTabChangesFocus(true);
     m_txtDescription->setGeometry(m_kind.description);
+    m_txtDescription->installEventFilter(this);
+    m_txtDescription->viewport()->installEventFilter(this);
 
     // Tab order of the controls that take the focus; the first one has it on opening.
     std::vector<std::pair<int, QWidget *>> order = {
         {m_kind.comboTab, m_combo},
         {m_kind.descriptionTab, m_txtDescription},
     };
+    for (QWidget *button : windowkeys::reachableButtons(m_tlbrTop))
+        order.emplace_back(m_kind.toolbarTab, button);
     std::stable_sort(order.begin(), order.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1].second, order[i].second);
+    setTabOrder(order.back().second, order.front().second);
     order.front().second->setFocus();
+    windowkeys::keepAltOutOfFields(this);
+}
+
+bool frmListManager::eventFilter(QObject *watched, QEvent *event)
+{
+    // Add New's prompt is there to be typed over: taking the focus selects it
+    // whole, also with a click, which would otherwise just place the cursor.
+    if ((watched == m_txtDescription || watched == m_txtDescription->viewport()) && !m_kind.addNewText.isEmpty()) {
+        const bool prompt = m_txtDescription->toPlainText() == m_kind.addNewText;
+        if (event->type() == QEvent::FocusIn) {
+            m_promptClicked = prompt && static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason;
+            if (prompt)
+                m_txtDescription->selectAll();
+        } else if (event->type() == QEvent::MouseButtonPress && m_promptClicked) {
+            m_promptClicked = false;
+            if (prompt) {
+                m_txtDescription->selectAll();
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QStringList frmListManager::fieldValues() const
+{
+    return {titleText(), m_txtDescription->toPlainText()};
+}
+
+void frmListManager::markUnchanged()
+{
+    m_shownValues = fieldValues();
+}
+
+bool frmListManager::hasUnsavedChanges() const
+{
+    return fieldValues() != m_shownValues;
+}
+
+void frmListManager::reject()
+{
+    // Escape and the close box end here; what was typed is not thrown away unasked.
+    if (hasUnsavedChanges()) {
+        switch (m_services.prompt->askToSave(this, kCloseQuestion)) {
+        case Prompt::Answer::Save:
+            saveAndClose();
+            return;
+        case Prompt::Answer::Discard:
+            break;
+        default:
+            return;
+        }
+    }
+    QDialog::reject();
 }
 
 QString frmListManager::titleText() const
@@ -175,6 +243,7 @@ void frmListManager::Form_Load()
         m_editingExisting = true;
         m_selectedId = m_combo->itemData(m_listIndex).toInt();
     }
+    markUnchanged();
 }
 
 void frmListManager::resizeEvent(QResizeEvent *event)
@@ -183,16 +252,6 @@ void frmListManager::resizeEvent(QResizeEvent *event)
     // The toolbar is aligned to the top and spans the window, as any docked bar.
     m_tlbrTop->resize(width(), m_kind.toolbarHeight);
     Form_Resize();
-}
-
-void frmListManager::keyPressEvent(QKeyEvent *event)
-{
-    // The window has no Cancel button: Escape must not throw away what was typed.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void frmListManager::Form_Resize()
@@ -214,6 +273,7 @@ void frmListManager::combo_Click()
         m_editingExisting = true;
         m_selectedId = id;
     }
+    markUnchanged();
 }
 
 void frmListManager::loadList()
@@ -327,17 +387,7 @@ bool frmListManager::deleteEntry()
 void frmListManager::tlbrTop_ButtonClick(const QString &key)
 {
     if (key == QLatin1String("saveAndClose")) {
-        if (m_editingExisting) {
-            if (updateEntry())
-                accept();
-        } else if (!titleText().isEmpty()) {
-            if (titleTaken() && !m_services.prompt->ask(this, m_kind.duplicateQuestion.arg(titleText())))
-                return; // the window stays open with what was typed
-            if (insertEntry())
-                accept();
-        } else {
-            m_services.prompt->inform(this, m_kind.emptyTitleMessage);
-        }
+        saveAndClose();
     } else if (key == QLatin1String("addNewEvent")) {
         m_combo->setCurrentIndex(-1);
         m_combo->clearEditText();
@@ -345,6 +395,7 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
         m_combo->setFocus();
         m_txtDescription->setPlainText(m_kind.addNewText);
         m_editingExisting = false;
+        markUnchanged();
     } else if (key == QLatin1String("deleteRecord")) {
         QString question = m_kind.deleteQuestionStart + titleText() + QStringLiteral("'?");
         if (const int uses = usesOfSelectedEntry(); uses > 0 && m_kind.inUseNote)
@@ -360,5 +411,24 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
             if (m_combo->count() == 0)
                 m_txtDescription->clear();
         }
+        markUnchanged();
     }
+}
+
+bool frmListManager::saveAndClose()
+{
+    if (m_editingExisting) {
+        if (!updateEntry())
+            return false;
+    } else if (!titleText().isEmpty()) {
+        if (titleTaken() && !m_services.prompt->ask(this, m_kind.duplicateQuestion.arg(titleText())))
+            return false; // the window stays open with what was typed
+        if (!insertEntry())
+            return false;
+    } else {
+        m_services.prompt->inform(this, m_kind.emptyTitleMessage);
+        return false;
+    }
+    accept();
+    return true;
 }

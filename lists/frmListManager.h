@@ -4,6 +4,7 @@
 #include "ui/AppServices.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 
@@ -48,14 +49,25 @@ public:
     // emptied by Add New, or never chosen.
     [[nodiscard]] int listIndex() const { return m_listIndex; }
 
+    // Changed since the window was filled, an entry chosen, or Add New.
+    [[nodiscard]] bool hasUnsavedChanges() const;
+
+public slots:
+    // Escape and the close box: asks first when there are unsaved changes.
+    void reject() override;
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Runs one write on a connection of its own; a failure is shown under its first line.
     bool write(const std::function<QString()> &statement, const QString &failureLine);
     void createControls();
+    // Save and Close; true when saved and closed.
+    bool saveAndClose();
+    [[nodiscard]] QStringList fieldValues() const;
+    void markUnchanged();
     void selectEntry(int index);
     [[nodiscard]] QString titleText() const;
     [[nodiscard]] QString descriptionText() const;
@@ -70,6 +82,8 @@ private:
     bool m_editingExisting = false;
     int m_selectedId = 0;
     int m_listIndex = -1;
+    QStringList m_shownValues; // title and text as last filled by the window itself
+    bool m_promptClicked = false; // the focus came with a click on Add New's prompt
 
     QToolBar *m_tlbrTop = nullptr;
     QLabel *m_label1 = nullptr;

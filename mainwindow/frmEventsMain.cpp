@@ -620,7 +620,8 @@ void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
 void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)
 {
     frmEventEditor editor(m_services, this);
-    editor.loadScheduledEvent(eventId);
+    if (!editor.loadScheduledEvent(eventId))
+        return; // said why; a half-read event is never shown
     m_services.modal->showModal(editor);
     mView_DateClick(m_weekDate);
     // The reload selects nothing; the event just edited is selected again wherever it now is.

@@ -145,12 +145,12 @@ ReportEvent readReportEvent(const store::RowSet &row)
 {
     ReportEvent e;
     e.title = row.text(QStringLiteral("title"));
-    e.description = row.text(QStringLiteral("description"));
-    e.notes = row.text(QStringLiteral("notes"));
+    e.description = row.optionalText(QStringLiteral("description"));
+    e.notes = row.optionalText(QStringLiteral("notes"));
     e.eventTime = row.dateTime(QStringLiteral("eventTime"));
     e.eventTimeEnd = row.dateTime(QStringLiteral("eventTimeEnd"));
     e.pocName = row.text(QStringLiteral("pocName"));
-    e.pocDescription = row.text(QStringLiteral("pocDescription"));
+    e.pocDescription = row.optionalText(QStringLiteral("pocDescription"));
     return e;
 }
 

@@ -143,6 +143,11 @@ QString RowSet::text(const QString &column) const
     return nonNull(column).toString();
 }
 
+QString RowSet::optionalText(const QString &column) const
+{
+    return value(column).toString();
+}
+
 int RowSet::integer(const QString &column) const
 {
     const QVariant v = nonNull(column);

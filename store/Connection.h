@@ -32,6 +32,8 @@ public:
 
     [[nodiscard]] QVariant value(const QString &column) const;
     [[nodiscard]] QString text(const QString &column) const;
+    // A text the row may leave out (a description, notes): NULL reads as empty.
+    [[nodiscard]] QString optionalText(const QString &column) const;
     [[nodiscard]] int integer(const QString &column) const;
     [[nodiscard]] QDateTime dateTime(const QString &column) const;
 

@@ -13,8 +13,9 @@ class Prompt
 {
 public:
     enum class Icon { None, Information, Question, Critical };
-    enum class Buttons { Ok, YesNo };
-    enum class Answer { Ok, Yes, No };
+    // SaveDiscardCancel: a window closing with unsaved changes; Cancel is the default.
+    enum class Buttons { Ok, YesNo, SaveDiscardCancel };
+    enum class Answer { Ok, Yes, No, Save, Discard, Cancel };
 
     virtual ~Prompt() = default;
 
@@ -42,6 +43,10 @@ public:
     bool ask(QWidget *parent, const QString &text, const QString &title = QString())
     {
         return message(parent, text, Icon::Question, Buttons::YesNo, title) == Answer::Yes;
+    }
+    Answer askToSave(QWidget *parent, const QString &text)
+    {
+        return message(parent, text, Icon::Question, Buttons::SaveDiscardCancel);
     }
 };
 

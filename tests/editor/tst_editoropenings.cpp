@@ -65,13 +65,29 @@ void tst_EditorOpenings::opening_data()
     QTest::addColumn<int>("panel");     // the day panel used or, for the menu, showing today
     QTest::addColumn<QDate>("clicked"); // invalid: the week of start-up
     QTest::addColumn<QString>("shown"); // by the editor, its title the template dropped; empty: no templates
-    QTest::newRow("Insert menu") << "menu" << 3 << QDate() << kFresh;
-    QTest::newRow("popup Insert") << "popup" << 0 << QDate() << kFresh;
-    QTest::newRow("popup Insert after a date click, month end") << "popup" << 5 << QDate(2027, 2, 27) << kFresh;
-    QTest::newRow("drop on a panel") << "drop" << 6 << QDate() << "Sprints|6 x 40 yards" + kNoon;
-    QTest::newRow("drop on a list, leap day") << "list drop" << 4 << QDate(2028, 2, 28) << "Cool-down|Easy jog" + kNoon;
-    QTest::newRow("drop without templates") << "drop" << 2 << QDate() << "";
-    QTest::newRow("double click") << "double click" << 3 << QDate() << "Match prep|Shape|Bibs|07:30|09:00|Omar Field";
+    // Done by another tool to the stored event before it is opened; then no editor opens, and this is said.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("Insert menu") << "menu" << 3 << QDate() << kFresh << "" << "";
+    QTest::newRow("popup Insert") << "popup" << 0 << QDate() << kFresh << "" << "";
+    QTest::newRow("popup Insert after a date click, month end") << "popup" << 5 << QDate(2027, 2, 27) << kFresh << "" << "";
+    QTest::newRow("drop on a panel") << "drop" << 6 << QDate() << "Sprints|6 x 40 yards" + kNoon << "" << "";
+    QTest::newRow("drop on a list, leap day") << "list drop" << 4 << QDate(2028, 2, 28) << "Cool-down|Easy jog" + kNoon << "" << "";
+    QTest::newRow("drop without templates") << "drop" << 2 << QDate() << "" << "" << "";
+    QTest::newRow("double click") << "double click" << 3 << QDate() << "Match prep|Shape|Bibs|07:30|09:00|Omar Field" << ""
+                                  << "";
+    // Empty texts left as NULL are empty; a value that is needed and cannot be read opens no half-filled editor.
+    QTest::newRow("double click, NULL description and notes")
+        << "double click" << 3 << QDate() << "Match prep|||07:30|09:00|Omar Field"
+        << "UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL" << "";
+    QTest::newRow("double click, NULL staff member") << "double click" << 3 << QDate()
+                                                     << "Match prep|Shape|Bibs|07:30|09:00|Omar Field"
+                                                     << "UPDATE tblScheduledEvents SET idPOC = NULL"
+                                                     << "Invalid use of Null: column 'idPOC'.";
+    QTest::newRow("double click, end written by another tool")
+        << "double click" << 3 << QDate() << "Match prep|Shape|Bibs|07:30|09:00|Omar Field"
+        << "UPDATE tblScheduledEvents SET EventTimeEnd = substr(EventTimeEnd, 1, 19) || 'Z'"
+        << "Type mismatch: '%1 09:00:00Z' is not a date and time.";
 }
 
 void tst_EditorOpenings::opening()
@@ -80,12 +96,16 @@ void tst_EditorOpenings::opening()
     QFETCH(int, panel);
     QFETCH(QDate, clicked);
     QFETCH(QString, shown);
+    QFETCH(QString, damage);
+    QFETCH(QString, told);
     const QString title = shown.section('|', 0, 0);
     const QString time = shown.section('|', 3, 3);
     const bool stored = how == "double click";
     Fixture f;
     const QDate today = QDate::currentDate();
     f.db.addEvent("Match prep", at(today, 7, 30), at(today, 9, 0), f.omar, "Shape", "Bibs");
+    if (!damage.isEmpty())
+        f.db.exec(damage);
     if (shown.isEmpty())
         f.db.exec("DELETE FROM tblPredefinedEvents");
     TestMainWindow w(f.db.services);
@@ -105,15 +125,23 @@ void tst_EditorOpenings::opening()
         retype(notes(editor), "from the opening");
         press(editor, "saveAndClose");
     });
-    // Then the Insert menu's editor starts afresh, and its close box writes
-    // nothing; the week reloads even so, showing what the store got meanwhile.
+    // Then the Insert menu's editor starts afresh; closing it with changes asks, Escape as the close
+    // box, and discarding them writes nothing; the week reloads even so, showing what the store got
+    // meanwhile. Without changes it just closes.
     f.db.modal().steps.enqueue([&](QDialog &editor) {
         QCOMPARE(shows(editor), kFresh);
         retype(notes(editor), "abandoned");
-        QTest::keyClick(notes(editor), Qt::Key_Escape); // a stray Escape keeps the typing
+        f.db.prompt().answers << Prompt::Answer::Cancel << Prompt::Answer::Discard;
+        QTest::keyClick(notes(editor), Qt::Key_Escape);
         QVERIFY(editor.isVisible());
+        QCOMPARE(notes(editor)->toPlainText(), "abandoned");
         f.db.addEvent("Added elsewhere", at(day.date(), 5, 0), at(day.date(), 6, 0), f.jane);
         editor.close();
+        QVERIFY(!editor.isVisible());
+    });
+    f.db.modal().steps.enqueue([&](QDialog &editor) {
+        QTest::keyClick(titleList(editor), Qt::Key_Escape);
+        QVERIFY(!editor.isVisible());
     });
 
     if (how == "menu")
@@ -124,13 +152,21 @@ void tst_EditorOpenings::opening()
         clickEntry(eventList(dayPanel), 0, true);
     else
         QVERIFY(dropTemplate(w, how == "drop" ? dayPanel : eventList(dayPanel)->viewport(), title));
+    if (!told.isEmpty()) { // no editor, nothing written
+        QCOMPARE(f.db.prompt().texts(), QStringList("An error occured while loading the record.\r\n"
+                                                    + told.arg(today.toString(Qt::ISODate))));
+        QVERIFY(f.db.modal().shownNames.isEmpty() && f.db.count("tblScheduledEvents") == 1);
+        return;
+    }
     QVERIFY(f.db.prompt().shown.isEmpty());
     if (shown.isEmpty()) { // nothing opened, nothing written
         QVERIFY(f.db.modal().shownNames.isEmpty() && f.db.count("tblScheduledEvents") == 1);
         return;
     }
     control<QAction>(w, "mnuNewAppointment")->trigger();
-    QCOMPARE(f.db.modal().shownNames, QStringList({"frmEventEditor", "frmEventEditor"}));
+    control<QAction>(w, "mnuNewAppointment")->trigger();
+    QCOMPARE(f.db.modal().shownNames, QStringList({"frmEventEditor", "frmEventEditor", "frmEventEditor"}));
+    QCOMPARE(f.db.prompt().texts(), QStringList(2, "Do you want to save your changes before closing?"));
 
     // Saved on the day handed over: inserted, or the stored row updated.
     QCOMPARE(f.db.count("tblScheduledEvents"), stored ? 2 : 3);

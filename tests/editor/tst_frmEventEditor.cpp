@@ -19,11 +19,41 @@ private slots:
     void toolbar();
     void layoutRule_data();
     void layoutRule();
+    void tabRing();
 };
+
+// Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
+void tst_frmEventEditor::tabRing()
+{
+    Fixture f;
+    frmEventEditor editor(f.db.services, nullptr);
+    editor.show();
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
+                           "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
+                           "cmbPredefinedEvents"};
+    for (const bool back : {false, true}) {
+        QStringList visited;
+        titleList(editor)->setFocus(Qt::TabFocusReason);
+        for (int n = 0; n < ring.size(); ++n) {
+            QWidget *w = QApplication::focusWidget();
+            auto *button = qobject_cast<QToolButton *>(w);
+            visited << (button ? button->defaultAction()->objectName() : w->objectName());
+            QTest::keyClick(w, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        }
+        QStringList expected = ring;
+        if (back)
+            std::reverse(expected.begin(), expected.end());
+        QCOMPARE(visited, expected);
+    }
+}
 
 void tst_frmEventEditor::edit_data()
 {
-    // "new"; "stored"; "staff gone": stored, its staff member deleted; "east of UTC": stored, opened at UTC+14.
+    // "new"; "stored"; "staff gone": stored, its staff member deleted; "east of UTC": stored, opened at UTC+14;
+    // "null texts": stored, its description and notes NULL as another tool may leave them; "new, null template":
+    // new, the third template's description NULL.
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("title"); // typed after description and notes, then left with Return and Tab
     QTest::addColumn<int>("pickTitle"); // then picked from the title list; -1: none
@@ -31,31 +61,58 @@ void tst_frmEventEditor::edit_data()
     // Typed into pickers, each entered with Tab and left with Tab: "picker=keys;..."; '>' and '<' are Ctrl+Right/Left.
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("when"); // start|end as stored
+    // Saved with these keys typed into the notes instead of a click on Save and Close; "Tab": Tab to it, Return.
+    QTest::addColumn<QString>("saveKeys");
     const QString words = "|Coach s cones\r\nand bibs", noon = "2026-12-05 12:00:00|2026-12-06 12:00:00";
     QTest::newRow("new event inserts, blanks apostrophes") << "new" << "Coach's drill" << -1 << "Coach s drill" + words
-                                                           << "" << noon;
+                                                           << "" << noon << QString();
     QTest::newRow("stored event updates") << "stored" << "Coach's drill" << -1 << "Coach s drill" + words << ""
-                                          << noon;
-    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog" << "" << noon;
+                                          << noon << QString();
+    QTest::newRow("third template: new description") << "new" << "" << 2 << "Cool-down|Easy jog" << "" << noon << QString();
     QTest::newRow("typed template title loads nothing") << "new" << "Sprints" << -1 << "Sprints" + words << ""
-                                                        << noon;
-    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words << "" << noon;
-    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words << "" << noon;
-    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words << "" << noon;
+                                                        << noon << QString();
+    QTest::newRow("stored event's own entry loads nothing") << "stored" << "" << 0 << "Old" + words << "" << noon << QString();
+    QTest::newRow("staff member deleted") << "staff gone" << "" << -1 << "Old" + words << "" << noon << QString();
+    QTest::newRow("east of UTC") << "east of UTC" << "" << -1 << "Old" + words << "" << noon << QString();
     // Separators and Ctrl+arrows move between a picker's sections; only Tab leaves it.
     QTest::newRow("whole times typed") << "stored" << "" << -1 << "Old" + words
                                        << "dtStartTime=2:30 AM;dtEndTime=4:05 PM"
-                                       << "2026-12-05 02:30:00|2026-12-06 16:05:00";
+                                       << "2026-12-05 02:30:00|2026-12-06 16:05:00" << QString();
     // '@': entered with a click on the hour instead of Tab.
     QTest::newRow("whole time typed after a click") << "new" << "" << -1 << "Passing drill" + words
                                                     << "dtStartTime=@2:30 PM;dtEndTime=@4:05 PM"
-                                                    << "2026-12-05 14:30:00|2026-12-06 16:05:00";
+                                                    << "2026-12-05 14:30:00|2026-12-06 16:05:00" << QString();
     QTest::newRow("whole dates typed") << "new" << "" << -1 << "Passing drill" + words
                                        << "dtStartDate=11/20/2026;dtEndDate=1/02/2027"
-                                       << "2026-11-20 12:00:00|2027-01-02 12:00:00";
+                                       << "2026-11-20 12:00:00|2027-01-02 12:00:00" << QString();
     QTest::newRow("Ctrl+arrows between sections") << "new" << "" << -1 << "Passing drill" + words
                                                   << "dtStartTime=1>45>AM<<<7;dtEndTime=<3"
-                                                  << "2026-12-05 07:45:00|2026-12-06 15:00:00";
+                                                  << "2026-12-05 07:45:00|2026-12-06 15:00:00" << QString();
+    // Two digits typed into the hour are the hour on the 24-hour clock; AM/PM typed after them still counts.
+    QTest::newRow("24-hour times typed") << "new" << "" << -1 << "Passing drill" + words
+                                         << "dtStartTime=14:30;dtEndTime=23:05"
+                                         << "2026-12-05 14:30:00|2026-12-06 23:05:00" << QString();
+    QTest::newRow("24-hour morning and midnight") << "stored" << "" << -1 << "Old" + words
+                                                  << "dtStartTime=00:15;dtEndTime=09:40"
+                                                  << "2026-12-05 00:15:00|2026-12-06 09:40:00" << QString();
+    QTest::newRow("24-hour times without a colon") << "new" << "" << -1 << "Passing drill" + words
+                                                   << "dtStartTime=1430;dtEndTime=2305"
+                                                   << "2026-12-05 14:30:00|2026-12-06 23:05:00" << QString();
+    QTest::newRow("two-digit hour, then PM") << "new" << "" << -1 << "Passing drill" + words
+                                             << "dtStartTime=10:30 PM;dtEndTime=12:00 AM"
+                                             << "2026-12-05 22:30:00|2026-12-06 00:00:00" << QString();
+    QTest::newRow("template's NULL description read as empty") << "new, null template" << "" << 2 << "Cool-down|"
+                                                               << "" << noon << QString();
+    QTest::newRow("NULL description and notes read as empty") << "null texts" << "" << -1 << "Old" + words << ""
+                                                              << noon << QString();
+    // Saved from the keyboard; an Alt+letter that is no command types nothing.
+    QTest::newRow("Ctrl+S saves") << "stored" << "" << -1 << "Old" + words << "" << noon << "Ctrl+S";
+    QTest::newRow("Alt+S saves, types nothing") << "new" << "" << -1 << "Passing drill" + words << "" << noon
+                                                << "Alt+S";
+    QTest::newRow("Alt+letter types nothing") << "stored" << "" << -1 << "Old" + words << "" << noon
+                                              << "Alt+X, Alt+U, Ctrl+S";
+    QTest::newRow("Tab to Save and Close") << "new" << "Coach's drill" << -1 << "Coach s drill" + words << ""
+                                           << noon << "Tab";
 }
 
 void tst_frmEventEditor::edit()
@@ -66,6 +123,7 @@ void tst_frmEventEditor::edit()
     QFETCH(QString, saved);
     QFETCH(QString, typed);
     QFETCH(QString, when);
+    QFETCH(QString, saveKeys);
     const QByteArray oldZone = qgetenv("TZ");
     const auto restoreZone = qScopeGuard([&oldZone] { qputenv("TZ", oldZone); tzset(); });
     qputenv("TZ", event == "east of UTC" ? "Pacific/Kiritimati" : oldZone);
@@ -74,11 +132,15 @@ void tst_frmEventEditor::edit()
     f.db.addEvent("Other", at(kDay, 8, 0), at(kDay, 9, 0), f.jane, "o", "o");
     const bool gone = event == "staff gone";
     const int id = f.db.addEvent("Old", at(kDay, 12, 0), at(kDay.addDays(1), 12, 0), gone ? 999 : f.omar, "d", "n");
+    if (event == "new, null template")
+        f.db.exec(QString("UPDATE tblPredefinedEvents SET Description = NULL WHERE idPredefinedEvent = %1").arg(f.coolDown));
+    if (event == "null texts")
+        f.db.exec(QString("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL WHERE idScheduledEvent = %1").arg(id));
     const int staff = gone ? f.jane : f.omar; // the first one when its own is gone
     const QStringList before = f.events();
     frmEventEditor editor(f.db.services, nullptr);
     editor.show();
-    if (event == "new") { // as the main window hands a day over
+    if (event.startsWith("new")) { // as the main window hands a day over
         editor.setStartDate(QDateTime(kDay, QTime(0, 10)));
         editor.setEndDate(QDateTime(kDay.addDays(1), QTime(0, 10)));
         pick(staffList(editor), 1);
@@ -88,6 +150,8 @@ void tst_frmEventEditor::edit()
     QCOMPARE(control<QDateEdit>(editor, "dtStartDate")->date(), kDay);
     QCOMPARE(control<QDateEdit>(editor, "dtEndDate")->date(), kDay.addDays(1));
     QCOMPARE(staffList(editor)->currentData().toInt(), staff);
+    if (event == "null texts")
+        QCOMPARE(description(editor)->toPlainText() + '|' + notes(editor)->toPlainText(), "|");
     retype(description(editor), "Coach's cones\rand bibs");
     retype(notes(editor), "Coach's cones\rand bibs");
     if (!title.isEmpty())
@@ -113,23 +177,38 @@ void tst_frmEventEditor::edit()
         QTest::keyClick(picker, Qt::Key_Tab);
         QVERIFY(!picker->hasFocus());
     }
-    press(editor, "saveAndClose");
+    if (saveKeys.isEmpty()) {
+        press(editor, "saveAndClose");
+    } else {
+        editor.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        notes(editor)->setFocus();
+        QWidget *save = control<QToolBar>(editor, "tlbrTop")->widgetForAction(control<QAction>(editor, "saveAndClose"));
+        for (int n = 0; saveKeys == "Tab" && n < 8 && !save->hasFocus(); ++n)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence(saveKeys == "Tab" ? "Return" : saveKeys));
+    }
 
     QVERIFY(f.db.prompt().shown.isEmpty());
     QVERIFY(!editor.isVisible());
     // Added after the others, or in place of the stored one.
     const QString row = saved + "|Coach s cones\r\nand bibs|" + when + "|%1";
-    QCOMPARE(f.events(), before.mid(0, event == "new" ? 2 : 1) << row.arg(staff));
+    QCOMPARE(f.events(), before.mid(0, event.startsWith("new") ? 2 : 1) << row.arg(staff));
+    // The key is told where the button is.
+    QCOMPARE(control<QAction>(editor, "saveAndClose")->toolTip(), "Save and Close (Ctrl+S)");
 }
 
 void tst_frmEventEditor::toolbar_data()
 {
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QString>("cause");  // done to the store before the window opens; "later ": once it has loaded
-    QTest::addColumn<QString>("key");    // of the toolbar button; ",No" answers its question No
+    // Of the toolbar button, or "Escape" or "close" (the close box); after a comma the answer to the
+    // question: No, Cancel, Save, Discard (Yes when none is given).
+    QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("prompt"); // the boxes shown; a "..." at the end stands for the reason, {path} the file
     QTest::addColumn<bool>("open");
-    // Left in the store: "before" (the window opened), "after" (the cause was done), "none", or the one row there is.
+    // Left in the store: "before" (the window opened), "after" (the cause was done), "theirs" (the later
+    // cause was done), "none", or the one row there is.
     QTest::addColumn<QString>("rows");
     const QString ask = "Are you sure you want to delete the event 'Typed'?";
     const QString adding = "An error occured while adding a new record\r\n...";
@@ -161,6 +240,29 @@ void tst_frmEventEditor::toolbar_data()
                                                          << "Typed|Shape|Typed notes|2026-12-05 10:00:00|2026-12-05 11:00:00";
     QTest::newRow("deleted meanwhile, No: still open") << true << "later DELETE FROM tblScheduledEvents"
                                                        << "saveAndClose,No" << gone << true << "none";
+    // Changed by another copy meanwhile: saving says what they changed, each field with its old and new value.
+    const QString changed = "Someone else changed this event since you opened it:\r\n\r\n%1\r\n\r\nOverwrite it "
+                            "with your version? Choose No to keep the other version; what you changed here is then "
+                            "not saved.";
+    const QString mine = "Typed|Shape|Typed notes|2026-12-05 10:00:00|2026-12-05 11:00:00";
+    QTest::newRow("their staff member only, overwritten")
+        << true << "later UPDATE tblScheduledEvents SET idPOC = 2" << "saveAndClose"
+        << changed.arg("Staff member: was Jane Coachwright, now Omar Field") << false << mine;
+    QTest::newRow("their end only, kept")
+        << true << "later UPDATE tblScheduledEvents SET EventTimeEnd = '2026-12-05 11:45:00'" << "saveAndClose,No"
+        << changed.arg("End: was {day} 11:00, now {day} 11:45") << false << "theirs";
+    QTest::newRow("their start and end")
+        << true << "later UPDATE tblScheduledEvents SET EventTime = '2026-12-05 09:30:00', "
+                   "EventTimeEnd = '2026-12-06 08:00:00'" << "saveAndClose,No"
+        << changed.arg("Start: was {day} 10:00, now {day} 09:30\r\nEnd: was {day} 11:00, now {next} 08:00")
+        << false << "theirs";
+    // Escape and the close box ask before typing is thrown away.
+    const QString closing = "Do you want to save your changes before closing?";
+    QTest::newRow("Escape, Cancel") << true << "" << "Escape,Cancel" << closing << true << "before";
+    QTest::newRow("Escape, Discard") << true << "" << "Escape,Discard" << closing << false << "before";
+    QTest::newRow("close box, Save") << true << "" << "close,Save" << closing << false << mine;
+    QTest::newRow("close box, Save, insert refused") << false << refuse.arg("INSERT") << "close,Save"
+                                                     << closing + "|" + adding << true << "before";
 }
 
 void tst_frmEventEditor::toolbar()
@@ -189,21 +291,32 @@ void tst_frmEventEditor::toolbar()
         editor.loadScheduledEvent(id);
     if (cause.startsWith("later "))
         f.db.exec(cause.mid(6));
+    const QStringList theirs = f.events();
     editor.show();
     retype(titleList(editor), "Typed");
     retype(notes(editor), "Typed notes");
-    f.db.prompt().answers.enqueue(key.endsWith(",No") ? Prompt::Answer::No : Prompt::Answer::Yes);
-    press(editor, qPrintable(key.section(',', 0, 0)));
+    const QString button = key.section(',', 0, 0), answer = key.section(',', 1);
+    const QMap<QString, Prompt::Answer> answers{{"No", Prompt::Answer::No}, {"Cancel", Prompt::Answer::Cancel},
+                                                {"Save", Prompt::Answer::Save}, {"Discard", Prompt::Answer::Discard}};
+    f.db.prompt().answers.enqueue(answers.value(answer, Prompt::Answer::Yes));
+    if (button == "Escape")
+        QTest::keyClick(notes(editor), Qt::Key_Escape);
+    else if (button == "close")
+        editor.close();
+    else
+        press(editor, qPrintable(button));
 
     const QString told = f.db.prompt().texts().join('|');
     QCOMPARE(prompt.endsWith("...") ? QString(told).replace(QRegularExpression("\r\n[\\s\\S]+"), "\r\n...") : told,
-             QString(prompt).replace("{path}", f.db.path()));
+             QString(prompt).replace("{path}", f.db.path()).replace("{day}", QLocale().toString(kDay, QLocale::LongFormat))
+                 .replace("{next}", QLocale().toString(kDay.addDays(1), QLocale::LongFormat)));
     if (cause == "read-only")
         QVERIFY(f.db.prompt().shown.first().details.endsWith("attempt to write a readonly database"));
     QCOMPARE(editor.isVisible(), open);
     QCOMPARE(titleList(editor)->currentText() + '|' + notes(editor)->toPlainText(), "Typed|Typed notes");
     QCOMPARE(f.events(), rows == "before" ? before
                          : rows == "after" ? after
+                         : rows == "theirs" ? theirs
                          : rows == "none" ? QStringList()
                                           : QStringList(rows + '|' + QString::number(f.jane)));
     // A report of the stored values, not of the window's.
@@ -213,7 +326,7 @@ void tst_frmEventEditor::toolbar()
     const QString html = report.open(QIODevice::ReadOnly) ? QString::fromUtf8(report.readAll()) : QString();
     QCOMPARE(html.contains("Match prep") && html.contains("Bring bibs") && !html.contains("Typed"), printed);
 
-    if (!cause.startsWith("CREATE TRIGGER"))
+    if (!cause.startsWith("CREATE TRIGGER") || button != "saveAndClose")
         return;
     f.db.exec("DROP TRIGGER refuse");
     press(editor, "saveAndClose");

@@ -325,6 +325,9 @@ void tst_CalendarCommands::weekPlan()
         }
     }
     db.addEvent("Next week", at(14, 9), at(14, 10), dana);
+    // Description and notes another tool left NULL read as empty.
+    db.addEvent("Left blank", at(8, 8), at(8, 9), marco);
+    db.exec("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL WHERE title = 'Left blank'");
     const QByteArray report = "<html>an earlier report</html>\r\n";
     QFile reportFile(db.folder() + "/printEvent.html");
     QVERIFY(reportFile.open(QIODevice::WriteOnly));
@@ -354,6 +357,7 @@ void tst_CalendarCommands::weekPlan()
     const QString all = text.join(QString());
     QVERIFY(all.contains("Week Plan"));
     QVERIFY(!all.contains("Next week"));
+    QVERIFY(all.contains("Left blank"));
     QVERIFY(!all.contains("Fourth line"));
     // Later pages say that the week goes on.
     for (int p = 0; p < text.size(); ++p)

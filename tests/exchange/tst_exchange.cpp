@@ -101,6 +101,9 @@ void tst_Exchange::exportRoundTrip_data()
     QTest::newRow("system zone UTC") << "Run" << "" << "" << "" << QByteArray("UTC") << "20261207T093000 Etc/UTC" << "<none>";
     QTest::newRow("zone libical lacks: UTC times") << "Run" << "" << "" << "" << QByteArray("Nowhere/Special")
                                                    << "20261207T093000Z " << "<none>";
+    // "<null>": description and notes left NULL by another tool, read as empty.
+    QTest::newRow("texts left NULL") << "Run" << "<null>" << "<null>" << "" << QByteArray("UTC")
+                                     << "20261207T093000 Etc/UTC" << "<none>";
 }
 
 void tst_Exchange::exportRoundTrip()
@@ -114,8 +117,13 @@ void tst_Exchange::exportRoundTrip()
     QFETCH(QString, expectedDescription);
 
     TestDatabase db;
+    const bool nulls = description == "<null>";
+    if (nulls)
+        description = notes = QString();
     const int staffId = staff.isEmpty() ? 0 : db.addStaff(staff, QString());
     const int id = db.addEvent(title, at("2026-12-07 09:30"), at("2026-12-07 11:00"), staffId, description, notes);
+    if (nulls)
+        db.exec("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL");
     store::Connection conn;
     conn.open(db.connectionString());
     const QString identity = exchange::calendarIdentity(conn);

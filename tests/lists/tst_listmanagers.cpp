@@ -4,6 +4,7 @@
 #include "support/TestDatabase.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -20,22 +21,26 @@ namespace {
 // What the two managers do differently, and where they keep their rows. focus: the control
 // holding the focus on opening; addNew: the text Add New puts in; empty: the refusal of an
 // empty new title; ask: the start of the delete question; uses: its second line for two events naming
-// the entry; dup: the question before adding a title that is there already (%1).
+// the entry; dup: the question before adding a title that is there already (%1); uses1: the second
+// line for one event.
 struct Kind
 {
-    QString table, key, title, text, combo, focus, addNew, empty, ask, uses, dup;
+    QString table, key, title, text, combo, focus, addNew, empty, ask, uses, dup, uses1;
 };
 const Kind kTemplates{"tblPredefinedEvents", "idPredefinedEvent", "title", "Description", "cmbPredefinedEvents",
                       "txtDescription", "Insert someting describing the type of activity or drill, purpose, equipment "
                       "used, and other Descriptive information needed to ensure a successful participation.",
                       "Events must have a title", "Are you sure you want to delete predefined event '", "",
                       "There is already an activity or drill titled '%1'.\r\nDo you want to add another one with "
-                      "the same title?"};
+                      "the same title?", ""};
 const Kind kStaff{"tblPOCs", "idPOC", "pocName", "pocDescription", "cmbPOC", "cmbPOC", "",
                   "Staff members must have a name", "Are you sure you want to delete staff member '",
                   "\r\n2 events name this staff member; they cannot be printed until another staff member is picked "
                   "for them in the events' windows.",
-                  "There is already a staff member named '%1'.\r\nDo you want to add another one with the same name?"};
+                  "There is already a staff member named '%1'.\r\nDo you want to add another one with the same name?",
+                  "\r\n1 event names this staff member; it cannot be printed until another staff member is picked for "
+                  "it in the event's window."};
+const QString kClosing = "Do you want to save your changes before closing?";
 
 } // namespace
 
@@ -87,7 +92,9 @@ void tst_ListManagers::scenario_data()
     row("delete", two, "pick:1, delete, list:First, shows:First|a, rows:First|a", {"{ask}Second'?"});
     row("delete cancelled", two, "pick:1, delete:no, list:First;Second, shows:Second|b, " + kept, {"{ask}Second'?"});
     row("delete after Add New", two, "add, delete, list:First;Second, shows:First|a, " + kept, {"{ask}'?", deleting});
-    row("typed title, delete, Escape", two, "pick:1, title:X, delete, escape, open, " + kept, {"{ask}X'?", deleting});
+    // After the reload nothing is changed, so Escape just closes.
+    row("typed title, delete, Escape", two, "pick:1, title:X, delete, escape, rejected, " + kept,
+        {"{ask}X'?", deleting});
     row("delete the only entry", "(1, 'Only', 'its text')",
         "delete, list:, shows:|, save, open, title:Again, save, closed, rows:Again|",
         {"{ask}Only'?", "{empty}"});
@@ -108,6 +115,32 @@ void tst_ListManagers::scenario_data()
     // Events name staff members, not templates; the question says how many before a staff member goes.
     row("delete an entry that events name", two, "events:2:2, events:1:1, pick:1, delete, list:First",
         {"{ask}Second'?{uses}"});
+    row("delete an entry that one event names", two, "events:1:2, events:2:1, pick:1, delete, list:First",
+        {"{ask}Second'?{uses1}"});
+    // Every command from the keyboard; an Alt+letter that is no command types nothing.
+    row("Ctrl+S saves", two, "text:changed, key:Ctrl+S, closed, rows:First|changed;Second|b", {});
+    row("Alt+S saves, types nothing", two, "text:changed, key:Alt+S, closed, rows:First|changed;Second|b", {});
+    row("Alt+letter types nothing", two, "text:changed, key:Alt+X, title:Fir, key:Alt+U, shows:Fir|changed, "
+                                         "key:Ctrl+S, closed, rows:Fir|changed;Second|b", {});
+    row("Ctrl+N adds, Alt+D deletes", two, "key:Ctrl+N, shows:|{addNew}, pick:1, key:Alt+D, list:First, "
+                                            "shows:First|a, rows:First|a", {"{ask}Second'?"});
+    row("Tab reaches the buttons", two, "text:changed, tab:deleteRecord, tab:addNewEvent, key:Return, "
+                                        "shows:|{addNew}, title:New, tab:saveAndClose, key:Space, closed, "
+                                        + kept + ";New|{addNew}", {});
+    // Closing with changes asks first; Escape is closing.
+    row("Escape with changes, Cancel", two, "text:changed, escape:cancel, open, shows:First|changed, " + kept,
+        {"{close}"});
+    row("Escape with changes, Discard", two, "pick:1, title:Renamed, escape:discard, rejected, " + kept, {"{close}"});
+    row("close box with changes, Save", two, "text:changed, closebox:save, closed, rows:First|changed;Second|b",
+        {"{close}"});
+    row("close box, Save refused", "", "add, text:no title, closebox:save, open", {"{close}", "{empty}"});
+    row("close box without changes", two, "pick:1, closebox, rejected, " + kept, {});
+    row("Add New, close box", two, "add, closebox, rejected, " + kept, {});
+    // Add New's prompt is typed over, whether the box is entered with Tab or a click.
+    row("Add New, Tab, typing replaces the prompt", two,
+        "add, title:New, tab:txtDescription, type:Cones, save, closed, " + kept + ";New|Cones", {});
+    row("Add New, click, typing replaces the prompt", two,
+        "add, title:New, click:txtDescription, type:Cones, save, closed, " + kept + ";New|Cones", {});
     // Adding a title that is there already asks first, whatever its case and blanks.
     row("title there already, Yes", two, "add, title:second , save, closed, " + kept + ";second |{addNew}",
         {"{dup:second }"});
@@ -128,7 +161,10 @@ void tst_ListManagers::scenario_data()
 }
 
 // Steps are what a user does: pick:N (from the drop-down), title:T, text:T (retyped), save, add,
-// delete[:no] (with the answer to the question), escape, resize:W:H:follows|stays (the outer
+// delete[:no] (with the answer to the question), escape[:answer] and closebox[:answer] (the answer
+// to the question about changes: cancel, save, discard), key:K and type:T (where the focus is),
+// tab:NAME (Tab until the control, or the button of that key, has the focus), click:NAME,
+// resize:W:H:follows|stays (the outer
 // size; the boxes' widths follow it or stay); or drop the table; or look: shows:title|text,
 // list:titles, rows:title|text;... (in key order), open, closed (by saving).
 void tst_ListManagers::scenario()
@@ -144,7 +180,8 @@ void tst_ListManagers::scenario()
         if (dup.hasMatch())
             s.replace(dup.capturedStart(), dup.capturedLength(), k.dup.arg(dup.captured(1)));
         return s.replace("{ask}", k.ask).replace("{empty}", k.empty).replace("{addNew}", k.addNew)
-            .replace("{uses}", k.uses).replace("{path}", db.path());
+            .replace("{uses1}", k.uses1).replace("{uses}", k.uses).replace("{close}", kClosing)
+            .replace("{path}", db.path());
     };
     if (!setup.isEmpty() && setup != "none")
         db.exec(QString("INSERT INTO %1(%2, %3, %4) VALUES %5").arg(k.table, k.key, k.title, k.text, setup));
@@ -178,8 +215,30 @@ void tst_ListManagers::scenario()
             QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
             QTest::keyClick(edit, Qt::Key_Backspace);
             QTest::keyClicks(edit, arg);
-        } else if (verb == "escape") {
-            QTest::keyClick(combo->lineEdit(), Qt::Key_Escape);
+        } else if (verb == "escape" || verb == "closebox") {
+            if (!arg.isEmpty())
+                db.prompt().answers.enqueue(arg == "save"      ? Prompt::Answer::Save
+                                            : arg == "discard" ? Prompt::Answer::Discard
+                                                               : Prompt::Answer::Cancel);
+            if (verb == "escape")
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            else
+                w->close();
+        } else if (verb == "key" || verb == "type" || verb == "tab") {
+            w->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w.get()));
+            auto *action = bar->findChild<QAction *>(arg);
+            QWidget *target = action ? bar->widgetForAction(action) : w->findChild<QWidget *>(arg);
+            if (verb == "key")
+                QTest::keySequence(QApplication::focusWidget(), QKeySequence(arg));
+            else if (verb == "type")
+                QTest::keyClicks(QApplication::focusWidget(), arg);
+            for (int n = 0; verb == "tab" && n < 8 && QApplication::focusWidget() != target; ++n)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY(verb != "tab" || QApplication::focusWidget() == target);
+        } else if (verb == "click") {
+            auto *area = w->findChild<QAbstractScrollArea *>(arg);
+            QTest::mouseClick(area->viewport(), Qt::LeftButton, {}, area->viewport()->rect().center());
         } else if (verb == "resize") {
             const QStringList a = arg.split(':');
             const QSize outer(a[0].toInt(), a[1].toInt()), comboWas = combo->size(), textWas = text->size();

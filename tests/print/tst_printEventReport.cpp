@@ -55,7 +55,8 @@ const char kBlock[] = R"(0<table width="100%"  border="0" cellpadding="0" cellsp
 19<tr><td bgcolor="#FFFFFF" class="text_all">%7</td></tr>|17</table>|14</td>|12</tr>|9</td>|6</tr>|4</td>|2</tr>|0</table>)";
 
 // The report of the sample events given by number (1 to 3) as the file shows them: CR LF becomes <P> but in the
-// title, other line ends and markup stay, a character beyond ISO-8859-1 becomes a reference.
+// title, other line ends and markup stay, a character beyond ISO-8859-1 becomes a reference. A negative number:
+// that sample without description and notes.
 QByteArray expectedReport(const QList<int> &samples)
 {
     QStringList head, blocks;
@@ -67,13 +68,15 @@ QByteArray expectedReport(const QList<int> &samples)
         block += QString(line.left(text).toInt(), QLatin1Char(' ')) + line.mid(text) + QStringLiteral("\r\n");
     }
     const QStringList days{"Friday", "Saturday", "Sunday"};
-    for (int n : samples) {
+    for (int sample : samples) {
+        const int n = qAbs(sample);
         const QString date = QStringLiteral("%1, %2 March 2024 ").arg(days[n - 1]).arg(n);
         blocks << block.arg(QStringLiteral("Drill %1 &#937; & <i>&#128512;</i>\r\nsquad").arg(n),
                             QStringLiteral("Coach \u00c5sa Lind"), date + QStringLiteral("09:30:00"),
                             date + QStringLiteral("11:00:00"),
-                            QStringLiteral("Passing\r<P>in pairs %1\nthen\rshoot").arg(n),
-                            QStringLiteral("Bring<P>cones %1").arg(n), QStringLiteral("Goalkeeping<P>Room 12"));
+                            sample < 0 ? QString() : QStringLiteral("Passing\r<P>in pairs %1\nthen\rshoot").arg(n),
+                            sample < 0 ? QString() : QStringLiteral("Bring<P>cones %1").arg(n),
+                            QStringLiteral("Goalkeeping<P>Room 12"));
     }
     const QString report = head.join(QStringLiteral("\r\n")) + QStringLiteral("<body>\r\n")
                            + blocks.join(QStringLiteral("\r\n<p class='breakhere'>&nbsp;</p>\r\n"));
@@ -120,7 +123,7 @@ void tst_printEventReport::gatheredReport_data()
 {
     // One character per print from the main window: 'a' presses Add Event in the window, 'c' closes it with the
     // close box; '-' prints with no event selected, 'o' an event whose staff member is gone (no window shows;
-    // a notice says why).
+    // a notice says why), 'n' like 'c' an event whose description and notes another tool left NULL.
     QTest::addColumn<QString>("prints");
     QTest::addColumn<QList<int>>("inReport"); // the prints whose events the last report holds
     QTest::newRow("one event, its values converted") << "c" << QList<int>{1};
@@ -128,6 +131,7 @@ void tst_printEventReport::gatheredReport_data()
     QTest::newRow("fresh after the close box") << "acc" << QList<int>{3};
     QTest::newRow("no event found, still appending") << "a-c" << QList<int>{1, 3};
     QTest::newRow("staff member gone, still appending") << "aoc" << QList<int>{1, 3};
+    QTest::newRow("texts left NULL print empty") << "n" << QList<int>{-1};
 }
 
 void tst_printEventReport::gatheredReport()
@@ -138,6 +142,9 @@ void tst_printEventReport::gatheredReport()
     for (int n = 1; n <= prints.size(); ++n) {
         const QChar step = prints.at(n - 1);
         const int key = step == QLatin1Char('-') ? -1 : f.addSample(n);
+        if (step == QLatin1Char('n'))
+            f.db.exec(QStringLiteral("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL WHERE "
+                                     "idScheduledEvent = %1").arg(key));
         if (step == QLatin1Char('o'))
             f.db.exec(QStringLiteral("UPDATE tblScheduledEvents SET idPOC = 0 WHERE idScheduledEvent = %1").arg(key));
         if (step == QLatin1Char('a'))
@@ -149,7 +156,7 @@ void tst_printEventReport::gatheredReport()
     }
     QCOMPARE(readAll(f.reportPath()), expectedReport(inReport));
     const qsizetype presses = prints.count(QLatin1Char('a'));
-    QCOMPARE(f.db.modal().shownNames.size(), presses + prints.count(QLatin1Char('c')));
+    QCOMPARE(f.db.modal().shownNames.size(), presses + prints.count(QLatin1Char('c')) + prints.count(QLatin1Char('n')));
     // The Add Event notices, and what to do about each event without its staff member.
     QStringList notices;
     for (int n = 1; n <= prints.size(); ++n) {
@@ -168,8 +175,8 @@ void tst_printEventReport::failure_data()
 {
     QTest::addColumn<QString>("obstacle"); // SQL run before printing, or what is in the report file's way
     QTest::addColumn<QString>("reason");
-    QTest::newRow("null notes") << "UPDATE tblScheduledEvents SET Notes = NULL"
-                                << "Invalid use of Null: column 'notes'.";
+    QTest::newRow("null title") << "UPDATE tblScheduledEvents SET title = NULL"
+                                << "Invalid use of Null: column 'title'.";
     QTest::newRow("start not a date")
         << "UPDATE tblScheduledEvents SET EventTime = 'soon'" << "Type mismatch: 'soon' is not a date and time.";
     QTest::newRow("a folder at the report path") << "folder" << "Filename refers to a directory";

@@ -235,7 +235,7 @@ void tst_Store::textsRoundTrip()
 void tst_Store::reads_data()
 {
     QTest::addColumn<QString>("column");
-    QTest::addColumn<int>("kind"); // 0 text, 1 integer, 2 date-time
+    QTest::addColumn<int>("kind"); // 0 text, 1 integer, 2 date-time, 3 optional text (in brackets)
     QTest::addColumn<QString>("expected"); // empty: a read failure naming the column
     QTest::newRow("title in any case") << "TITLE" << 0 << "t";
     QTest::newRow("key in any case") << "IDscheduledEVENT" << 1 << "1";
@@ -243,6 +243,10 @@ void tst_Store::reads_data()
     QTest::newRow("null number") << "idPOC" << 1 << "";
     QTest::newRow("null date-time") << "EventTimeEnd" << 2 << "";
     QTest::newRow("no such column") << "noSuchColumn" << 0 << "";
+    QTest::newRow("optional text, null") << "Notes" << 3 << "[]";
+    QTest::newRow("optional text, empty") << "Description" << 3 << "[]";
+    QTest::newRow("optional text, given") << "TITLE" << 3 << "[t]";
+    QTest::newRow("optional text, no such column") << "noSuchColumn" << 3 << "";
 }
 
 void tst_Store::reads()
@@ -251,14 +255,15 @@ void tst_Store::reads()
     QFETCH(int, kind);
     QFETCH(QString, expected);
     TestDatabase db;
-    db.exec("INSERT INTO tblScheduledEvents(title, EventTime) VALUES('t', '2026-12-06 10:00:00')");
+    db.exec("INSERT INTO tblScheduledEvents(title, EventTime, Description) VALUES('t', '2026-12-06 10:00:00', '')");
     store::Connection conn;
     conn.open(db.connectionString());
     store::RowSet rs = conn.execute(statements::eventById(1));
     try {
         const QString read = kind == 0 ? rs.text(column)
             : kind == 1                ? QString::number(rs.integer(column))
-                                       : rs.dateTime(column).toString();
+            : kind == 2                ? rs.dateTime(column).toString()
+                                       : '[' + rs.optionalText(column) + ']';
         // An empty read where a failure is due is the NULL read as empty.
         QVERIFY2(!expected.isEmpty(), qPrintable(QStringLiteral("read '%1' instead of failing").arg(read)));
         QCOMPARE(read, expected);

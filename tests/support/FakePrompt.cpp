@@ -12,7 +12,7 @@ Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Bu
     shown.append(s);
     if (!answers.isEmpty())
         return answers.dequeue();
-    return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    return buttons == Buttons::YesNo ? Answer::Yes : buttons == Buttons::SaveDiscardCancel ? Answer::Discard : Answer::Ok;
 }
 
 std::optional<QString> FakePrompt::input(QWidget *, const QString &label, const QString &title,

@@ -6,7 +6,8 @@
 #include <QQueue>
 
 // Records every box the program shows and answers from a queue. An empty
-// queue answers Yes to questions, OK to notices and cancels input boxes.
+// queue answers Yes to questions, OK to notices, Discard to a window closing
+// with unsaved changes, and cancels input boxes.
 class FakePrompt : public Prompt
 {
 public:

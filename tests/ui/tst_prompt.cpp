@@ -21,32 +21,37 @@ void tst_Prompt::returnKey_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("icon");   // Prompt::Icon
-    QTest::addColumn<bool>("yesNo");
+    QTest::addColumn<int>("buttons"); // Prompt::Buttons
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("details");
     QTest::addColumn<QString>("shown"); // the box's text, its title, icon and details, "|"-joined
     QTest::addColumn<int>("answer");    // Prompt::Answer
     QTest::newRow("question defaults to Yes")
-        << "Are you sure?" << int(Prompt::Icon::Question) << true << "" << "" << "Are you sure?|Orvenna|4|"
+        << "Are you sure?" << int(Prompt::Icon::Question) << int(Prompt::Buttons::YesNo) << "" << "" << "Are you sure?|Orvenna|4|"
         << int(Prompt::Answer::Yes);
     QTest::newRow("CR LF shows as one line break")
-        << "An error occured while updating the record\r\ndisk I/O error" << int(Prompt::Icon::Critical) << false
+        << "An error occured while updating the record\r\ndisk I/O error" << int(Prompt::Icon::Critical) << int(Prompt::Buttons::Ok)
         << "" << "" << "An error occured while updating the record\ndisk I/O error|Orvenna|3|" << int(Prompt::Answer::Ok);
     // The driver's own words behind a plain reason, for the asking.
     QTest::newRow("details") << "An error occured while updating the record\r\nThe calendar file is read-only."
-                             << int(Prompt::Icon::Critical) << false << "" << "attempt to write a readonly database"
+                             << int(Prompt::Icon::Critical) << int(Prompt::Buttons::Ok) << "" << "attempt to write a readonly database"
                              << "An error occured while updating the record\nThe calendar file is read-only.|Orvenna|3|"
                                 "attempt to write a readonly database"
                              << int(Prompt::Answer::Ok);
-    QTest::newRow("own title, no icon") << "Printed." << int(Prompt::Icon::None) << false << "Print" << ""
+    QTest::newRow("own title, no icon") << "Printed." << int(Prompt::Icon::None) << int(Prompt::Buttons::Ok) << "Print" << ""
                                         << "Printed.|Print|0|" << int(Prompt::Answer::Ok);
+    // Closing a window with unsaved changes: Return keeps it open.
+    QTest::newRow("save question defaults to Cancel")
+        << "Do you want to save your changes before closing?" << int(Prompt::Icon::Question)
+        << int(Prompt::Buttons::SaveDiscardCancel) << "" << ""
+        << "Do you want to save your changes before closing?|Orvenna|4|" << int(Prompt::Answer::Cancel);
 }
 
 void tst_Prompt::returnKey()
 {
     QFETCH(QString, text);
     QFETCH(int, icon);
-    QFETCH(bool, yesNo);
+    QFETCH(int, buttons);
     QFETCH(QString, title);
     QFETCH(QString, details);
     QFETCH(QString, shown);
@@ -63,7 +68,7 @@ void tst_Prompt::returnKey()
     answerer.start(10);
     WidgetPrompt prompt;
     const Prompt::Answer got = prompt.message(nullptr, text, Prompt::Icon(icon),
-                                              yesNo ? Prompt::Buttons::YesNo : Prompt::Buttons::Ok, title, details);
+                                              Prompt::Buttons(buttons), title, details);
     QCOMPARE(seen, shown);
     QCOMPARE(int(got), answer);
 }
