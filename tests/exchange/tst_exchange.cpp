@@ -84,7 +84,7 @@ void tst_Exchange::exportRoundTrip_data()
     QTest::addColumn<QString>("notes");
     QTest::addColumn<QString>("staff");
     QTest::addColumn<QByteArray>("zone");
-    QTest::addColumn<QString>("dtstart"); // as written, with its TZID
+    QTest::addColumn<QString>("dtstart"); // as written, with its TZID; the event starts then and lasts 90 minutes
     QTest::addColumn<QString>("expectedDescription");
 
     QTest::newRow("plain") << "Passing triangle" << "Three cones." << "" << "Dana Whitfield" << QByteArray("Europe/Berlin")
@@ -101,6 +101,10 @@ void tst_Exchange::exportRoundTrip_data()
     QTest::newRow("system zone UTC") << "Run" << "" << "" << "" << QByteArray("UTC") << "20261207T093000 Etc/UTC" << "<none>";
     QTest::newRow("zone libical lacks: UTC times") << "Run" << "" << "" << "" << QByteArray("Nowhere/Special")
                                                    << "local as UTC" << "<none>";
+    // Written in this machine's zone, a time in its spring-forward gap comes back as it stands.
+    const QByteArray here = QTimeZone::systemTimeZoneId();
+    QTest::newRow("spring-forward gap, this machine's zone")
+        << "Late" << "" << "" << "" << here << "20260329T023000 " + QString::fromUtf8(here == "UTC" ? "Etc/UTC" : here) << "<none>";
 }
 
 void tst_Exchange::exportRoundTrip()
@@ -115,7 +119,12 @@ void tst_Exchange::exportRoundTrip()
 
     TestDatabase db;
     const int staffId = staff.isEmpty() ? 0 : db.addStaff(staff, QString());
-    const int id = db.addEvent(title, at("2026-12-07 09:30"), at("2026-12-07 11:00"), staffId, description, notes);
+    const bool utcTimes = dtstart == QLatin1String("local as UTC");
+    const QDateTime startUtc = utcTimes ? at("2026-12-07 09:30")
+                                        : QDateTime(QDate::fromString(dtstart.left(8), QStringLiteral("yyyyMMdd")),
+                                                    QTime::fromString(dtstart.mid(9, 6), QStringLiteral("HHmmss")), Qt::UTC);
+    const QDateTime endUtc = startUtc.addSecs(90 * 60);
+    const int id = db.addEvent(title, startUtc, endUtc, staffId, description, notes);
     store::Connection conn;
     conn.open(db.connectionString());
     const QString identity = exchange::calendarIdentity(conn);
@@ -139,14 +148,14 @@ void tst_Exchange::exportRoundTrip()
     QCOMPARE(textValue(ev, ICAL_DESCRIPTION_PROPERTY), expectedDescription);
     QCOMPARE(textValue(ev, ICAL_CONTACT_PROPERTY), staff.isEmpty() ? QStringLiteral("<none>") : staff);
     QCOMPARE(propertyText(ev, ICAL_UID_PROPERTY), exchange::uidFor(id, identity));
-    auto asUtc = [](const char *t) {
-        return QDateTime(at(t).date(), at(t).time(), Qt::LocalTime).toUTC().toString(QStringLiteral("yyyyMMddTHHmmss")) + 'Z';
+    auto written = [&](const QDateTime &t) {
+        return utcTimes ? QDateTime(t.date(), t.time(), Qt::LocalTime).toUTC().toString(QStringLiteral("yyyyMMddTHHmmss'Z'"))
+                        : t.toString(QStringLiteral("yyyyMMddTHHmmss"));
     };
-    if (dtstart == QLatin1String("local as UTC"))
-        dtstart = asUtc("2026-12-07 09:30") + QLatin1Char(' ');
+    if (utcTimes)
+        dtstart = written(startUtc) + QLatin1Char(' ');
     QCOMPARE(propertyText(ev, ICAL_DTSTART_PROPERTY) + QLatin1Char(' ') + tzidOf(ev, ICAL_DTSTART_PROPERTY), dtstart);
-    const QString dtend = dtstart.contains(QLatin1Char('Z')) ? asUtc("2026-12-07 11:00") : dtstart.left(9) + QStringLiteral("110000");
-    QCOMPARE(propertyText(ev, ICAL_DTEND_PROPERTY).left(15), dtend.left(15));
+    QCOMPARE(propertyText(ev, ICAL_DTEND_PROPERTY), written(endUtc));
     icalcomponent *tz = icalcomponent_get_first_component(cal, ICAL_VTIMEZONE_COMPONENT);
     const QString tzid = tzidOf(ev, ICAL_DTSTART_PROPERTY);
     QCOMPARE(tz ? propertyText(tz, ICAL_TZID_PROPERTY) : QString(), tzid);
@@ -154,18 +163,20 @@ void tst_Exchange::exportRoundTrip()
     icalcomponent_free(cal);
 
     // And the program's own reader gets the same back.
-    const exchange::ReadCalendar back = exchange::readCalendar(text, QDate(2026, 12, 1), QDate(2026, 12, 31));
+    const exchange::ReadCalendar back = exchange::readCalendar(text, QDate(2026, 1, 1), QDate(2026, 12, 31));
     QCOMPARE(back.events.size(), 1);
     QCOMPARE(back.events[0].title, title);
     QCOMPARE(back.events[0].staffName, staff);
-    // Wall-clock times of the zone come back as this machine's local times.
-    const QTimeZone written(zone == "UTC" ? QByteArray("Etc/UTC") : zone);
-    auto local = [&](const char *t) {
-        const QDateTime l = written.isValid() ? QDateTime(at(t).date(), at(t).time(), written).toLocalTime() : at(t);
+    // Wall-clock times of another zone come back as this machine's local times.
+    const QTimeZone writtenZone(zone == "UTC" ? QByteArray("Etc/UTC") : zone);
+    auto local = [&](const QDateTime &t) {
+        if (zone == QTimeZone::systemTimeZoneId())
+            return t;
+        const QDateTime l = writtenZone.isValid() ? QDateTime(t.date(), t.time(), writtenZone).toLocalTime() : t;
         return QDateTime(l.date(), l.time(), Qt::UTC);
     };
-    QCOMPARE(back.events[0].start, local("2026-12-07 09:30"));
-    QCOMPARE(back.events[0].end, local("2026-12-07 11:00"));
+    QCOMPARE(back.events[0].start, local(startUtc));
+    QCOMPARE(back.events[0].end, local(endUtc));
     // The notes come back apart, into another Orvenna calendar too.
     QCOMPARE(back.events[0].description, description);
     QCOMPARE(back.events[0].notes, notes);
