@@ -16,17 +16,25 @@
 #include "ui/Prompt.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressDialog>
+#include <QSaveFile>
 #include <QPushButton>
+#include <QThread>
 #include <QTimeZone>
+#include <QTimer>
+
+#include <atomic>
 
 namespace {
 
 constexpr int kListedRows = 12;
 constexpr int kMostWeeks = 520;
+constexpr int kImportWithoutAsking = 1000;
 
 QString rowText(const statements::EventValues &v)
 {
@@ -42,6 +50,100 @@ QString listing(const QList<statements::EventValues> &rows)
     if (rows.size() > kListedRows)
         lines << QStringLiteral("... and %1 more").arg(rows.size() - kListedRows);
     return lines.join(QStringLiteral("\r\n"));
+}
+
+// What reading the calendar file came to.
+struct FileRead
+{
+    exchange::ReadCalendar read;
+    QString failure; // what to tell, when it failed
+    bool cancelled = false;
+};
+
+// Reads and expands the file on a thread of its own, with a progress window
+// whose Cancel stops it; the window stays usable meanwhile. Nothing here
+// touches the store, whose connection belongs to the window's thread.
+FileRead readInBackground(QWidget *parent, const QString &path, const exchange::DayRange &range)
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<int> percent{0};
+    FileRead out;
+    QThread *thread = QThread::create([&] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
+            return;
+        }
+        const QByteArray text = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
+            return;
+        }
+        exchange::ReadControl control;
+        control.cancel = &cancel;
+        control.percent = &percent;
+        try {
+            out.read = exchange::readCalendar(text, range.first, range.last, control);
+        } catch (const exchange::CalendarFileError &e) {
+            out.failure = QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
+                              .arg(QDir::toNativeSeparators(path))
+                              .arg(e.line())
+                              .arg(e.reason());
+        } catch (const exchange::ReadCancelled &) {
+            out.cancelled = true;
+        }
+    });
+    QProgressDialog progress(QStringLiteral("Reading %1 ...").arg(QDir::toNativeSeparators(path)), QStringLiteral("Cancel"), 0,
+                             100, parent);
+    progress.setObjectName(QStringLiteral("dlgImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Import Calendar"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(400);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &progress, [&] { progress.setValue(percent.load()); });
+    tick.start(100);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    delete thread;
+    return out;
+}
+
+// The .ics file could not be written: what to tell, and the system's words.
+struct CalendarFileWriteError
+{
+    QString text;
+    QString reason;
+};
+
+// Replaces the file whole, unbuffered so that a full disk shows at the write
+// that meets it; a failed write leaves the previous file as it was.
+void writeCalendarFile(const QString &path, const QByteArray &bytes)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw CalendarFileWriteError{QStringLiteral("Cannot make %1. Choose another place for it, then export again.").arg(shown),
+                                     file.errorString()};
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    if (done < bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw CalendarFileWriteError{
+            QStringLiteral("Cannot write %1. Make room on its disk or choose another place for it, then export again.").arg(shown),
+            reason};
+    }
 }
 
 QAction *addAction(QMenu *menu, QAction *before, const QString &text, const QString &name)
@@ -141,12 +243,14 @@ void CalendarCommands::mnuExportCalendar_Click()
             events.append(exchange::toCalendarEvent(e, identity));
         conn.close();
         count = int(events.size());
-        writeReportFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
+        writeCalendarFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description());
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description(),
+                                    QString(), e.details());
         return;
-    } catch (const ReportFileError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be written.\r\n") + e.description());
+    } catch (const CalendarFileWriteError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be written.\r\n") + e.text, QString(),
+                                    e.reason);
         return;
     }
     m_services.prompt->inform(&m_main, QStringLiteral("Exported %1 events to %2.").arg(count).arg(QDir::toNativeSeparators(path)),
@@ -159,24 +263,33 @@ void CalendarCommands::mnuImportCalendar_Click()
     if (m_services.modal->showModal(dialog) != QDialog::Accepted)
         return;
     const QString path = dialog.fileName();
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be read.\r\n")
-                                                 + (path.isEmpty() ? QStringLiteral("No file was chosen.") : file.errorString()));
+    if (path.isEmpty()) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be read.\r\nNo file was chosen."));
         return;
     }
-    const QByteArray text = file.readAll();
-    file.close();
     const exchange::DayRange range = dialog.range().value_or(exchange::DayRange{shownFirst(), shownFirst().addDays(6)});
-    exchange::ReadCalendar read;
-    try {
-        read = exchange::readCalendar(text, range.first, range.last);
-    } catch (const exchange::CalendarFileError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
-                                                 .arg(QDir::toNativeSeparators(path))
-                                                 .arg(e.line())
-                                                 .arg(e.reason()));
+    const FileRead file = readInBackground(&m_main, path, range);
+    if (file.cancelled)
         return;
+    if (!file.failure.isEmpty()) {
+        m_services.prompt->critical(&m_main, file.failure);
+        return;
+    }
+    const exchange::ReadCalendar &read = file.read;
+    if (read.events.size() > kImportWithoutAsking) {
+        // Asked as a repeat asks, before anything is written.
+        QList<statements::EventValues> rows;
+        for (const exchange::CalendarEvent &e : read.events) {
+            statements::EventValues v;
+            v.title = e.title;
+            v.startDate = e.start.date();
+            v.startTime = e.start.time();
+            v.endTime = e.end.time();
+            rows << v;
+        }
+        if (!m_services.prompt->ask(&m_main, QStringLiteral("Import these %1 events?\r\n").arg(rows.size()) + listing(rows),
+                                    QStringLiteral("Import Calendar")))
+            return;
     }
     store::Connection conn;
     exchange::ImportResult result;
@@ -204,7 +317,7 @@ void CalendarCommands::mnuImportCalendar_Click()
         result = exchange::importEvents(conn, read.events, fallback);
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while importing; nothing was imported.\r\n")
-                                                 + e.description());
+                                                 + e.description(), QString(), e.details());
         return;
     }
     conn.close();
@@ -219,6 +332,14 @@ void CalendarCommands::mnuImportCalendar_Click()
         skipped << QStringLiteral("%1 cancelled").arg(read.cancelled);
     if (read.outsideRange)
         skipped << QStringLiteral("%1 outside the chosen dates").arg(read.outsideRange);
+    if (!read.unknownZone.isEmpty()) {
+        QStringList named = read.unknownZone.mid(0, kListedRows);
+        if (read.unknownZone.size() > kListedRows)
+            named << QStringLiteral("... and %1 more").arg(read.unknownZone.size() - kListedRows);
+        skipped << QStringLiteral("%1 in a time zone the file does not define and Orvenna does not know: %2")
+                       .arg(read.unknownZone.size())
+                       .arg(named.join(QStringLiteral(", ")));
+    }
     if (!skipped.isEmpty())
         summary += QStringLiteral("\r\nSkipped: ") + skipped.join(QStringLiteral(", ")) + QStringLiteral(".");
     m_services.prompt->inform(&m_main, summary, QStringLiteral("Import Calendar"));
