@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace exchange {
 namespace {
@@ -351,6 +352,36 @@ QList<EventLines> checkStructure(const QList<Line> &lines, QList<Line> &kept)
     return events;
 }
 
+struct ParserFree
+{
+    void operator()(icalparser *p) const { icalparser_free(p); }
+};
+
+// libical's tree of the file, line by line so that a file of many long
+// lines can be stopped between them.
+ComponentPtr parse(const QList<Line> &lines, const Clock &clock)
+{
+    std::unique_ptr<icalparser, ParserFree> parser(icalparser_new());
+    std::vector<ComponentPtr> calendars;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if ((i & 63) == 0) {
+            clock.check(lines[i].number);
+            clock.progress(10 + int(20 * i / lines.size()));
+        }
+        QByteArray text = lines[i].text;
+        if (icalcomponent *c = icalparser_add_line(parser.get(), text.data()))
+            calendars.emplace_back(c);
+    }
+    if (calendars.empty())
+        return nullptr;
+    if (calendars.size() == 1)
+        return std::move(calendars.front());
+    ComponentPtr root(icalcomponent_new(ICAL_XROOT_COMPONENT));
+    for (ComponentPtr &c : calendars)
+        icalcomponent_add_component(root.get(), c.release());
+    return root;
+}
+
 // Properties newer than libical are allowed by the format (iana-prop);
 // libical marks them as errors all the same.
 bool isUnknownName(const QByteArray &name)
@@ -684,14 +715,9 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
     clock.check(lines.last().number);
     clock.progress(10);
 
-    QByteArray unfolded;
-    unfolded.reserve(text.size());
-    for (const Line &line : kept)
-        unfolded += line.text + "\r\n";
-    ComponentPtr root(icalparser_parse_string(unfolded.constData()));
+    ComponentPtr root = parse(kept, clock);
     if (!root)
         throw CalendarFileError(lines.first().number, QStringLiteral("libical cannot read the file."));
-    clock.check(lines.last().number);
     clock.progress(30);
 
     QList<icalcomponent *> events;
