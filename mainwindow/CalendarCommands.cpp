@@ -16,19 +16,12 @@
 #include "ui/Prompt.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressDialog>
-#include <QSaveFile>
 #include <QPushButton>
-#include <QThread>
 #include <QTimeZone>
-#include <QTimer>
-
-#include <atomic>
 
 namespace {
 
@@ -50,100 +43,6 @@ QString listing(const QList<statements::EventValues> &rows)
     if (rows.size() > kListedRows)
         lines << QStringLiteral("... and %1 more").arg(rows.size() - kListedRows);
     return lines.join(QStringLiteral("\r\n"));
-}
-
-// What reading the calendar file came to.
-struct FileRead
-{
-    exchange::ReadCalendar read;
-    QString failure; // what to tell, when it failed
-    bool cancelled = false;
-};
-
-// Reads and expands the file on a thread of its own, with a progress window
-// whose Cancel stops it; the window stays usable meanwhile. Nothing here
-// touches the store, whose connection belongs to the window's thread.
-FileRead readInBackground(QWidget *parent, const QString &path, const exchange::DayRange &range)
-{
-    std::atomic<bool> cancel{false};
-    std::atomic<int> percent{0};
-    FileRead out;
-    QThread *thread = QThread::create([&] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
-            return;
-        }
-        const QByteArray text = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
-            return;
-        }
-        exchange::ReadControl control;
-        control.cancel = &cancel;
-        control.percent = &percent;
-        try {
-            out.read = exchange::readCalendar(text, range.first, range.last, control);
-        } catch (const exchange::CalendarFileError &e) {
-            out.failure = QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
-                              .arg(QDir::toNativeSeparators(path))
-                              .arg(e.line())
-                              .arg(e.reason());
-        } catch (const exchange::ReadCancelled &) {
-            out.cancelled = true;
-        }
-    });
-    QProgressDialog progress(QStringLiteral("Reading %1 ...").arg(QDir::toNativeSeparators(path)), QStringLiteral("Cancel"), 0,
-                             100, parent);
-    progress.setObjectName(QStringLiteral("dlgImportProgress"));
-    progress.setWindowTitle(QStringLiteral("Import Calendar"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(400);
-    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
-    QEventLoop loop;
-    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &progress, [&] { progress.setValue(percent.load()); });
-    tick.start(100);
-    thread->start();
-    loop.exec();
-    thread->wait();
-    delete thread;
-    return out;
-}
-
-// The .ics file could not be written: what to tell, and the system's words.
-struct CalendarFileWriteError
-{
-    QString text;
-    QString reason;
-};
-
-// Replaces the file whole, unbuffered so that a full disk shows at the write
-// that meets it; a failed write leaves the previous file as it was.
-void writeCalendarFile(const QString &path, const QByteArray &bytes)
-{
-    const QString shown = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw CalendarFileWriteError{QStringLiteral("Cannot make %1. Choose another place for it, then export again.").arg(shown),
-                                     file.errorString()};
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0)
-            break;
-        done += written;
-    }
-    if (done < bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw CalendarFileWriteError{
-            QStringLiteral("Cannot write %1. Make room on its disk or choose another place for it, then export again.").arg(shown),
-            reason};
-    }
 }
 
 QAction *addAction(QMenu *menu, QAction *before, const QString &text, const QString &name)
@@ -268,7 +167,7 @@ void CalendarCommands::mnuImportCalendar_Click()
         return;
     }
     const exchange::DayRange range = dialog.range().value_or(exchange::DayRange{shownFirst(), shownFirst().addDays(6)});
-    const FileRead file = readInBackground(&m_main, path, range);
+    const CalendarFileRead file = readCalendarFile(&m_main, path, range);
     if (file.cancelled)
         return;
     if (!file.failure.isEmpty()) {
