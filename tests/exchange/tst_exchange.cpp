@@ -377,7 +377,7 @@ void tst_Exchange::malformed_data()
     QTest::newRow("DURATION past the year 9999")
         << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261207T090000\r\nDURATION:P99999999W\r\nEND:VEVENT\r\n") << 7;
     QTest::newRow("an end in the year 10000")
-        << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:99991231T090000\r\nDTEND:100000101T090000\r\nEND:VEVENT\r\n") << 7;
+        << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:99991231T090000\r\nDURATION:P1D\r\nEND:VEVENT\r\n") << 7;
     // libical steps through a minute sixty times for each occurrence: too long to wait for.
     QTest::newRow("a rule too slow to follow")
         << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:19900101T000000\r\nRRULE:FREQ=SECONDLY;BYSECOND=0;COUNT=2000000000\r\n"
