@@ -656,7 +656,7 @@ void ruleStarts(icalproperty *rruleProperty, const icaltimetype &start, Expansio
             if (++x.occurrences > kMostOccurrences)
                 throw CalendarFileError(line, QStringLiteral("More than %1 events start between the chosen dates; Orvenna "
                                                              "imports at most that many at a time. Choose fewer days.")
-                                                  .arg(QLocale::c().toString(kMostOccurrences)));
+                                                  .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(kMostOccurrences)));
             starts.append(local);
         }
     } catch (...) {

@@ -365,6 +365,7 @@ void tst_Exchange::malformed_data()
                     "RRULE:FREQ=SOMETIMES\r\nEND:VEVENT\r\n") << 9;
     QTest::newRow("no DTSTART") << calendar("BEGIN:VEVENT\r\nUID:x\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:y\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
                                 << 4;
+    QTest::newRow("DTSTART without a value") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:\r\nEND:VEVENT\r\n") << 6;
     QTest::newRow("broken parameter list") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART;;VALUE=DATE-TIME:20261207T090000\r\nEND:VEVENT\r\n")
                                            << 6;
     QTest::newRow("a 10 MB line, refused unread")
