@@ -6,14 +6,22 @@
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
+#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <atomic>
 
 frmCalendarFile::frmCalendarFile(const AppServices &services, Mode mode, const QDate &shownFirst, QWidget *parent)
     : QDialog(parent), m_services(services), m_mode(mode), m_shownFirst(shownFirst)
@@ -163,4 +171,80 @@ int frmStaffPick::staffId() const
 QString frmStaffPick::staffName() const
 {
     return m_cmbPOC->currentText();
+}
+
+CalendarFileRead readCalendarFile(QWidget *parent, const QString &path, const exchange::DayRange &range)
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<int> percent{0};
+    CalendarFileRead out;
+    QThread *thread = QThread::create([&] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
+            return;
+        }
+        const QByteArray text = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
+            return;
+        }
+        exchange::ReadControl control;
+        control.cancel = &cancel;
+        control.percent = &percent;
+        try {
+            out.read = exchange::readCalendar(text, range.first, range.last, control);
+        } catch (const exchange::CalendarFileError &e) {
+            out.failure = QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
+                              .arg(QDir::toNativeSeparators(path))
+                              .arg(e.line())
+                              .arg(e.reason());
+        } catch (const exchange::ReadCancelled &) {
+            out.cancelled = true;
+        }
+    });
+    QProgressDialog progress(QStringLiteral("Reading %1 ...").arg(QDir::toNativeSeparators(path)), QStringLiteral("Cancel"), 0,
+                             100, parent);
+    progress.setObjectName(QStringLiteral("dlgImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Import Calendar"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(400);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &progress, [&] { progress.setValue(percent.load()); });
+    tick.start(100);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    delete thread;
+    return out;
+}
+
+// Replaces the file whole, unbuffered so that a full disk shows at the write
+// that meets it; a failed write leaves the previous file as it was.
+void writeCalendarFile(const QString &path, const QByteArray &bytes)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw CalendarFileWriteError{QStringLiteral("Cannot make %1. Choose another place for it, then export again.").arg(shown),
+                                     file.errorString()};
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    if (done < bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw CalendarFileWriteError{
+            QStringLiteral("Cannot write %1. Make room on its disk or choose another place for it, then export again.").arg(shown),
+            reason};
+    }
 }

@@ -1,17 +1,24 @@
 #include "exchange/ICalendar.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QLocale>
 #include <QSet>
+#include <QTimeZone>
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace exchange {
 namespace {
+
+constexpr const char *kNotesProperty = "X-ORVENNA-NOTES";
 
 void initLibical()
 {
@@ -149,6 +156,13 @@ QByteArray writeCalendar(const QList<CalendarEvent> &events, const QByteArray &z
             icalcomponent_add_property(ev, icalproperty_new_description(utf8(description).constData()));
         if (!e.staffName.isEmpty())
             icalcomponent_add_property(ev, icalproperty_new_contact(utf8(e.staffName).constData()));
+        // Phones show the combined DESCRIPTION; another Orvenna calendar
+        // takes the notes apart again.
+        if (!e.notes.isEmpty()) {
+            icalproperty *notes = icalproperty_new_x(utf8(toIcalLines(e.notes)).constData());
+            icalproperty_set_x_name(notes, kNotesProperty);
+            icalcomponent_add_property(ev, notes);
+        }
         out += serialized(ev);
         icalcomponent_free(ev);
     }
@@ -158,14 +172,48 @@ QByteArray writeCalendar(const QList<CalendarEvent> &events, const QByteArray &z
 
 namespace {
 
+// Stops a reading that was cancelled or runs too long, and says how far it is.
+class Clock
+{
+public:
+    explicit Clock(const ReadControl &control) : m_control(control) { m_timer.start(); }
+
+    // `line` is where the reading is, for the refusal.
+    void check(int line) const
+    {
+        if (m_control.cancel && m_control.cancel->load(std::memory_order_relaxed))
+            throw ReadCancelled();
+        if (m_timer.elapsed() > m_control.timeLimitMs)
+            throw CalendarFileError(line, QStringLiteral("Reading this file took longer than %1 seconds; it stopped here. "
+                                                         "Choose fewer days, or remove this entry's rule.")
+                                              .arg(m_control.timeLimitMs / 1000));
+    }
+    void progress(int percent) const
+    {
+        if (m_control.percent)
+            m_control.percent->store(percent, std::memory_order_relaxed);
+    }
+
+private:
+    const ReadControl &m_control;
+    QElapsedTimer m_timer;
+};
+
+QString tooLongText()
+{
+    return QStringLiteral("This line is longer than 1 MB; Orvenna reads no line or value that long.");
+}
+
 struct Line
 {
     int number; // of its first physical line
     QByteArray text;
 };
 
-// Physical lines joined where folded, each with the line it starts on.
-QList<Line> logicalLines(const QByteArray &text)
+// Physical lines joined where folded, each with the line it starts on. Lines
+// past kLongestLine are refused before anything else reads them: libical
+// takes minutes over a line of some megabytes.
+QList<Line> logicalLines(const QByteArray &text, const Clock &clock)
 {
     QList<Line> lines;
     int number = 0;
@@ -174,22 +222,29 @@ QList<Line> logicalLines(const QByteArray &text)
         qsizetype end = text.indexOf('\n', pos);
         if (end < 0)
             end = text.size();
+        ++number;
+        if (end - pos > kLongestLine + 1)
+            throw CalendarFileError(number, tooLongText());
         QByteArray physical = text.mid(pos, end - pos);
         if (physical.endsWith('\r'))
             physical.chop(1);
-        ++number;
         pos = end + 1;
-        if (!physical.isEmpty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.isEmpty())
+        if ((number & 4095) == 0)
+            clock.check(number);
+        if (!physical.isEmpty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.isEmpty()) {
+            if (lines.last().text.size() + physical.size() > kLongestLine)
+                throw CalendarFileError(lines.last().number, tooLongText());
             lines.last().text += physical.mid(1);
-        else if (!physical.isEmpty())
+        } else if (!physical.isEmpty()) {
             lines.append({number, physical});
+        }
     }
     return lines;
 }
 
 QString shown(const QByteArray &line)
 {
-    const QString text = QString::fromUtf8(line);
+    const QString text = QString::fromUtf8(line.left(240));
     return text.size() > 60 ? text.left(57) + QStringLiteral("...") : text;
 }
 
@@ -204,6 +259,41 @@ QByteArray nameOf(const QByteArray &line)
     return line.left(end).trimmed().toUpper();
 }
 
+// Where the value begins: the colon after the name and its parameters
+// (name=value[,value], values maybe quoted), or -1. An empty or nameless
+// parameter (";;", ";=x") makes `broken` true.
+qsizetype valueColon(const QByteArray &line, bool &broken)
+{
+    broken = false;
+    qsizetype i = 0;
+    while (i < line.size() && line[i] != ';' && line[i] != ':')
+        ++i;
+    while (i < line.size() && line[i] == ';') {
+        const qsizetype nameStart = ++i;
+        while (i < line.size() && line[i] != '=' && line[i] != ';' && line[i] != ':')
+            ++i;
+        if (i == nameStart || i >= line.size() || line[i] != '=') {
+            broken = true;
+            return line.indexOf(':');
+        }
+        ++i;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (line[i] != ';' && line[i] != ':'))) {
+            if (line[i] == '"')
+                quoted = !quoted;
+            ++i;
+        }
+    }
+    return i < line.size() ? i : -1;
+}
+
+// Properties whose value is a time or a rule: without one the entry means nothing.
+bool needsValue(const QByteArray &name)
+{
+    static const QSet<QByteArray> names{"DTSTART", "DTEND", "DURATION", "RRULE", "RDATE", "EXDATE", "RECURRENCE-ID"};
+    return names.contains(name);
+}
+
 // Where a VEVENT and its properties begin.
 struct EventLines
 {
@@ -211,9 +301,12 @@ struct EventLines
     QHash<QByteArray, int> properties; // first line of each name
 };
 
-// BEGIN/END must pair up inside one VCALENDAR, every line needs a colon.
-// Returns where each VEVENT is, in file order.
-QList<EventLines> checkStructure(const QList<Line> &lines)
+// BEGIN/END must pair up inside one VCALENDAR, every line needs a colon
+// after a sound parameter list. Returns where each VEVENT is, in file order,
+// and the lines libical is to read: without the error marks another
+// libical wrote (X-LIC-ERROR) and without empty values, which mean nothing
+// but which libical marks as errors.
+QList<EventLines> checkStructure(const QList<Line> &lines, QList<Line> &kept)
 {
     if (lines.isEmpty())
         throw CalendarFileError(1, QStringLiteral("The file is empty."));
@@ -222,9 +315,12 @@ QList<EventLines> checkStructure(const QList<Line> &lines)
     QList<QByteArray> open;
     QList<EventLines> events;
     for (const Line &line : lines) {
-        const qsizetype colon = line.text.indexOf(':');
+        bool broken = false;
+        const qsizetype colon = valueColon(line.text, broken);
         if (colon < 0)
             throw CalendarFileError(line.number, QStringLiteral("A line without ':': %1").arg(shown(line.text)));
+        if (broken)
+            throw CalendarFileError(line.number, QStringLiteral("A broken parameter list: %1").arg(shown(line.text)));
         const QByteArray name = nameOf(line.text);
         const QByteArray value = line.text.mid(colon + 1).trimmed().toUpper();
         if (open.isEmpty() && !(name == "BEGIN" && value == "VCALENDAR"))
@@ -241,13 +337,49 @@ QList<EventLines> checkStructure(const QList<Line> &lines)
                 throw CalendarFileError(line.number, QStringLiteral("END:%1 where END:%2 was expected.")
                                                          .arg(QString::fromUtf8(value), QString::fromUtf8(open.last())));
             open.removeLast();
-        } else if (open.size() == 2 && open.last() == "VEVENT" && !events.last().properties.contains(name)) {
-            events.last().properties.insert(name, line.number);
+        } else {
+            if (value.isEmpty() && needsValue(name))
+                throw CalendarFileError(line.number, QStringLiteral("%1 without a value.").arg(QString::fromUtf8(name)));
+            if (value.isEmpty() || name == "X-LIC-ERROR")
+                continue;
+            if (open.size() == 2 && open.last() == "VEVENT" && !events.last().properties.contains(name))
+                events.last().properties.insert(name, line.number);
         }
+        kept.append(line);
     }
     if (!open.isEmpty())
         throw CalendarFileError(lines.last().number, QStringLiteral("The file ends before END:%1.").arg(QString::fromUtf8(open.last())));
     return events;
+}
+
+struct ParserFree
+{
+    void operator()(icalparser *p) const { icalparser_free(p); }
+};
+
+// libical's tree of the file, line by line so that a file of many long
+// lines can be stopped between them.
+ComponentPtr parse(const QList<Line> &lines, const Clock &clock)
+{
+    std::unique_ptr<icalparser, ParserFree> parser(icalparser_new());
+    std::vector<ComponentPtr> calendars;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if ((i & 63) == 0) {
+            clock.check(lines[i].number);
+            clock.progress(10 + int(20 * i / lines.size()));
+        }
+        QByteArray text = lines[i].text;
+        if (icalcomponent *c = icalparser_add_line(parser.get(), text.data()))
+            calendars.emplace_back(c);
+    }
+    if (calendars.empty())
+        return nullptr;
+    if (calendars.size() == 1)
+        return std::move(calendars.front());
+    ComponentPtr root(icalcomponent_new(ICAL_XROOT_COMPONENT));
+    for (ComponentPtr &c : calendars)
+        icalcomponent_add_component(root.get(), c.release());
+    return root;
 }
 
 // Properties newer than libical are allowed by the format (iana-prop);
@@ -282,12 +414,13 @@ QString firstError(icalcomponent *comp)
 // libical read the file but marked errors in it; find the first line it
 // cannot read on its own, else the entry holding the error.
 void refuseErrors(const QList<Line> &lines, const QList<icalcomponent *> &events, const QList<EventLines> &eventLines,
-                  icalcomponent *root)
+                  icalcomponent *root, const Clock &clock)
 {
     for (const Line &line : lines) {
         const QByteArray name = nameOf(line.text);
         if (name == "BEGIN" || name == "END" || isUnknownName(name))
             continue;
+        clock.check(line.number);
         icalproperty *p = icalproperty_new_from_string(line.text.constData());
         if (!p)
             throw CalendarFileError(line.number, QStringLiteral("libical cannot read this line: %1").arg(shown(line.text)));
@@ -303,14 +436,48 @@ void refuseErrors(const QList<Line> &lines, const QList<icalcomponent *> &events
         throw CalendarFileError(lines.first().number, error);
 }
 
-// libical takes a 13th month or a 32nd day as it comes.
+// libical takes a 13th month or a 32nd day as it comes; the calendar keeps
+// four-digit years.
 void checkTime(const icaltimetype &t, const EventLines &where, const char *name)
 {
     const bool valid = QDate(t.year, t.month, t.day).isValid()
         && (t.is_date || QTime(t.hour, t.minute, t.second == 60 ? 59 : t.second).isValid());
+    const int line = where.properties.value(name, where.begin);
     if (!valid)
-        throw CalendarFileError(where.properties.value(name, where.begin),
-                                QStringLiteral("%1 is no date that exists.").arg(QString::fromLatin1(name)));
+        throw CalendarFileError(line, QStringLiteral("%1 is no date that exists.").arg(QString::fromLatin1(name)));
+    if (t.year > 9999)
+        throw CalendarFileError(line, QStringLiteral("%1 lies after the year 9999.").arg(QString::fromLatin1(name)));
+}
+
+// The fields of `t` as they are written, carried as UTC like the store's times.
+QDateTime wallOf(const icaltimetype &t)
+{
+    return QDateTime(QDate(t.year, t.month, t.day), t.is_date ? QTime(0, 0) : QTime(t.hour, t.minute, std::min(t.second, 59)),
+                     Qt::UTC);
+}
+
+// The instant of a wall-clock time in its zone. A time in a spring-forward
+// gap counts with the offset before the gap (RFC 5545, 3.3.5), where libical
+// takes the one after it.
+qint64 instantOf(icaltimetype t)
+{
+    const qint64 wall = wallOf(t).toSecsSinceEpoch();
+    int daylight = 0;
+    auto *zone = const_cast<icaltimezone *>(t.zone);
+    const int offset = icaltimezone_get_utc_offset(zone, &t, &daylight);
+    const qint64 utc = wall - offset;
+    icaltimetype back = icaltime_from_timet_with_zone(time_t(utc), 0, icaltimezone_get_utc_timezone());
+    const int offsetThen = icaltimezone_get_utc_offset_of_utc_time(zone, &back, &daylight);
+    if (utc + offsetThen == wall)
+        return utc;
+    return wall - std::min(offset, offsetThen);
+}
+
+bool isThisMachinesZone(const icaltimezone *zone)
+{
+    static const QByteArray system = QTimeZone::systemTimeZoneId();
+    const char *tzid = icaltimezone_get_tzid(const_cast<icaltimezone *>(zone));
+    return tzid && system == tzid;
 }
 
 // This machine's wall-clock time of `t`, to the minute the calendar keeps.
@@ -321,11 +488,30 @@ QDateTime toLocal(const icaltimetype &t)
     QDateTime local;
     if (icaltime_is_utc(t))
         local = QDateTime::fromSecsSinceEpoch(icaltime_as_timet(t), Qt::UTC).toLocalTime();
-    else if (t.zone)
-        local = QDateTime::fromSecsSinceEpoch(icaltime_as_timet_with_zone(t, t.zone), Qt::LocalTime);
-    else
+    else if (t.zone && !isThisMachinesZone(t.zone))
+        local = QDateTime::fromSecsSinceEpoch(instantOf(t), Qt::LocalTime);
+    else // floating, or written in this machine's zone: as it stands, a gap's time too
         local = QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute), Qt::UTC);
     return QDateTime(local.date(), QTime(local.time().hour(), local.time().minute()), Qt::UTC);
+}
+
+// A time property's value with its zone. Outlook names Windows zones without
+// defining them; a zone found nowhere is given in `unknownZone`.
+icaltimetype timeOf(icalproperty *p, icalcomponent *ev, QByteArray &unknownZone)
+{
+    icaltimetype t = icalproperty_get_datetime_with_component(p, ev);
+    if (t.is_date || t.zone || icaltime_is_null_time(t))
+        return t;
+    icalparameter *param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
+    if (!param)
+        return t;
+    const QByteArray tzid = icalparameter_get_tzid(param);
+    icaltimezone *zone = knownZone(QTimeZone::windowsIdToDefaultIanaId(tzid.trimmed()));
+    if (zone)
+        t.zone = zone;
+    else if (unknownZone.isEmpty())
+        unknownZone = tzid;
+    return t;
 }
 
 QString textOf(const char *value)
@@ -348,6 +534,27 @@ QString staffOf(icalcomponent *ev)
     return QString();
 }
 
+// The notes another Orvenna calendar wrote apart, taken out of the combined
+// description where it still ends with them.
+void readNotes(icalcomponent *ev, CalendarEvent &e)
+{
+    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_X_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_X_PROPERTY)) {
+        const char *name = icalproperty_get_x_name(p);
+        if (name && qstricmp(name, kNotesProperty) == 0) {
+            e.notes = toStoredLines(textOf(icalproperty_get_x(p)));
+            break;
+        }
+    }
+    if (e.notes.isEmpty())
+        return;
+    const QString tail = QStringLiteral("\r\n\r\n") + e.notes;
+    if (e.description == e.notes)
+        e.description.clear();
+    else if (e.description.endsWith(tail))
+        e.description.chop(tail.size());
+}
+
 QString uidOf(icalcomponent *ev)
 {
     const QString uid = textOf(icalcomponent_get_uid(ev));
@@ -362,33 +569,114 @@ QString uidOf(icalcomponent *ev)
 // Occurrences that another VEVENT with RECURRENCE-ID moved or changed.
 using Moved = QSet<QPair<QString, QDateTime>>;
 
-QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, const QString &uid, const Moved &moved,
-                                  const QDate &first, const QDate &last, int line)
+// Seconds from one step of the rule to the next where that is fixed; 0 for
+// months and years.
+qint64 stepOf(const icalrecurrencetype &rule)
 {
-    QList<QDateTime> starts;
-    icalproperty *rrule = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY);
-    if (!rrule) {
-        starts.append(toLocal(start));
-    } else {
-        icalrecur_iterator *it = icalrecur_iterator_new(icalproperty_get_rrule(rrule), start);
-        if (!it)
-            throw CalendarFileError(line, QStringLiteral("The RRULE of this VEVENT cannot be followed."));
-        // Rules without an end stop at the range; a runaway rule stops here.
-        int guard = 0;
-        for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t) && ++guard < 1000000;
-             t = icalrecur_iterator_next(it)) {
+    const qint64 interval = std::max<qint64>(1, rule.interval);
+    switch (rule.freq) {
+    case ICAL_SECONDLY_RECURRENCE: return interval;
+    case ICAL_MINUTELY_RECURRENCE: return interval * 60;
+    case ICAL_HOURLY_RECURRENCE: return interval * 3600;
+    case ICAL_DAILY_RECURRENCE: return interval * 86400;
+    case ICAL_WEEKLY_RECURRENCE: return interval * 7 * 86400;
+    default: return 0;
+    }
+}
+
+// A rule that only steps: every occurrence is DTSTART plus whole steps.
+bool onlySteps(const icalrecurrencetype &rule)
+{
+    const short *parts[] = {rule.by_second, rule.by_minute, rule.by_hour, rule.by_day, rule.by_month_day,
+                            rule.by_year_day, rule.by_week_no, rule.by_month, rule.by_set_pos};
+    return std::all_of(std::begin(parts), std::end(parts), [](const short *p) { return p[0] == ICAL_RECURRENCE_ARRAY_MAX; });
+}
+
+struct Expansion
+{
+    const QDate first;
+    const QDate last;
+    const Clock &clock;
+    int occurrences = 0; // so far, in the range
+};
+
+// The rule's occurrence starts up to the last day. A rule that began years
+// before the range is entered close to the range's first day, so that
+// thousands of steps a day cost nothing before it.
+void ruleStarts(icalproperty *rruleProperty, const icaltimetype &start, Expansion &x, int line, QList<QDateTime> &starts)
+{
+    icalrecurrencetype rule = icalproperty_get_rrule(rruleProperty);
+    const qint64 step = stepOf(rule);
+    const QDateTime wallStart = wallOf(start);
+    // Two days before the first day: any zone's time is then still before it.
+    const QDateTime from(x.first.addDays(-2), QTime(0, 0), Qt::UTC);
+    QDateTime lastWall; // of a COUNT rule that only steps
+    if (rule.count > 0 && step > 0 && onlySteps(rule)) {
+        const qint64 steps = rule.count - 1;
+        if (steps <= wallStart.secsTo(QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC)) / step)
+            lastWall = wallStart.addSecs(steps * step);
+        rule.count = 0; // ended here instead, so that the rule can be entered late
+    }
+    icalrecur_iterator *it = icalrecur_iterator_new(rule, start);
+    if (!it)
+        throw CalendarFileError(line, QStringLiteral("The RRULE of this VEVENT cannot be followed."));
+    if (rule.count == 0 && step > 0 && wallStart < from) {
+        icaltimetype entry = start;
+        const QDateTime at = wallStart.addSecs(wallStart.secsTo(from) / step * step);
+        entry.year = at.date().year();
+        entry.month = at.date().month();
+        entry.day = at.date().day();
+        if (!entry.is_date) {
+            entry.hour = at.time().hour();
+            entry.minute = at.time().minute();
+            entry.second = at.time().second();
+        }
+        // Past UNTIL libical refuses to start: the rule ended before the range.
+        if (!icalrecur_iterator_set_start(it, entry)) {
+            icalrecur_iterator_free(it);
+            if (!icaltime_is_null_time(rule.until) && wallOf(rule.until) < from)
+                return;
+            it = icalrecur_iterator_new(rule, start);
+        }
+    }
+    int taken = 0;
+    try {
+        for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t); t = icalrecur_iterator_next(it)) {
+            if ((++taken & 1023) == 0)
+                x.clock.check(line);
             if (!t.is_date)
                 t.zone = start.zone;
-            const QDateTime local = toLocal(t);
-            if (local.date() > last)
+            if (lastWall.isValid() && wallOf(t) > lastWall)
                 break;
+            const QDateTime local = toLocal(t);
+            if (local.date() > x.last)
+                break;
+            if (local.date() < x.first)
+                continue;
+            if (++x.occurrences > kMostOccurrences)
+                throw CalendarFileError(line, QStringLiteral("More than %1 events start between the chosen dates; Orvenna "
+                                                             "imports at most that many at a time. Choose fewer days.")
+                                                  .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(kMostOccurrences)));
             starts.append(local);
         }
+    } catch (...) {
         icalrecur_iterator_free(it);
+        throw;
     }
+    icalrecur_iterator_free(it);
+}
+
+QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, const QString &uid, const Moved &moved,
+                                  Expansion &x, int line, QByteArray &unknownZone)
+{
+    QList<QDateTime> starts;
+    if (icalproperty *rrule = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY))
+        ruleStarts(rrule, start, x, line, starts);
+    else
+        starts.append(toLocal(start));
     for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_RDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(ev, ICAL_RDATE_PROPERTY)) {
-        const icaltimetype t = icalproperty_get_datetime_with_component(p, ev);
+        const icaltimetype t = timeOf(p, ev, unknownZone);
         if (!icaltime_is_null_time(t))
             starts.append(toLocal(t));
     }
@@ -396,7 +684,7 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
     QSet<QDateTime> excluded;
     for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(ev, ICAL_EXDATE_PROPERTY)) {
-        const icaltimetype t = icalproperty_get_datetime_with_component(p, ev);
+        const icaltimetype t = timeOf(p, ev, unknownZone);
         if (t.is_date)
             excludedDays.insert(QDate(t.year, t.month, t.day));
         else
@@ -405,7 +693,7 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
     QList<QDateTime> kept;
     QSet<QDateTime> seen;
     for (const QDateTime &s : starts) {
-        if (s.date() < first || s.date() > last || excludedDays.contains(s.date()) || excluded.contains(s)
+        if (s.date() < x.first || s.date() > x.last || excludedDays.contains(s.date()) || excluded.contains(s)
             || moved.contains({uid, s}) || seen.contains(s))
             continue;
         seen.insert(s);
@@ -416,16 +704,21 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
 
 } // namespace
 
-ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last)
+ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last, const ReadControl &control)
 {
     initLibical();
-    const QList<Line> lines = logicalLines(text);
-    const QList<EventLines> eventLines = checkStructure(lines);
+    const Clock clock(control);
+    const QList<Line> lines = logicalLines(text, clock);
+    clock.progress(5);
+    QList<Line> kept;
+    const QList<EventLines> eventLines = checkStructure(lines, kept);
+    clock.check(lines.last().number);
+    clock.progress(10);
 
-    QByteArray terminated = text;
-    ComponentPtr root(icalparser_parse_string(terminated.constData()));
+    ComponentPtr root = parse(kept, clock);
     if (!root)
         throw CalendarFileError(lines.first().number, QStringLiteral("libical cannot read the file."));
+    clock.progress(30);
 
     QList<icalcomponent *> events;
     auto collect = [&events](icalcomponent *cal) {
@@ -441,27 +734,37 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
             collect(cal);
     }
     if (icalcomponent_count_errors(root.get()) > 0)
-        refuseErrors(lines, events, eventLines, root.get());
+        refuseErrors(kept, events, eventLines, root.get(), clock);
 
     Moved moved;
     for (icalcomponent *ev : events) {
+        QByteArray unknownZone;
         if (icalproperty *rid = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY))
-            moved.insert({uidOf(ev), toLocal(icalproperty_get_datetime_with_component(rid, ev))});
+            moved.insert({uidOf(ev), toLocal(timeOf(rid, ev, unknownZone))});
     }
 
     ReadCalendar out;
+    Expansion x{first, last, clock};
     for (int i = 0; i < events.size(); ++i) {
         icalcomponent *ev = events[i];
         const EventLines where = eventLines.value(i);
         const int line = where.begin;
-        if (!icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY))
+        clock.check(line);
+        clock.progress(30 + int(70LL * i / events.size()));
+        icalproperty *dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
+        if (!dtstart)
             throw CalendarFileError(line, QStringLiteral("A VEVENT without DTSTART."));
         if (icalcomponent_get_status(ev) == ICAL_STATUS_CANCELLED) {
             ++out.cancelled;
             continue;
         }
-        const icaltimetype start = icalcomponent_get_dtstart(ev);
-        const icaltimetype end = icalcomponent_get_dtend(ev);
+        QByteArray unknownZone;
+        const icaltimetype start = timeOf(dtstart, ev, unknownZone);
+        icaltimetype end = icaltime_null_time();
+        if (icalproperty *dtend = icalcomponent_get_first_property(ev, ICAL_DTEND_PROPERTY))
+            end = timeOf(dtend, ev, unknownZone);
+        else if (icalproperty *duration = icalcomponent_get_first_property(ev, ICAL_DURATION_PROPERTY))
+            end = icaltime_add(start, icalproperty_get_duration(duration));
         checkTime(start, where, "DTSTART");
         if (!icaltime_is_null_time(end))
             checkTime(end, where, icalcomponent_get_first_property(ev, ICAL_DTEND_PROPERTY) ? "DTEND" : "DURATION");
@@ -470,7 +773,7 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
         qint64 seconds = 0;
         if (!icaltime_is_null_time(end)) {
             if (allDay)
-                days = std::max<qint64>(1, toLocal(start).date().daysTo(toLocal(end).date()));
+                days = int(std::max<qint64>(1, toLocal(start).date().daysTo(toLocal(end).date())));
             else
                 seconds = std::max<qint64>(0, toLocal(start).secsTo(toLocal(end)));
         }
@@ -478,20 +781,35 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
         base.uid = uidOf(ev);
         base.title = textOf(icalcomponent_get_summary(ev));
         base.description = toStoredLines(textOf(icalcomponent_get_description(ev)));
+        readNotes(ev, base);
         base.staffName = staffOf(ev);
         base.allDay = allDay;
+        auto unknown = [&] {
+            out.unknownZone << QStringLiteral("\"%1\" (%2)").arg(base.title, QString::fromUtf8(unknownZone));
+        };
+        if (!unknownZone.isEmpty()) {
+            unknown();
+            continue;
+        }
         const bool isMove = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
         const QList<QDateTime> starts =
-            occurrenceStarts(ev, start, base.uid, isMove ? Moved() : moved, first, last, line);
+            occurrenceStarts(ev, start, base.uid, isMove ? Moved() : moved, x, line, unknownZone);
+        if (!unknownZone.isEmpty()) {
+            unknown();
+            continue;
+        }
         if (starts.isEmpty())
             ++out.outsideRange;
         for (const QDateTime &s : starts) {
             CalendarEvent e = base;
             e.start = s;
             e.end = allDay ? QDateTime(s.date().addDays(days - 1), QTime(23, 59), Qt::UTC) : s.addSecs(seconds);
+            if (e.end.date().year() > 9999)
+                throw CalendarFileError(line, QStringLiteral("This entry ends after the year 9999."));
             out.events.append(e);
         }
     }
+    clock.progress(100);
     return out;
 }
 

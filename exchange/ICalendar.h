@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <atomic>
 #include <stdexcept>
 
 // The calendar's events to and from iCalendar text (RFC 5545), through
@@ -19,7 +21,7 @@ struct CalendarEvent
     QString uid;
     QString title;
     QString description; // line breaks as the calendar stores them (CR LF)
-    QString notes;       // written after the description; never read back
+    QString notes;       // written after the description, and apart as X-ORVENNA-NOTES
     QString staffName;
     QDateTime start;
     QDateTime end;
@@ -54,12 +56,33 @@ struct ReadCalendar
     QList<CalendarEvent> events; // one per occurrence starting in the range, in file order
     int cancelled = 0;           // entries with STATUS:CANCELLED
     int outsideRange = 0;        // entries with no occurrence in the range
+    QStringList unknownZone;     // entries skipped for a zone that is nowhere defined: "title" (zone)
+};
+
+// The longest line (unfolded) or value read; longer ones are refused unread.
+inline constexpr qsizetype kLongestLine = 1024 * 1024;
+// The most occurrences one file may give between the chosen dates.
+inline constexpr int kMostOccurrences = 200000;
+
+// The reading was stopped from outside; nothing of it is kept.
+class ReadCancelled : public std::exception
+{
+};
+
+// How a reading on another thread is watched and stopped. `cancel` is read,
+// `percent` written, from the reading thread.
+struct ReadControl
+{
+    const std::atomic<bool> *cancel = nullptr;
+    std::atomic<int> *percent = nullptr;
+    int timeLimitMs = 8000; // a file that takes longer is refused where it was
 };
 
 // Reads every VEVENT with an occurrence starting between `first` and `last`
 // (both included), expanding RRULE/RDATE less EXDATE and moved occurrences.
 // All-day entries start at 00:00 and end at 23:59 of their last day. Throws
-// CalendarFileError.
-[[nodiscard]] ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last);
+// CalendarFileError, or ReadCancelled once `control.cancel` is set.
+[[nodiscard]] ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last,
+                                        const ReadControl &control = ReadControl());
 
 } // namespace exchange

@@ -27,6 +27,7 @@ namespace {
 
 constexpr int kListedRows = 12;
 constexpr int kMostWeeks = 520;
+constexpr int kImportWithoutAsking = 1000;
 
 QString rowText(const statements::EventValues &v)
 {
@@ -141,12 +142,14 @@ void CalendarCommands::mnuExportCalendar_Click()
             events.append(exchange::toCalendarEvent(e, identity));
         conn.close();
         count = int(events.size());
-        writeReportFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
+        writeCalendarFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description());
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description(),
+                                    QString(), e.details());
         return;
-    } catch (const ReportFileError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be written.\r\n") + e.description());
+    } catch (const CalendarFileWriteError &e) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be written.\r\n") + e.text, QString(),
+                                    e.reason);
         return;
     }
     m_services.prompt->inform(&m_main, QStringLiteral("Exported %1 events to %2.").arg(count).arg(QDir::toNativeSeparators(path)),
@@ -159,24 +162,33 @@ void CalendarCommands::mnuImportCalendar_Click()
     if (m_services.modal->showModal(dialog) != QDialog::Accepted)
         return;
     const QString path = dialog.fileName();
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be read.\r\n")
-                                                 + (path.isEmpty() ? QStringLiteral("No file was chosen.") : file.errorString()));
+    if (path.isEmpty()) {
+        m_services.prompt->critical(&m_main, QStringLiteral("The calendar file could not be read.\r\nNo file was chosen."));
         return;
     }
-    const QByteArray text = file.readAll();
-    file.close();
     const exchange::DayRange range = dialog.range().value_or(exchange::DayRange{shownFirst(), shownFirst().addDays(6)});
-    exchange::ReadCalendar read;
-    try {
-        read = exchange::readCalendar(text, range.first, range.last);
-    } catch (const exchange::CalendarFileError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
-                                                 .arg(QDir::toNativeSeparators(path))
-                                                 .arg(e.line())
-                                                 .arg(e.reason()));
+    const CalendarFileRead file = readCalendarFile(&m_main, path, range);
+    if (file.cancelled)
         return;
+    if (!file.failure.isEmpty()) {
+        m_services.prompt->critical(&m_main, file.failure);
+        return;
+    }
+    const exchange::ReadCalendar &read = file.read;
+    if (read.events.size() > kImportWithoutAsking) {
+        // Asked as a repeat asks, before anything is written.
+        QList<statements::EventValues> rows;
+        for (const exchange::CalendarEvent &e : read.events) {
+            statements::EventValues v;
+            v.title = e.title;
+            v.startDate = e.start.date();
+            v.startTime = e.start.time();
+            v.endTime = e.end.time();
+            rows << v;
+        }
+        if (!m_services.prompt->ask(&m_main, QStringLiteral("Import these %1 events?\r\n").arg(rows.size()) + listing(rows),
+                                    QStringLiteral("Import Calendar")))
+            return;
     }
     store::Connection conn;
     exchange::ImportResult result;
@@ -204,7 +216,7 @@ void CalendarCommands::mnuImportCalendar_Click()
         result = exchange::importEvents(conn, read.events, fallback);
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while importing; nothing was imported.\r\n")
-                                                 + e.description());
+                                                 + e.description(), QString(), e.details());
         return;
     }
     conn.close();
@@ -219,6 +231,14 @@ void CalendarCommands::mnuImportCalendar_Click()
         skipped << QStringLiteral("%1 cancelled").arg(read.cancelled);
     if (read.outsideRange)
         skipped << QStringLiteral("%1 outside the chosen dates").arg(read.outsideRange);
+    if (!read.unknownZone.isEmpty()) {
+        QStringList named = read.unknownZone.mid(0, kListedRows);
+        if (read.unknownZone.size() > kListedRows)
+            named << QStringLiteral("... and %1 more").arg(read.unknownZone.size() - kListedRows);
+        skipped << QStringLiteral("%1 in a time zone the file does not define and Orvenna does not know: %2")
+                       .arg(read.unknownZone.size())
+                       .arg(named.join(QStringLiteral(", ")));
+    }
     if (!skipped.isEmpty())
         summary += QStringLiteral("\r\nSkipped: ") + skipped.join(QStringLiteral(", ")) + QStringLiteral(".");
     m_services.prompt->inform(&m_main, summary, QStringLiteral("Import Calendar"));

@@ -97,6 +97,15 @@ StoreError errorFrom(const QSqlError &error, const QString &path)
         default: break;
         }
     }
+    // A failed COMMIT comes without SQLite's code, only with its words.
+    if (reason == StoreError::Reason::Other && !numeric) {
+        if (text.contains(QLatin1String("database or disk is full")))
+            reason = StoreError::Reason::DiskFull;
+        else if (text.contains(QLatin1String("database is locked")))
+            reason = StoreError::Reason::Locked;
+        else if (text.contains(QLatin1String("attempt to write a readonly database")))
+            reason = StoreError::Reason::ReadOnly;
+    }
     // A database without the calendar's tables (an empty file is one).
     if (reason == StoreError::Reason::Other && text.contains(QLatin1String("no such table"), Qt::CaseInsensitive))
         reason = StoreError::Reason::NotCalendar;

@@ -14,8 +14,18 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -88,6 +98,8 @@ private slots:
     void exportRanges();
     void import_data();
     void import();
+    void importHostile_data();
+    void importHostile();
     void weekPlan_data();
     void weekPlan();
 };
@@ -125,6 +137,12 @@ void tst_CalendarCommands::repeat_data()
     QTest::newRow("answered No") << "popRepeatWeekly" << "3" << false << none;
     QTest::newRow("not a number or date") << "popRepeatWeekly" << "soon" << true << none;
     QTest::newRow("too many weeks") << "popRepeatWeekly" << "521" << true << none;
+    QStringList weeks520;
+    for (int week = 1; week <= 520; ++week)
+        weeks520 << at(7, 18).date().addDays(7 * week).toString("MM-dd 18:00 Team");
+    QTest::newRow("520 weeks, the most") << "popRepeatWeekly" << "520" << true << weeks520;
+    QTest::newRow("until 520 weeks ahead") << "popRepeatWeekly" << "11/24/2036" << true << weeks520;
+    QTest::newRow("until a day past 520 weeks") << "popRepeatWeekly" << "11/25/2036" << true << none;
     QTest::newRow("copy week ahead") << "popCopyWeek" << "12/16/2026" << true
                                      << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
     QTest::newRow("copy week back, over the year") << "popCopyWeek" << "1/2/2027" << true
@@ -162,7 +180,7 @@ void tst_CalendarCommands::repeat()
     // What was asked listed every row it then made.
     const QString asked = db.prompt().shown.at(1).text;
     QVERIFY2(asked.startsWith(QStringLiteral("Create these %1 events?").arg(created.size())), qPrintable(asked));
-    QCOMPARE(asked.count(QStringLiteral("\r\n")), created.size());
+    QCOMPARE(asked.count(QStringLiteral("\r\n")), std::min<qsizetype>(created.size(), 13)); // 12 listed, then how many more
 
     // Undo takes back exactly those rows, once.
     db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym'");
@@ -178,15 +196,18 @@ void tst_CalendarCommands::exportRanges_data()
 {
     QTest::addColumn<int>("range");
     QTest::addColumn<QStringList>("titles");
-    QTest::newRow("shown week") << int(frmCalendarFile::Range::ThisWeek) << QStringList{"Team", "Gym"};
-    QTest::newRow("this month") << int(frmCalendarFile::Range::ThisMonth) << QStringList{"Team", "Gym", "Match"};
-    QTest::newRow("all") << int(frmCalendarFile::Range::All) << QStringList{"Old", "Team", "Gym", "Match"};
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("shown week") << int(frmCalendarFile::Range::ThisWeek) << QStringList{"Team", "Gym"} << false;
+    QTest::newRow("this month") << int(frmCalendarFile::Range::ThisMonth) << QStringList{"Team", "Gym", "Match"} << false;
+    QTest::newRow("all") << int(frmCalendarFile::Range::All) << QStringList{"Old", "Team", "Gym", "Match"} << false;
+    QTest::newRow("onto a full disk") << int(frmCalendarFile::Range::All) << QStringList{} << true;
 }
 
 void tst_CalendarCommands::exportRanges()
 {
     QFETCH(int, range);
     QFETCH(QStringList, titles);
+    QFETCH(bool, diskFull);
     TestDatabase db;
     const int dana = db.addStaff("Dana", "");
     db.addEvent("Old", QDateTime(QDate(2025, 1, 5), QTime(8, 0)), QDateTime(QDate(2025, 1, 5), QTime(9, 0)), dana);
@@ -201,6 +222,32 @@ void tst_CalendarCommands::exportRanges()
         dialog.setFileName(path);
         dialog.accept();
     });
+    if (diskFull) {
+        // A child whose files may not grow past 512 bytes exports and tells what it showed.
+        int channel[2];
+        QVERIFY(pipe(channel) == 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{512, 512};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            w.trigger("mnuExportCalendar");
+            const QByteArray out = (db.prompt().texts() << db.prompt().shown.value(0).details).join('\f').toUtf8();
+            _exit(write(channel[1], out.constData(), out.size()) == out.size() ? 0 : 1);
+        }
+        close(channel[1]);
+        QFile in;
+        QVERIFY(in.open(channel[0], QIODevice::ReadOnly, QFile::AutoCloseHandle));
+        const QStringList told = QString::fromUtf8(in.readAll()).split('\f');
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(told.value(0), QStringLiteral("The calendar file could not be written.\r\nCannot write %1.ics. Make room on its disk "
+                                               "or choose another place for it, then export again.").arg(path));
+        QCOMPARE(told.value(1), QStringLiteral("File too large"));
+        QVERIFY(!QFile::exists(path + ".ics"));
+        return;
+    }
     w.trigger("mnuExportCalendar");
     QCOMPARE(db.prompt().texts(), QStringList{QStringLiteral("Exported %1 events to %2.ics.").arg(titles.size()).arg(path)});
     QFile file(path + ".ics");
@@ -228,6 +275,19 @@ void tst_CalendarCommands::import_data()
         << true << "Added 5 events.\r\nSkipped: 1 cancelled."
         << "Added 0 events.\r\nSkipped: 5 imported before, 1 cancelled."
         << QStringList{"12-07 09:00 Run 1", "12-08 00:00 Camp 2", "12-14 09:00 Run 1", "12-21 09:00 Run 1", "12-28 09:00 Run 1"};
+    QTest::newRow("one unknown name on several events, asked once")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nCONTACT:Someone Else\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261208T090000\r\nSUMMARY:Gym\r\nCONTACT: someone else\r\nEND:VEVENT\r\n"
+                  "END:VCALENDAR\r\n"
+        << true << "Added 2 events." << "Added 0 events.\r\nSkipped: 2 imported before."
+        << QStringList{"12-07 09:00 Run 2", "12-08 09:00 Gym 2"};
+    QTest::newRow("a zone found nowhere: named, the rest imported")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART;TZID=Mars/Olympus:20261207T090000\r\nSUMMARY:Far\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261208T090000\r\nSUMMARY:Near\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
+                  "END:VCALENDAR\r\n"
+        << false
+        << "Added 1 events.\r\nSkipped: 1 in a time zone the file does not define and Orvenna does not know: \"Far\" (Mars/Olympus)."
+        << "" << QStringList{"12-08 09:00 Near 1"};
     QTest::newRow("malformed: refused with its line, nothing written")
         << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
                   "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261207T25\r\nSUMMARY:Bad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
@@ -274,6 +334,7 @@ void tst_CalendarCommands::import()
     importOnce();
     QCOMPARE(db.modal().shownNames.contains("frmStaffPick"), picks);
     QCOMPARE(db.prompt().texts(), QStringList{first.contains("%1") ? first.arg(path) : first});
+    QCOMPARE(db.modal().shownNames.count("frmStaffPick"), picks ? 1 : 0);
     QCOMPARE(db.scalar("SELECT ifnull(group_concat(r, ' | '), '') FROM (SELECT substr(EventTime, 6, 11) || ' ' || title || ' ' "
                        "|| idPOC AS r FROM tblScheduledEvents ORDER BY EventTime)")
                  .toString()
@@ -284,6 +345,113 @@ void tst_CalendarCommands::import()
     importOnce();
     QCOMPARE(db.prompt().texts(), QStringList{second});
     QCOMPARE(db.count("tblScheduledEvents"), stored.size());
+}
+
+void tst_CalendarCommands::importHostile_data()
+{
+    QTest::addColumn<QByteArray>("rule"); // of one event at 9:00 on 12/7
+    QTest::addColumn<QString>("act");     // "yes", "no", "cancel" or "full"
+    QTest::addColumn<QString>("told");    // every box, %1 the database
+    QTest::addColumn<int>("stored");
+    QStringList first12;
+    for (int i = 0; i < 12; ++i)
+        first12 << QStringLiteral("Mon 12/7/2026 09:%1-09:%1  Tick").arg(i, 2, 10, QLatin1Char('0'));
+    const QString asked = "Import these 1001 events?\r\n" + first12.join("\r\n") + "\r\n... and 989 more";
+    QTest::newRow("1,000 events: not asked") << QByteArray("FREQ=MINUTELY;COUNT=1000") << "yes" << "Added 1000 events." << 1000;
+    QTest::newRow("1,001 events: asked, No") << QByteArray("FREQ=MINUTELY;COUNT=1001") << "no" << asked << 0;
+    QTest::newRow("1,001 events: asked, Yes") << QByteArray("FREQ=MINUTELY;COUNT=1001") << "yes" << asked + "\nAdded 1001 events."
+                                              << 1001;
+    QTest::newRow("more than 200,000 events: refused")
+        << QByteArray("FREQ=SECONDLY") << "no"
+        << "%2 is no calendar file Orvenna can read: line 4: More than 200,000 events start between the chosen dates; Orvenna "
+           "imports at most that many at a time. Choose fewer days.\r\nNothing was imported." << 0;
+    // libical steps sixty times for each occurrence, from 1990 on: Cancel stops it.
+    QTest::newRow("cancelled while reading") << QByteArray("FREQ=SECONDLY;BYSECOND=0;COUNT=2000000000") << "cancel" << "" << 0;
+    QTest::newRow("the disk full at the commit")
+        << QByteArray("FREQ=HOURLY;COUNT=400") << "full"
+        << "An error occured while importing; nothing was imported.\r\nThe disk that holds the calendar file %1 is full. "
+           "Free some space on it, then try again.\ndatabase or disk is full" << 0;
+}
+
+void tst_CalendarCommands::importHostile()
+{
+    QFETCH(QByteArray, rule);
+    QFETCH(QString, act);
+    QFETCH(QString, told);
+    QFETCH(int, stored);
+    TestDatabase db;
+    db.addStaff("Dana", "");
+    QTemporaryDir files;
+    const QString path = files.path() + "/in.ics";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:1\r\n"
+               + QByteArray(act == "cancel" ? "DTSTART:19900101T000000" : "DTSTART:20261207T090000")
+               + "\r\nDESCRIPTION:" + QByteArray(300, 'd') + "\r\nSUMMARY:Tick\r\nCONTACT:Dana\r\nRRULE:" + rule
+               + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    file.close();
+
+    // The calendar's folder on a disk of its own with room for the transaction's journal, not for the new rows.
+    struct Disk
+    {
+        QString folder;
+        ~Disk()
+        {
+            if (!folder.isEmpty())
+                umount(folder.toLocal8Bit().constData());
+        }
+    } disk;
+    if (act == "full") {
+        if (geteuid() != 0)
+            QSKIP("A disk of its own needs the superuser.");
+        QFile dbFile(db.path());
+        QVERIFY(dbFile.open(QIODevice::ReadOnly));
+        const QByteArray bytes = dbFile.readAll();
+        dbFile.close();
+        const QByteArray size = QByteArray::number((bytes.size() / 4096 + 24) * 4096);
+        QVERIFY2(mount("tmpfs", db.folder().toLocal8Bit().constData(), "tmpfs", 0, ("size=" + size).constData()) == 0,
+                 strerror(errno));
+        disk.folder = db.folder();
+        QVERIFY(dbFile.open(QIODevice::WriteOnly));
+        QCOMPARE(dbFile.write(bytes), bytes.size());
+        dbFile.close();
+        QFile filler(db.folder() + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(16 * 4096, 'f'));
+        filler.close();
+    }
+
+    Window w(db);
+    db.modal().steps.enqueue([&](QDialog &d) {
+        auto &dialog = dynamic_cast<frmCalendarFile &>(d);
+        dialog.setFromTo(QDate(2026, 12, 1), QDate(2026, 12, 31));
+        dialog.setFileName(path);
+        dialog.accept();
+    });
+    if (act == "no")
+        db.prompt().answers.enqueue(Prompt::Answer::No);
+    bool cancelled = false;
+    if (act == "cancel") {
+        // The window stays alive while the file is read: its progress window shows, and Cancel is pressed.
+        auto *poll = new QTimer(&w.main);
+        QObject::connect(poll, &QTimer::timeout, [&] {
+            auto *progress = w.main.findChild<QProgressDialog *>("dlgImportProgress");
+            if (!progress || !progress->isVisible() || cancelled)
+                return;
+            const QList<QPushButton *> buttons = progress->findChildren<QPushButton *>();
+            QCOMPARE(buttons.size(), 1);
+            QTest::mouseClick(buttons.first(), Qt::LeftButton);
+            cancelled = true;
+        });
+        poll->start(20);
+    }
+    w.trigger("mnuImportCalendar");
+    QCOMPARE(cancelled, act == "cancel");
+    QStringList shown = db.prompt().texts();
+    if (act == "full")
+        shown << db.prompt().shown.value(0).details.section(QLatin1Char(':'), -1).trimmed();
+    QCOMPARE(shown.join("\n"), told.contains("%1") ? told.arg(db.path()) : told.contains("%2") ? told.arg(path) : told);
+    QCOMPARE(db.count("tblScheduledEvents"), stored);
 }
 
 void tst_CalendarCommands::weekPlan_data()
