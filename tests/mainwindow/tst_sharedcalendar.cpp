@@ -12,7 +12,12 @@
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCalendarWidget>
+#include <QLabel>
+#include <QProcess>
+#include <QUrl>
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -21,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +46,50 @@ void run(const QString &connectionString, const QString &statement)
     conn.open(connectionString);
     conn.execute(statement);
 }
+
+// A throw-away PostgreSQL of the test's own (the suite's server stays up for
+// the other tests), which the test stops and starts again as an admin would.
+class OwnServer
+{
+public:
+    OwnServer() : m_dir(QStringLiteral("/tmp/orvenna-pgstop-%1").arg(QCoreApplication::applicationPid()))
+    {
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("../store/pgserver.sh"), "start", m_dir});
+        started = p.waitForFinished(60000) && p.exitCode() == 0;
+        if (!started)
+            qWarning("%s", p.readAllStandardError().constData());
+    }
+    ~OwnServer() { QProcess::execute("bash", {QFINDTESTDATA("../store/pgserver.sh"), "stop", m_dir}); }
+    [[nodiscard]] QString url() const
+    {
+        return "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(m_dir)) + "/postgres";
+    }
+    // pg_ctl refuses root; the script hands the cluster to "nobody" then.
+    bool pgCtl(const QStringList &args)
+    {
+        const QString bin = qEnvironmentVariable("ORVENNA_PG_BINDIR", "/usr/lib/postgresql/15/bin");
+        QStringList command{bin + "/pg_ctl", "-D", m_dir + "/data", "-w", "-t", "30"};
+        command += args;
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        if (geteuid() == 0)
+            p.start("runuser", QStringList{"-u", "nobody", "--"} + command);
+        else
+            p.start(command.takeFirst(), command);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    }
+    bool stop(const QString &mode) { return pgCtl({"-m", mode, "stop"}); }
+    bool start()
+    {
+        return pgCtl({"-l", m_dir + "/server.log", "-o",
+                      "-c listen_addresses='' -c unix_socket_directories='" + m_dir + "' -c fsync=off", "start"});
+    }
+    bool started = false;
+
+private:
+    QString m_dir;
+};
 
 statements::EventValues eventToday(const QString &title, int hour = 9)
 {
@@ -59,6 +110,8 @@ private slots:
     void othersChangesAppear();
     void serverFaults_data();
     void serverFaults();
+    void serverStopsWhileShown_data();
+    void serverStopsWhileShown();
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
 
@@ -199,6 +252,70 @@ void tst_SharedCalendar::serverFaults()
     run(services.database, statements::insertEvent(eventToday("After the repair")));
     w.mView_DateClick(QDateTime::currentDateTime());
     QCOMPARE(shownTitles(w, 3), QStringList{"After the repair"});
+    QCOMPARE(db.prompt().shown.size(), 1);
+}
+
+void tst_SharedCalendar::serverStopsWhileShown_data()
+{
+    QTest::addColumn<QString>("mode"); // how the server is stopped
+    QTest::addColumn<QString>("reload"); // what asks for the week then
+    QTest::newRow("fast stop, F5") << "fast" << "F5";
+    QTest::newRow("immediate stop, F5") << "immediate" << "F5";
+    QTest::newRow("fast stop, the same date clicked") << "fast" << "click";
+    QTest::newRow("immediate stop, another date by key") << "immediate" << "Right";
+}
+
+void tst_SharedCalendar::serverStopsWhileShown()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, reload);
+    OwnServer server;
+    QVERIFY(server.started);
+    store::createDatabase(server.url());
+    run(server.url(), statements::insertEvent(eventToday("Before the stop")));
+    // The server commits without waiting for the disk; an immediate stop must not lose the setup.
+    run(server.url(), "CHECKPOINT");
+    TestDatabase db;
+    AppServices services = db.services;
+    services.database = server.url();
+    frmEventsMain w(services);
+    w.Form_Load();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(shownTitles(w, 3), QStringList{"Before the stop"});
+    auto *status = w.findChild<QLabel *>("lblWeekStatus");
+    QVERIFY(status);
+    QCOMPARE(status->text(), QString());
+
+    QVERIFY(server.stop(mode));
+    auto *calendar = w.findChild<QCalendarWidget *>("mView");
+    auto *view = calendar->findChild<QAbstractItemView *>();
+    const bool sameWeek = reload != "Right";
+    if (reload == "F5")
+        QTest::keyClick(&w, Qt::Key_F5);
+    else if (reload == "click")
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->currentIndex()).center());
+    else
+        QTest::keyClick(view, Qt::Key_Right);
+    // The first failed read says why, at once and only once.
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QVERIFY2(db.prompt().shown.at(0).text.contains("cannot be reached"), qPrintable(db.prompt().shown.at(0).text));
+    QVERIFY2(status->text().contains("cannot be reached"), qPrintable(status->text()));
+    // The week shown stays, marked as not current; another week is shown empty, said so.
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), sameWeek ? QStringList{"Before the stop"} : QStringList());
+    QCOMPARE(status->text().startsWith("Not current"), sameWeek);
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), sameWeek ? QStringList{"Before the stop"} : QStringList());
+    QVERIFY2(status->text().contains("cannot be reached"), qPrintable(status->text()));
+
+    // Back up: the next reload shows the week as stored, unmarked.
+    QVERIFY(server.start());
+    run(server.url(), statements::insertEvent(eventToday("After the start", 11)));
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), (QStringList{"Before the stop", "After the start"}));
+    QCOMPARE(status->text(), QString());
     QCOMPARE(db.prompt().shown.size(), 1);
 }
 
