@@ -2,6 +2,7 @@
 // changes without a click, and two coaches saving the same event.
 
 #include "editor/frmEventEditor.h"
+#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -16,6 +17,7 @@
 #include <QAction>
 #include <QCalendarWidget>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QUrl>
 #include <QComboBox>
@@ -91,6 +93,19 @@ private:
     QString m_dir;
 };
 
+// Chooses a popup entry instead of opening the popup.
+class TestMainWindow : public frmEventsMain
+{
+public:
+    using frmEventsMain::frmEventsMain;
+    QString choose;
+    void showPopup(QMenu *menu, const QPoint &) override
+    {
+        if (auto *action = menu->findChild<QAction *>(choose))
+            action->trigger();
+    }
+};
+
 statements::EventValues eventToday(const QString &title, int hour = 9)
 {
     const QDate today = QDate::currentDate();
@@ -158,9 +173,16 @@ void tst_SharedCalendar::switchCalendar()
 
     AppServices services = db.services;
     services.database = savedDatabaseUrl();
-    frmEventsMain w(services);
+    TestMainWindow w(services);
     w.Form_Load();
     QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "On the server" : "In the file"});
+    // A repeat made here can be undone here only.
+    db.prompt().inputs.enqueue("1");
+    w.choose = "popRepeatWeekly";
+    w.ctlDayDetail_RightMouseClick(3, 1);
+    auto *undo = w.findChild<QAction *>("mnuUndoRepeat");
+    QVERIFY(undo->isEnabled());
+    db.prompt().shown.clear();
 
     typed.replace("{server}", server);
     db.prompt().inputs.enqueue(typed);
@@ -174,12 +196,21 @@ void tst_SharedCalendar::switchCalendar()
         QVERIFY2(db.prompt().shown.at(1).text.contains(said), qPrintable(db.prompt().shown.at(1).text));
         QCOMPARE(savedDatabaseUrl(), QString());
         QCOMPARE(w.database(), QString());
+        QVERIFY(undo->isEnabled());
         return;
     }
     QCOMPARE(db.prompt().shown.size(), 1);
     QCOMPARE(savedDatabaseUrl(), typed);
     QCOMPARE(w.database(), typed);
     QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "In the file" : "On the server"});
+    // The other calendar's rows are not the repeat's, whatever their keys.
+    QVERIFY(!undo->isEnabled());
+    const QString other = startOnServer ? store::connectionStringFor(db.folder()) : server;
+    run(other, statements::insertEvent(eventToday("Same key as the repeat", 10)));
+    w.findChild<CalendarCommands *>("calendarCommands")->mnuUndoRepeat_Click();
+    QCOMPARE(db.prompt().shown.size(), 1);
+    w.mView_DateClick(w.weekDate());
+    QCOMPARE(shownTitles(w, 3), (QStringList{startOnServer ? "In the file" : "On the server", "Same key as the repeat"}));
 }
 
 void tst_SharedCalendar::othersChangesAppear()
