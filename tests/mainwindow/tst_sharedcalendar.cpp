@@ -130,9 +130,17 @@ private slots:
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
 
+    void cleanupTestCase();
+
 private:
     QTemporaryDir m_config;
+    std::unique_ptr<OwnServer> m_ownServer; // started by the first case that needs it
 };
+
+void tst_SharedCalendar::cleanupTestCase()
+{
+    m_ownServer.reset();
+}
 
 void tst_SharedCalendar::initTestCase()
 {
@@ -300,9 +308,13 @@ void tst_SharedCalendar::serverStopsWhileShown()
 {
     QFETCH(QString, mode);
     QFETCH(QString, reload);
-    OwnServer server;
-    QVERIFY(server.started);
-    store::createDatabase(server.url());
+    if (!m_ownServer) {
+        m_ownServer = std::make_unique<OwnServer>();
+        QVERIFY(m_ownServer->started);
+        store::createDatabase(m_ownServer->url());
+    }
+    OwnServer &server = *m_ownServer;
+    run(server.url(), "DELETE FROM tblScheduledEvents");
     run(server.url(), statements::insertEvent(eventToday("Before the stop")));
     // The server commits without waiting for the disk; an immediate stop must not lose the setup.
     run(server.url(), "CHECKPOINT");
