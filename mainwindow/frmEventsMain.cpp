@@ -176,6 +176,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
     m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lstEventTemplates->installEventFilter(this);
+    new FocusRing(m_lstEventTemplates, m_lstEventTemplates);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
