@@ -544,6 +544,8 @@ void frmEventsMain::mnuReload_Click()
 {
     const int k = selectedPanel();
     const int id = k >= 0 ? m_ctlDayDetail[size_t(k)]->selectedEventId() : -1;
+    // Asked for by the user: a failure is said again, not only the first time.
+    m_storeFailureShown = false;
     mView_DateClick(m_weekDate);
     // What was selected stays selected, wherever it now is.
     if (id != -1)
