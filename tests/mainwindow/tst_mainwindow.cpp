@@ -94,9 +94,16 @@ QStringList chosen(const frmEventsMain &w)
 QStringList visibleRings(const QWidget &w)
 {
     QStringList owners;
-    for (QWidget *ring : w.findChildren<QWidget *>("focusRing"))
-        if (ring->isVisible())
-            owners << ring->parentWidget()->objectName();
+    for (QWidget *ring : w.findChildren<QWidget *>("focusRing")) {
+        if (!ring->isVisible())
+            continue;
+        // Drawn on the owner's edge, over whatever the owner shows there.
+        QWidget *owner = ring->parentWidget();
+        const QImage shown = owner->grab().toImage();
+        const QColor edge = shown.pixelColor(0, shown.height() / 2);
+        owners << owner->objectName()
+                + (edge == ring->palette().color(QPalette::Active, QPalette::Highlight) ? QString() : QStringLiteral(" (not drawn)"));
+    }
     return owners;
 }
 
