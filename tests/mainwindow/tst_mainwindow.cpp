@@ -353,6 +353,7 @@ void tst_MainWindow::deleteFromPopup_data()
     QTest::newRow("Menu key, then Delete") << true << "keys" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Menu" << false << "08:00 Keep";
     QTest::newRow("Shift+F10, then Delete") << true << "keys" << 5 << 0 << "09:00 Later" << "Later" << "Shift+F10" << false << "";
     QTest::newRow("Return edits, then Delete") << true << "Return" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Delete" << false << "08:00 Keep";
+    QTest::newRow("Return edits, then Delete amid three") << true << "Return" << 3 << 0 << "08:00 Keep" << "Keep" << "Delete" << false << "10:00 Doomed";
     // A locked file: said after the wait, nothing lost, the choice stays.
     QTest::newRow("locked file, Delete key") << true << "keys" << 3 << 1 << "10:00 Doomed" << "Doomed" << "Delete" << true << "10:00 Doomed";
     QTest::newRow("locked file, popup") << true << "" << 3 << 0 << "" << "Keep" << "right" << true << "08:00 Keep";
