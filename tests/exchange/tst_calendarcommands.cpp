@@ -190,6 +190,8 @@ void tst_CalendarCommands::repeat_data()
     QTest::newRow("copy week, one there already") << "popCopyWeek" << "12/16/2026" << true << "Team there"
                                                   << QStringList{"12-17 09:00 Gym"};
     QTest::newRow("copy week, all there already") << "popCopyWeek" << "12/16/2026" << true << "Team there, Gym there" << none;
+    QTest::newRow("copy week, same titles at another time or staff member") << "popCopyWeek" << "12/16/2026" << true
+        << "Gym later there, Team of another there" << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
     // A store that refuses a row half way keeps none of them.
     QTest::newRow("repeat refused half way") << "popRepeatWeekly" << "3" << true << "refuse 12-21" << none;
     QTest::newRow("copy refused half way") << "popCopyWeek" << "12/16/2026" << true << "refuse 12-17" << none;
@@ -216,6 +218,10 @@ void tst_CalendarCommands::repeat()
         db.addEvent("Team", at(14, 18), at(14, 19, 30), 1);
     if (setup.contains("Gym there"))
         db.addEvent("Gym", at(17, 9), at(17, 9, 30), 1);
+    if (setup.contains("Gym later there"))
+        db.addEvent("Gym", at(17, 10), at(17, 11), 1);
+    if (setup.contains("Team of another there"))
+        db.addEvent("Team", at(14, 18), at(14, 19, 30), 2);
     if (setup.startsWith("refuse"))
         db.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON tblScheduledEvents WHEN NEW.EventTime LIKE '2026-%1%' "
                                "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END")
@@ -251,10 +257,12 @@ void tst_CalendarCommands::repeat()
     QCOMPARE(after, expected);
     auto *undo = w.main.findChild<QAction *>("popUndoRepeat");
     QCOMPARE(undo->isEnabled(), !created.isEmpty());
-    if (setup.contains("there")) {
+    const int skipped = int(setup.count("Team there") + setup.count("Gym there"));
+    if (command == "popCopyWeek" && prompt.shown.size() > 1)
+        QCOMPARE(prompt.shown.at(1).text.contains("Already there"), skipped > 0);
+    if (skipped > 0) {
         // The copies left out are named.
         const QString said = prompt.shown.at(1).text;
-        const int skipped = int(setup.count("there"));
         QVERIFY2(said.contains(QStringLiteral("Already there, so not copied (%1):\r\nMon 12/14/2026 18:00-19:30  Team").arg(skipped)),
                  qPrintable(said));
         QCOMPARE(said.startsWith("There is nothing to create."), created.isEmpty());
