@@ -101,6 +101,7 @@ CalendarCommands *CalendarCommands::install(const AppServices &services, frmEven
 
     c->m_undoActions = {undo, popUndo};
     c->setUndo({});
+    // The keys name rows of the calendar the repeat wrote to, no other.
     connect(&main, &frmEventsMain::calendarChanged, c, [c]() { c->setUndo({}); });
     return c;
 }
@@ -289,9 +290,7 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
     store::Connection conn;
     try {
         conn.open(m_main.connectionString());
-        const QList<int> ids = exchange::insertEvents(conn, rows);
-        setUndo(ids);
-        m_undoCalendar = m_main.connectionString();
+        setUndo(exchange::insertEvents(conn, rows));
     } catch (const store::StoreError &e) {
         // Nothing was written, so the week shown is still what is stored.
         conn.close();
@@ -385,9 +384,6 @@ void CalendarCommands::popCopyWeek_Click()
 
 void CalendarCommands::mnuUndoRepeat_Click()
 {
-    // Those keys name rows of the calendar the repeat wrote to, no other.
-    if (m_undoCalendar != m_main.connectionString())
-        setUndo({});
     if (m_lastRepeat.isEmpty())
         return;
     if (!m_services.prompt->ask(&m_main, QStringLiteral("Delete the %1 events the last repeat created?").arg(m_lastRepeat.size()),

@@ -46,6 +46,5 @@ private:
     AppServices m_services;
     frmEventsMain &m_main;
     QList<int> m_lastRepeat;
-    QString m_undoCalendar; // the connection string the last repeat wrote with
     QList<QAction *> m_undoActions;
 };
