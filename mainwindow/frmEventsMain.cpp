@@ -31,7 +31,6 @@
 #include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QStatusBar>
 #include <QTextCharFormat>
 #include <QTimer>
@@ -645,19 +644,12 @@ void frmEventsMain::closeEvent(QCloseEvent *event)
 
 void frmEventsMain::mnuNewAppointment_Click()
 {
-    // Opened by a key from anywhere: the keys come back to where they were,
-    // or to the calendar, never to nowhere.
-    QPointer<QWidget> before = QApplication::focusWidget();
-    if (before && before->window() != this)
-        before = nullptr;
     frmEventEditor editor(m_services, this);
     const QDateTime today(QDate::currentDate(), QTime(0, 0));
     editor.setStartDate(today);
     editor.setEndDate(today);
     m_services.modal->showModal(editor);
     mView_DateClick(m_weekDate);
-    QWidget *back = before && before->isVisible() && before->isEnabled() ? before.data() : m_mView;
-    back->setFocus(Qt::OtherFocusReason);
 }
 
 void frmEventsMain::popAddAppointment_Click()

@@ -229,6 +229,11 @@ void tst_CalendarCommands::repeat()
     const QStringList before = rows(db);
     Window w(db);
     std::unique_ptr<FileLock> lock;
+    if (setup == "locked") {
+        // On screen, where a failed read of the week would say so at once.
+        w.main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    }
     if (setup == "locked")
         prompt.beforeCreating = [&] {
             lock = std::make_unique<FileLock>(db.path());
@@ -245,6 +250,7 @@ void tst_CalendarCommands::repeat()
                  qPrintable(prompt.shown.at(2).text));
         QCOMPARE(shownTitles(w.main, 1), QStringList{"Team"});
         QCOMPARE(shownTitles(w.main, 4), QStringList{"Gym"});
+        QCOMPARE(w.main.findChild<QLabel *>("lblWeekStatus")->text(), QString());
         lock->release();
     }
     if (setup.startsWith("refuse"))
