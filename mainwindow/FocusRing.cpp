@@ -22,10 +22,7 @@ FocusRing::FocusRing(QWidget *host, QWidget *watched)
 
 void FocusRing::follow(QWidget *now)
 {
-    const bool inside = m_watched && now && (now == m_watched || m_watched->isAncestorOf(now));
-    if (inside)
-        raise();
-    setVisible(inside);
+    setVisible(m_watched && now && (now == m_watched || m_watched->isAncestorOf(now)));
 }
 
 bool FocusRing::eventFilter(QObject *watched, QEvent *event)

@@ -5,7 +5,8 @@
 
 // A frame drawn around its parent while the keyboard focus is in `watched`
 // (the parent itself or a part of it), so the eye finds where the keys act
-// even on an empty day or a calendar without a highlighted date.
+// even on an empty day or a calendar without a highlighted date. Made after
+// the parent's other children, it lies on top of them.
 class FocusRing : public QWidget
 {
     Q_OBJECT
