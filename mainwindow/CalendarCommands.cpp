@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kListedRows = 12;
@@ -100,6 +102,8 @@ CalendarCommands *CalendarCommands::install(const AppServices &services, frmEven
 
     c->m_undoActions = {undo, popUndo};
     c->setUndo({});
+    // The keys name rows of the calendar the repeat wrote to, no other.
+    connect(&main, &frmEventsMain::calendarChanged, c, [c]() { c->setUndo({}); });
     return c;
 }
 
@@ -290,21 +294,29 @@ void CalendarCommands::mnuPrintWeekPlan_Click()
     m_services.modal->showModal(window);
 }
 
-void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &rows, const QString &what)
+void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &rows, const QString &what,
+                                         const QList<statements::EventValues> &skipped)
 {
+    const QString notCopied = skipped.isEmpty()
+        ? QString()
+        : QStringLiteral("\r\nAlready there, so not copied (%1):\r\n").arg(skipped.size()) + listing(skipped);
     if (rows.isEmpty()) {
-        m_services.prompt->inform(&m_main, QStringLiteral("There is nothing to create."), what);
+        m_services.prompt->inform(&m_main, QStringLiteral("There is nothing to create.") + notCopied, what);
         return;
     }
-    if (!m_services.prompt->ask(&m_main, QStringLiteral("Create these %1 events?\r\n").arg(rows.size()) + listing(rows), what))
+    if (!m_services.prompt->ask(&m_main, QStringLiteral("Create these %1 events?\r\n").arg(rows.size()) + listing(rows) + notCopied,
+                                what))
         return;
     store::Connection conn;
     try {
         conn.open(m_main.connectionString());
         setUndo(exchange::insertEvents(conn, rows));
     } catch (const store::StoreError &e) {
+        // Nothing was written, so the week shown is still what is stored.
+        conn.close();
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while saving the record; nothing was created.\r\n")
-                                                 + e.description());
+                                                 + e.description(), QString(), e.details());
+        return;
     }
     conn.close();
     reloadWeek();
@@ -364,17 +376,30 @@ void CalendarCommands::popCopyWeek_Click()
         return;
     }
     QList<statements::EventValues> week;
+    QList<statements::EventValues> there;
     store::Connection conn;
     try {
         conn.open(m_main.connectionString());
         for (const exchange::StoredEvent &e : exchange::readEvents(conn, exchange::DayRange{shownFirst(), shownFirst().addDays(6)}))
             week.append(e.values);
+        const QDate targetFirst = target.addDays(-3);
+        for (const exchange::StoredEvent &e : exchange::readEvents(conn, exchange::DayRange{targetFirst, targetFirst.addDays(6)}))
+            there.append(e.values);
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
         return;
     }
     conn.close();
-    createAfterAsking(exchange::shiftedCopies(week, shownMiddle.daysTo(target)), title);
+    // An event the target already holds (same title, start and staff member) is not made twice.
+    auto present = [&there](const statements::EventValues &v) {
+        return std::any_of(there.cbegin(), there.cend(), [&v](const statements::EventValues &t) {
+            return t.title == v.title && t.startDate == v.startDate && t.startTime == v.startTime && t.staffId == v.staffId;
+        });
+    };
+    QList<statements::EventValues> copies, skipped;
+    for (const statements::EventValues &v : exchange::shiftedCopies(week, shownMiddle.daysTo(target)))
+        (present(v) ? skipped : copies).append(v);
+    createAfterAsking(copies, title, skipped);
 }
 
 void CalendarCommands::mnuUndoRepeat_Click()
@@ -390,7 +415,10 @@ void CalendarCommands::mnuUndoRepeat_Click()
         exchange::deleteEvents(conn, m_lastRepeat);
         setUndo({});
     } catch (const store::StoreError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while deleting; nothing was deleted.\r\n") + e.description());
+        conn.close();
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while deleting; nothing was deleted.\r\n") + e.description(),
+                                    QString(), e.details());
+        return;
     }
     conn.close();
     reloadWeek();

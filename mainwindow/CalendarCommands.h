@@ -37,7 +37,9 @@ public:
 private:
     [[nodiscard]] QDate shownFirst() const;
     // Shows what would be made, asks, writes in one go and remembers it for undo.
-    void createAfterAsking(const QList<statements::EventValues> &rows, const QString &what);
+    // `skipped`: copies left out because the target holds them already; listed too.
+    void createAfterAsking(const QList<statements::EventValues> &rows, const QString &what,
+                           const QList<statements::EventValues> &skipped = {});
     void setUndo(const QList<int> &ids);
     void reloadWeek();
 

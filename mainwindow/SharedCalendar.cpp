@@ -136,6 +136,7 @@ void frmEventsMain::useDatabase(const QString &url)
     m_services.database = url;
     m_connectionString = store::connectionStringFor(m_services.programFolder, url);
     m_storeFailureShown = false;
+    emit calendarChanged();
     mView_DateClick(m_weekDate);
     loadEventTemplates();
     startLiveUpdates();

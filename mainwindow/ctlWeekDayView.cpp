@@ -1,5 +1,6 @@
 #include "mainwindow/ctlWeekDayView.h"
 
+#include "mainwindow/FocusRing.h"
 #include "store/Connection.h"
 #include "store/Dialect.h"
 #include "store/Statements.h"
@@ -37,6 +38,7 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     , m_lblWeekDay(new QLabel(QStringLiteral("Label1"), this))
     , m_lineTop(new QFrame(this))
     , m_lvEventList(new QTreeWidget(this))
+    , m_focusRing(nullptr)
 {
     setObjectName(QStringLiteral("ctlWeekDayView"));
     m_lblWeekDay->setObjectName(QStringLiteral("lblWeekDay"));
@@ -70,6 +72,13 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
         if (m_lvEventList->selectionModel()->hasSelection())
             emit selectionTaken();
     });
+    // Checked once the event that moved the current entry is over: a press
+    // makes its entry current a moment before it chooses it.
+    auto checkCurrent = [this]() {
+        QMetaObject::invokeMethod(this, &ctlWeekDayView::dropUnchosenCurrent, Qt::QueuedConnection);
+    };
+    connect(m_lvEventList->selectionModel(), &QItemSelectionModel::currentChanged, this, checkCurrent);
+    connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, checkCurrent);
     // The drop is the host's business; the list passes drags on to the panel.
     m_lvEventList->setAcceptDrops(false);
     m_lvEventList->viewport()->setAcceptDrops(false);
@@ -82,6 +91,17 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     setPalette(p);
     m_lvEventList->setPalette(p);
     markFocus(m_lvEventList, false);
+    m_focusRing = new FocusRing(this, m_lvEventList);
+}
+
+void ctlWeekDayView::dropUnchosenCurrent()
+{
+    // The view makes the first entry current whenever it gets the focus back
+    // (after a message box or an editor closed); its frame would look chosen.
+    QItemSelectionModel *model = m_lvEventList->selectionModel();
+    const QModelIndex current = model->currentIndex();
+    if (current.isValid() && !model->isSelected(current))
+        model->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 QString ctlWeekDayView::templateMimeType()
@@ -123,67 +143,68 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
 {
     clearEvents(eventsDate);
     m_staffNames = staffNames;
-    // A date literal holds a four-digit year; no stored event can fall on other days.
-    const int year = eventsDate.date().year();
-    if (year < 1 || year > 9999)
-        return;
-
-    struct Row
-    {
-        int id;
-        QDateTime start;
-        QString title;
-        QString end;
-        int staff;
-    };
-    std::vector<Row> rows;
-    auto show = [this, &rows]() {
-        // Listed by start time; rows of the same minute keep the store's order.
-        std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.start < b.start; });
-        QList<QTreeWidgetItem *> items;
-        items.reserve(int(rows.size()));
-        for (const Row &r : rows) {
-            const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
-            auto *item = new QTreeWidgetItem(QStringList(text));
-            item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
-            item->setData(0, kEndRole, r.end);
-            item->setData(0, kStaffRole, r.staff);
-            items.append(item);
-        }
-        m_lvEventList->addTopLevelItems(items);
-    };
+    std::vector<Entry> rows;
     std::optional<store::StoreError> unreadable;
     try {
-        store::RowSet rs = conn.execute(statements::eventsOfDay(eventsDate.date()));
-        while (!rs.eof()) {
-            // One bad row (written by another tool) must not hide the rest of the day.
-            try {
-                rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")),
-                                rs.dateTime(QStringLiteral("eventTime")), rs.text(QStringLiteral("Title")), {}, -1});
-            } catch (const store::StoreError &e) {
-                if (!unreadable)
-                    unreadable = e;
-                rs.moveNext();
-                continue;
-            }
-            // End and staff only serve the tooltip: a bad value leaves them out.
-            try {
-                rows.back().end = rs.text(QStringLiteral("EventTimeEnd"));
-            } catch (const store::StoreError &) {
-            }
-            try {
-                rows.back().staff = rs.integer(QStringLiteral("idPOC"));
-            } catch (const store::StoreError &) {
-            }
-            rs.moveNext();
-        }
+        unreadable = readDay(conn, eventsDate.date(), rows);
     } catch (...) {
-        show();
+        showEvents(eventsDate, std::move(rows), staffNames);
         throw;
     }
-    show();
+    showEvents(eventsDate, std::move(rows), staffNames);
     if (unreadable)
         throw *unreadable;
+}
+
+std::optional<store::StoreError> ctlWeekDayView::readDay(store::Connection &conn, const QDate &day, std::vector<Entry> &rows)
+{
+    // A date literal holds a four-digit year; no stored event can fall on other days.
+    if (day.year() < 1 || day.year() > 9999)
+        return std::nullopt;
+    std::optional<store::StoreError> unreadable;
+    store::RowSet rs = conn.execute(statements::eventsOfDay(day));
+    while (!rs.eof()) {
+        // One bad row (written by another tool) must not hide the rest of the day.
+        try {
+            rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")), rs.dateTime(QStringLiteral("eventTime")),
+                            rs.text(QStringLiteral("Title")), {}, -1});
+        } catch (const store::StoreError &e) {
+            if (!unreadable)
+                unreadable = e;
+            rs.moveNext();
+            continue;
+        }
+        // End and staff only serve the tooltip: a bad value leaves them out.
+        try {
+            rows.back().end = rs.text(QStringLiteral("EventTimeEnd"));
+        } catch (const store::StoreError &) {
+        }
+        try {
+            rows.back().staff = rs.integer(QStringLiteral("idPOC"));
+        } catch (const store::StoreError &) {
+        }
+        rs.moveNext();
+    }
+    return unreadable;
+}
+
+void ctlWeekDayView::showEvents(const QDateTime &eventsDate, std::vector<Entry> rows, const QHash<int, QString> &staffNames)
+{
+    clearEvents(eventsDate);
+    m_staffNames = staffNames;
+    // Listed by start time; rows of the same minute keep the store's order.
+    std::stable_sort(rows.begin(), rows.end(), [](const Entry &a, const Entry &b) { return a.start < b.start; });
+    QList<QTreeWidgetItem *> items;
+    items.reserve(int(rows.size()));
+    for (const Entry &r : rows) {
+        const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
+        auto *item = new QTreeWidgetItem(QStringList(text));
+        item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
+        item->setData(0, kEndRole, r.end);
+        item->setData(0, kStaffRole, r.staff);
+        items.append(item);
+    }
+    m_lvEventList->addTopLevelItems(items);
 }
 
 QString ctlWeekDayView::entryTip(const QTreeWidgetItem *item) const
@@ -227,6 +248,19 @@ bool ctlWeekDayView::selectEvent(int eventId)
         }
     }
     return false;
+}
+
+int ctlWeekDayView::neighbourOf(int eventId) const
+{
+    const QString key = QStringLiteral("itm") + QString::number(eventId);
+    const int count = m_lvEventList->topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        if (m_lvEventList->topLevelItem(i)->data(0, kKeyRole).toString() != key)
+            continue;
+        const int other = i + 1 < count ? i + 1 : i - 1;
+        return other >= 0 ? idOfKey(m_lvEventList->topLevelItem(other)->data(0, kKeyRole).toString()) : -1;
+    }
+    return -1;
 }
 
 void ctlWeekDayView::clearSelection()

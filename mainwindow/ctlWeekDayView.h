@@ -4,6 +4,12 @@
 #include <QHash>
 #include <QWidget>
 
+#include <optional>
+#include <vector>
+
+#include "store/StoreError.h"
+
+class FocusRing;
 class QFrame;
 class QLabel;
 class QTreeWidget;
@@ -31,6 +37,23 @@ public:
     // event's staff member in the tooltip of an entry cut short.
     void loadEvents(store::Connection &conn, const QDateTime &eventsDate,
                     const QHash<int, QString> &staffNames = {});
+
+    // One listed event as read from the store.
+    struct Entry
+    {
+        int id;
+        QDateTime start;
+        QString title;
+        QString end;
+        int staff;
+    };
+    // Reads the day's events into `rows` without touching any panel, so a
+    // host can read a whole week before it shows any of it. A row that cannot
+    // be read is left out and its failure returned; a failed query throws
+    // (store::StoreError), `rows` keeping what was read.
+    static std::optional<store::StoreError> readDay(store::Connection &conn, const QDate &day, std::vector<Entry> &rows);
+    // Remembers the date and lists what readDay read.
+    void showEvents(const QDateTime &eventsDate, std::vector<Entry> rows, const QHash<int, QString> &staffNames = {});
     // Remembers the date and empties the list, for when no store can be reached.
     void clearEvents(const QDateTime &eventsDate);
 
@@ -39,6 +62,9 @@ public:
     // Selects the entry of that event; false when the day does not list it.
     bool selectEvent(int eventId);
     void clearSelection();
+    // The entry a removed one leaves in its place: the next of the day, else
+    // the previous; -1 for an empty day or an event not listed.
+    [[nodiscard]] int neighbourOf(int eventId) const;
 
     // The panel showing today marks its title.
     void setToday(bool today);
@@ -72,10 +98,13 @@ private:
     [[nodiscard]] bool isCutShort(const QTreeWidgetItem *item) const;
     // The entry's whole text, its end and its staff member, line by line.
     [[nodiscard]] QString entryTip(const QTreeWidgetItem *item) const;
+    // No entry may look current without being chosen.
+    void dropUnchosenCurrent();
 
     QLabel *m_lblWeekDay;
     QFrame *m_lineTop;
     QTreeWidget *m_lvEventList;
+    FocusRing *m_focusRing;
     QDateTime m_date;
     QHash<int, QString> m_staffNames;
     int m_mouseHandlers = 0;  // depth of our own handlers of a list mouse event

@@ -5,6 +5,7 @@
 #include "lists/frmPOC.h"
 #include "lists/frmPredefinedEvents.h"
 #include "mainwindow/CalendarCommands.h"
+#include "mainwindow/FocusRing.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
@@ -30,6 +31,7 @@
 #include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStatusBar>
 #include <QTextCharFormat>
 #include <QTimer>
 #include <QWindow>
@@ -114,7 +116,14 @@ frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
     setWindowIcon(applicationIcon());
     createControls();
     createMenus();
-    resize(kDesignClient.width(), kDesignClient.height() + menuBar()->sizeHint().height());
+    // A failed read says here that the week shown is not current.
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblWeekStatus"));
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(m_status, 1);
+    resize(kDesignClient.width(),
+           kDesignClient.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
 
 void frmEventsMain::createControls()
@@ -151,6 +160,7 @@ void frmEventsMain::createControls()
         }
         mView_DateClick(QDateTime(date, QTime(0, 0)));
     });
+    new FocusRing(m_mView, m_mView);
     if (auto *view = m_mView->findChild<QAbstractItemView *>()) {
         m_calendarViewport = view->viewport();
         m_calendarViewport->installEventFilter(this);
@@ -165,6 +175,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates->setGeometry(twipsRect(75, 240, 2295, 1230));
     m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lstEventTemplates->installEventFilter(this);
+    new FocusRing(m_lstEventTemplates, m_lstEventTemplates);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
@@ -349,35 +360,46 @@ void frmEventsMain::mView_DateClick(const QDateTime &date)
 
 void frmEventsMain::loadWeek(const QDateTime &d)
 {
+    // The whole week is read before any day is shown: a read that fails half
+    // way leaves the panels as they were instead of emptying them.
     QString failure, details;
+    bool weekRead = false;
+    std::array<std::vector<ctlWeekDayView::Entry>, 7> days;
+    QHash<int, QString> staff;
     store::Connection conn;
     try {
         getConnection(conn);
+        // Staff names for the entries' tooltips: one query for the whole week.
+        staff = staffNames(conn);
+        for (int k = 0; k < 7; ++k) {
+            const std::optional<store::StoreError> unreadable =
+                ctlWeekDayView::readDay(conn, d.addDays(k - 3).date(), days[size_t(k)]);
+            if (unreadable && failure.isEmpty()) {
+                failure = unreadable->description();
+                details = unreadable->details();
+            }
+        }
+        weekRead = true;
     } catch (const store::StoreError &e) {
         failure = e.description();
         details = e.details();
     }
-    // Staff names for the entries' tooltips: one query for the whole week.
-    const QHash<int, QString> staff = conn.isOpen() ? staffNames(conn) : QHash<int, QString>();
-    for (int i = -3; i <= 3; ++i) {
-        ctlWeekDayView *panel = m_ctlDayDetail[size_t(i + 3)];
-        const QDateTime day = d.addDays(i);
+    conn.close();
+
+    bool sameWeek = true;
+    for (int k = 0; k < 7; ++k)
+        sameWeek = sameWeek && m_ctlDayDetail[size_t(k)]->DayDate().date() == d.addDays(k - 3).date();
+    for (int k = 0; k < 7; ++k) {
+        ctlWeekDayView *panel = m_ctlDayDetail[size_t(k)];
+        const QDateTime day = d.addDays(k - 3);
         panel->setDayTitle(longDateText(day.date()));
         panel->setToday(day.date() == m_today);
-        if (!conn.isOpen()) {
+        if (weekRead)
+            panel->showEvents(day, std::move(days[size_t(k)]), staff);
+        else if (!sameWeek)
             panel->clearEvents(day);
-            continue;
-        }
-        try {
-            panel->loadEvents(conn, day, staff);
-        } catch (const store::StoreError &e) {
-            if (failure.isEmpty()) {
-                failure = e.description();
-                details = e.details();
-            }
-        }
     }
-    conn.close();
+    markWeek(weekRead, sameWeek, failure);
     if (failure.isEmpty()) {
         m_storeFailureShown = false;
         m_pendingFailure.clear();
@@ -385,6 +407,23 @@ void frmEventsMain::loadWeek(const QDateTime &d)
     } else {
         reportStoreFailure(failure, details);
     }
+}
+
+void frmEventsMain::markWeek(bool read, bool sameWeek, const QString &failure)
+{
+    const QString now = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    QString text;
+    if (read)
+        m_weekReadAt = now;
+    else if (sameWeek && !m_weekReadAt.isEmpty())
+        text = QStringLiteral("Not current: shown as read at %1; reading the week again failed at %2: %3")
+                   .arg(m_weekReadAt, now, failure);
+    else
+        text = QStringLiteral("The events of this week could not be read (%1): %2").arg(now, failure);
+    if (!read && !sameWeek)
+        m_weekReadAt.clear();
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    m_status->setText(text);
 }
 
 QHash<int, QString> frmEventsMain::staffNames(store::Connection &conn) const
@@ -401,7 +440,10 @@ QHash<int, QString> frmEventsMain::staffNames(store::Connection &conn) const
             rs.moveNext();
         }
     } catch (const store::StoreError &) {
-        // The days themselves say what is wrong with the file.
+        // The days themselves say what is wrong with the file; a connection
+        // lost meanwhile is the week's failure.
+        if (!conn.isOpen())
+            throw;
     }
     return names;
 }
@@ -501,6 +543,8 @@ void frmEventsMain::mnuReload_Click()
 {
     const int k = selectedPanel();
     const int id = k >= 0 ? m_ctlDayDetail[size_t(k)]->selectedEventId() : -1;
+    // Asked for by the user: a failure is said again, not only the first time.
+    m_storeFailureShown = false;
     mView_DateClick(m_weekDate);
     // What was selected stays selected, wherever it now is.
     if (id != -1)
@@ -546,15 +590,27 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
 {
     if (!m_services.prompt->ask(this, QStringLiteral("Are you sure?")))
         return;
-    store::Connection conn;
-    try {
-        getConnection(conn);
-        conn.execute(statements::deleteEvent(m_selectedEventId));
-    } catch (const store::StoreError &) {
-        // Not reported; the week below shows what is stored.
+    const int doomed = m_selectedEventId;
+    ctlWeekDayView *day = m_ctlDayDetail[size_t(m_selectedDayIndex)];
+    // What the keys act on next: the entry after the deleted one, else the one before.
+    const int next = day->neighbourOf(doomed);
+    if (doomed != -1) {
+        store::Connection conn;
+        try {
+            getConnection(conn);
+            conn.execute(statements::deleteEvent(doomed));
+        } catch (const store::StoreError &e) {
+            // Nothing was deleted: the week and its choice stay as they are.
+            conn.close();
+            m_services.prompt->critical(this, QStringLiteral("An error occured while deleting the record\r\n") + e.description(),
+                                        QString(), e.details());
+            return;
+        }
+        conn.close();
     }
-    conn.close();
     mView_DateClick(m_weekDate);
+    if (next != -1)
+        day->selectEvent(next);
 }
 
 void frmEventsMain::mnuPrintAppointment_Click()
@@ -567,7 +623,11 @@ void frmEventsMain::mnuPrintAppointment_Click()
         mnuPopPrintAppointment_Click();
         return;
     }
-    m_services.prompt->inform(this, QStringLiteral("Left-Mouse Click on the Event and then Right-Mouse Click and select Print..."),
+    m_services.prompt->inform(this,
+                              QStringLiteral("Left-Mouse Click on the Event and then Right-Mouse Click and select Print...\r\n"
+                                             "With the keyboard: Tab to the day, choose the event with the arrow keys and "
+                                             "press Ctrl+P, or open the day's menu with the Menu key or Shift+F10 and "
+                                             "select Print."),
                               QStringLiteral("Instructions"));
 }
 

@@ -72,6 +72,8 @@ public:
 
 signals:
     void closed();
+    // Another calendar is in use (File > "Shared Calendar...").
+    void calendarChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -83,6 +85,8 @@ private:
     void createMenus();
     void getConnection(store::Connection &conn) const;
     void loadWeek(const QDateTime &d);
+    // Says in the status bar whether the panels show the week as stored now.
+    void markWeek(bool read, bool sameWeek, const QString &failure);
     void loadEventTemplates();
     void reportStoreFailure(const QString &description, const QString &details);
     QAction *addSharedCalendarMenu(QMenu *file);
@@ -109,6 +113,8 @@ private:
     QWidget *m_calendarViewport = nullptr;
     QListWidget *m_lstEventTemplates = nullptr;
     QLabel *m_lblHeading = nullptr;
+    QLabel *m_status = nullptr;
+    QString m_weekReadAt; // when the shown week was last read whole
     std::array<ctlWeekDayView *, 7> m_ctlDayDetail{};
     QMenu *m_mnuPopupRoot = nullptr;
     LiveUpdates *m_live = nullptr;

@@ -1,6 +1,7 @@
 #include "exchange/ExchangeDialogs.h"
 #include "exchange/ICalendar.h"
 #include "mainwindow/CalendarCommands.h"
+#include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
 #include "print/ReportBrowser.h"
 #include "print/frmPrint.h"
@@ -16,12 +17,16 @@
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <csignal>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -71,6 +76,54 @@ QStringList rows(TestDatabase &db)
                      "FROM tblScheduledEvents ORDER BY EventTime, idScheduledEvent)")
         .toString()
         .split(QStringLiteral(" | "), Qt::SkipEmptyParts);
+}
+
+// Another program holding the file locked for writing (and reading) until released.
+struct FileLock
+{
+    explicit FileLock(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "otherProgram");
+        db.setDatabaseName(path);
+        held = db.open() && QSqlQuery(db).exec("BEGIN EXCLUSIVE");
+    }
+    ~FileLock() { release(); }
+    void release()
+    {
+        if (!QSqlDatabase::contains("otherProgram"))
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database("otherProgram");
+            QSqlQuery(db).exec("ROLLBACK");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("otherProgram");
+    }
+    bool held = false;
+};
+
+// Answers as FakePrompt does; `beforeCreating` runs when the command asks
+// whether to create, after it has read what it needs.
+class CreatingPrompt : public FakePrompt
+{
+public:
+    std::function<void()> beforeCreating;
+    Answer message(QWidget *parent, const QString &text, Icon icon, Buttons buttons, const QString &title = QString(),
+                   const QString &details = QString()) override
+    {
+        if (text.startsWith("Create these") && beforeCreating)
+            beforeCreating();
+        return FakePrompt::message(parent, text, icon, buttons, title, details);
+    }
+};
+
+QStringList shownTitles(frmEventsMain &main, int panel)
+{
+    QStringList titles;
+    auto *list = main.dayPanel(panel)->findChild<QTreeWidget *>("lvEventList");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        titles << list->topLevelItem(i)->text(0).mid(6);
+    return titles;
 }
 
 QString run(const QString &program, const QStringList &args)
@@ -129,25 +182,39 @@ void tst_CalendarCommands::repeat_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("setup"); // "Team there": the target holds the copy already; "refuse MM-DD": the
+                                        // store refuses a row of that day; "locked": another program locks the file
     QTest::addColumn<QStringList>("created");
     const QStringList none;
-    QTest::newRow("three weeks") << "popRepeatWeekly" << "3" << true
+    QTest::newRow("three weeks") << "popRepeatWeekly" << "3" << true << ""
                                  << QStringList{"12-14 18:00 Team", "12-21 18:00 Team", "12-28 18:00 Team"};
-    QTest::newRow("until a date") << "popRepeatWeekly" << " 12/21/2026 " << true << QStringList{"12-14 18:00 Team", "12-21 18:00 Team"};
-    QTest::newRow("answered No") << "popRepeatWeekly" << "3" << false << none;
-    QTest::newRow("not a number or date") << "popRepeatWeekly" << "soon" << true << none;
-    QTest::newRow("too many weeks") << "popRepeatWeekly" << "521" << true << none;
+    QTest::newRow("until a date") << "popRepeatWeekly" << " 12/21/2026 " << true << "" << QStringList{"12-14 18:00 Team", "12-21 18:00 Team"};
+    QTest::newRow("answered No") << "popRepeatWeekly" << "3" << false << "" << none;
+    QTest::newRow("not a number or date") << "popRepeatWeekly" << "soon" << true << "" << none;
+    QTest::newRow("too many weeks") << "popRepeatWeekly" << "521" << true << "" << none;
     QStringList weeks520;
     for (int week = 1; week <= 520; ++week)
         weeks520 << at(7, 18).date().addDays(7 * week).toString("MM-dd 18:00 Team");
-    QTest::newRow("520 weeks, the most") << "popRepeatWeekly" << "520" << true << weeks520;
-    QTest::newRow("until 520 weeks ahead") << "popRepeatWeekly" << "11/24/2036" << true << weeks520;
-    QTest::newRow("until a day past 520 weeks") << "popRepeatWeekly" << "11/25/2036" << true << none;
-    QTest::newRow("copy week ahead") << "popCopyWeek" << "12/16/2026" << true
+    QTest::newRow("520 weeks, the most") << "popRepeatWeekly" << "520" << true << "" << weeks520;
+    QTest::newRow("until 520 weeks ahead") << "popRepeatWeekly" << "11/24/2036" << true << "" << weeks520;
+    QTest::newRow("until a day past 520 weeks") << "popRepeatWeekly" << "11/25/2036" << true << "" << none;
+    QTest::newRow("copy week ahead") << "popCopyWeek" << "12/16/2026" << true << ""
                                      << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
-    QTest::newRow("copy week back, over the year") << "popCopyWeek" << "1/2/2027" << true
+    QTest::newRow("copy week back, over the year") << "popCopyWeek" << "1/2/2027" << true << ""
                                                    << QStringList{"12-31 18:00 Team", "01-03 09:00 Gym"};
-    QTest::newRow("copy onto itself") << "popCopyWeek" << "12/9/2026" << true << none;
+    QTest::newRow("copy onto itself") << "popCopyWeek" << "12/9/2026" << true << "" << none;
+    // What the target week holds already is not made twice.
+    QTest::newRow("copy week, one there already") << "popCopyWeek" << "12/16/2026" << true << "Team there"
+                                                  << QStringList{"12-17 09:00 Gym"};
+    QTest::newRow("copy week, all there already") << "popCopyWeek" << "12/16/2026" << true << "Team there, Gym there" << none;
+    QTest::newRow("copy week, same titles at another time or staff member") << "popCopyWeek" << "12/16/2026" << true
+        << "Gym later there, Team of another there" << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
+    // A store that refuses a row half way keeps none of them.
+    QTest::newRow("repeat refused half way") << "popRepeatWeekly" << "3" << true << "refuse 12-21" << none;
+    QTest::newRow("copy refused half way") << "popCopyWeek" << "12/16/2026" << true << "refuse 12-17" << none;
+    // One message; the week shown stays.
+    QTest::newRow("repeat on a locked file") << "popRepeatWeekly" << "3" << true << "locked" << none;
+    QTest::newRow("copy on a locked file") << "popCopyWeek" << "12/16/2026" << true << "locked" << none;
 }
 
 void tst_CalendarCommands::repeat()
@@ -155,18 +222,56 @@ void tst_CalendarCommands::repeat()
     QFETCH(QString, command);
     QFETCH(QString, input);
     QFETCH(bool, yes);
+    QFETCH(QString, setup);
     QFETCH(QStringList, created);
 
     TestDatabase db;
+    CreatingPrompt prompt;
+    db.services.prompt = &prompt;
     const int team = db.addEvent("Team", at(7, 18), at(7, 19, 30), 1);
     db.addEvent("Gym", at(10, 9), at(10, 10), 1);
     db.addEvent("Later", at(13, 9), at(13, 10), 1);
+    if (setup.contains("Team there"))
+        db.addEvent("Team", at(14, 18), at(14, 19, 30), 1);
+    if (setup.contains("Gym there"))
+        db.addEvent("Gym", at(17, 9), at(17, 9, 30), 1);
+    if (setup.contains("Gym later there"))
+        db.addEvent("Gym", at(17, 10), at(17, 11), 1);
+    if (setup.contains("Team of another there"))
+        db.addEvent("Team", at(14, 18), at(14, 19, 30), 2);
+    if (setup.startsWith("refuse"))
+        db.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON tblScheduledEvents WHEN NEW.EventTime LIKE '2026-%1%' "
+                               "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END")
+                    .arg(setup.mid(7)));
     const QStringList before = rows(db);
     Window w(db);
-    db.prompt().inputs.enqueue(input);
-    db.prompt().answers.enqueue(yes ? Prompt::Answer::Yes : Prompt::Answer::No);
+    std::unique_ptr<FileLock> lock;
+    if (setup == "locked") {
+        // On screen, where a failed read of the week would say so at once.
+        w.main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    }
+    if (setup == "locked")
+        prompt.beforeCreating = [&] {
+            lock = std::make_unique<FileLock>(db.path());
+            QVERIFY(lock->held);
+        };
+    prompt.inputs.enqueue(input);
+    prompt.answers.enqueue(yes ? Prompt::Answer::Yes : Prompt::Answer::No);
     w.main.choose = command;
     w.main.ctlDayDetail_RightMouseClick(1, team);
+    if (lock) {
+        // Said once, with the reason; the week is not emptied by the failure.
+        QCOMPARE(prompt.shown.size(), 3);
+        QVERIFY2(prompt.shown.at(2).text.contains("nothing was created") && prompt.shown.at(2).text.contains("locked"),
+                 qPrintable(prompt.shown.at(2).text));
+        QCOMPARE(shownTitles(w.main, 1), QStringList{"Team"});
+        QCOMPARE(shownTitles(w.main, 4), QStringList{"Gym"});
+        QCOMPARE(w.main.findChild<QLabel *>("lblWeekStatus")->text(), QString());
+        lock->release();
+    }
+    if (setup.startsWith("refuse"))
+        QVERIFY2(prompt.shown.last().text.contains("nothing was created"), qPrintable(prompt.shown.last().text));
 
     QStringList expected = before + created;
     std::sort(expected.begin(), expected.end());
@@ -175,15 +280,25 @@ void tst_CalendarCommands::repeat()
     QCOMPARE(after, expected);
     auto *undo = w.main.findChild<QAction *>("popUndoRepeat");
     QCOMPARE(undo->isEnabled(), !created.isEmpty());
+    const int skipped = int(setup.count("Team there") + setup.count("Gym there"));
+    if (command == "popCopyWeek" && prompt.shown.size() > 1)
+        QCOMPARE(prompt.shown.at(1).text.contains("Already there"), skipped > 0);
+    if (skipped > 0) {
+        // The copies left out are named.
+        const QString said = prompt.shown.at(1).text;
+        QVERIFY2(said.contains(QStringLiteral("Already there, so not copied (%1):\r\nMon 12/14/2026 18:00-19:30  Team").arg(skipped)),
+                 qPrintable(said));
+        QCOMPARE(said.startsWith("There is nothing to create."), created.isEmpty());
+    }
     if (created.isEmpty())
         return;
     // What was asked listed every row it then made.
-    const QString asked = db.prompt().shown.at(1).text;
+    const QString asked = prompt.shown.at(1).text.section("\r\nAlready there", 0, 0);
     QVERIFY2(asked.startsWith(QStringLiteral("Create these %1 events?").arg(created.size())), qPrintable(asked));
     QCOMPARE(asked.count(QStringLiteral("\r\n")), std::min<qsizetype>(created.size(), 13)); // 12 listed, then how many more
 
     // Undo takes back exactly those rows, once.
-    db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym'");
+    db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym' AND EventTime LIKE '2026-12-10%'");
     w.main.choose = "popUndoRepeat";
     w.main.ctlDayDetail_RightMouseClick(1, team);
     QCOMPARE(db.count("tblScheduledEvents"), before.size());

@@ -2,6 +2,7 @@
 // changes without a click, and two coaches saving the same event.
 
 #include "editor/frmEventEditor.h"
+#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -12,7 +13,13 @@
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCalendarWidget>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QUrl>
 #include <QComboBox>
 #include <QDialog>
 #include <QListWidget>
@@ -21,6 +28,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +48,63 @@ void run(const QString &connectionString, const QString &statement)
     conn.open(connectionString);
     conn.execute(statement);
 }
+
+// A throw-away PostgreSQL of the test's own (the suite's server stays up for
+// the other tests), which the test stops and starts again as an admin would.
+class OwnServer
+{
+public:
+    OwnServer() : m_dir(QStringLiteral("/tmp/orvenna-pgstop-%1").arg(QCoreApplication::applicationPid()))
+    {
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("../store/pgserver.sh"), "start", m_dir});
+        started = p.waitForFinished(60000) && p.exitCode() == 0;
+        if (!started)
+            qWarning("%s", p.readAllStandardError().constData());
+    }
+    ~OwnServer() { QProcess::execute("bash", {QFINDTESTDATA("../store/pgserver.sh"), "stop", m_dir}); }
+    [[nodiscard]] QString url() const
+    {
+        return "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(m_dir)) + "/postgres";
+    }
+    // pg_ctl refuses root; the script hands the cluster to "nobody" then.
+    bool pgCtl(const QStringList &args)
+    {
+        const QString bin = qEnvironmentVariable("ORVENNA_PG_BINDIR", "/usr/lib/postgresql/15/bin");
+        QStringList command{bin + "/pg_ctl", "-D", m_dir + "/data", "-w", "-t", "30"};
+        command += args;
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        if (geteuid() == 0)
+            p.start("runuser", QStringList{"-u", "nobody", "--"} + command);
+        else
+            p.start(command.takeFirst(), command);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    }
+    bool stop(const QString &mode) { return pgCtl({"-m", mode, "stop"}); }
+    bool start()
+    {
+        return pgCtl({"-l", m_dir + "/server.log", "-o",
+                      "-c listen_addresses='' -c unix_socket_directories='" + m_dir + "' -c fsync=off", "start"});
+    }
+    bool started = false;
+
+private:
+    QString m_dir;
+};
+
+// Chooses a popup entry instead of opening the popup.
+class TestMainWindow : public frmEventsMain
+{
+public:
+    using frmEventsMain::frmEventsMain;
+    QString choose;
+    void showPopup(QMenu *menu, const QPoint &) override
+    {
+        if (auto *action = menu->findChild<QAction *>(choose))
+            action->trigger();
+    }
+};
 
 statements::EventValues eventToday(const QString &title, int hour = 9)
 {
@@ -59,12 +125,22 @@ private slots:
     void othersChangesAppear();
     void serverFaults_data();
     void serverFaults();
+    void serverStopsWhileShown_data();
+    void serverStopsWhileShown();
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
 
+    void cleanupTestCase();
+
 private:
     QTemporaryDir m_config;
+    std::unique_ptr<OwnServer> m_ownServer; // started by the first case that needs it
 };
+
+void tst_SharedCalendar::cleanupTestCase()
+{
+    m_ownServer.reset();
+}
 
 void tst_SharedCalendar::initTestCase()
 {
@@ -105,9 +181,16 @@ void tst_SharedCalendar::switchCalendar()
 
     AppServices services = db.services;
     services.database = savedDatabaseUrl();
-    frmEventsMain w(services);
+    TestMainWindow w(services);
     w.Form_Load();
     QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "On the server" : "In the file"});
+    // A repeat made here can be undone here only.
+    db.prompt().inputs.enqueue("1");
+    w.choose = "popRepeatWeekly";
+    w.ctlDayDetail_RightMouseClick(3, 1);
+    auto *undo = w.findChild<QAction *>("mnuUndoRepeat");
+    QVERIFY(undo->isEnabled());
+    db.prompt().shown.clear();
 
     typed.replace("{server}", server);
     db.prompt().inputs.enqueue(typed);
@@ -121,12 +204,21 @@ void tst_SharedCalendar::switchCalendar()
         QVERIFY2(db.prompt().shown.at(1).text.contains(said), qPrintable(db.prompt().shown.at(1).text));
         QCOMPARE(savedDatabaseUrl(), QString());
         QCOMPARE(w.database(), QString());
+        QVERIFY(undo->isEnabled());
         return;
     }
     QCOMPARE(db.prompt().shown.size(), 1);
     QCOMPARE(savedDatabaseUrl(), typed);
     QCOMPARE(w.database(), typed);
     QCOMPARE(shownTitles(w, 3), QStringList{startOnServer ? "In the file" : "On the server"});
+    // The other calendar's rows are not the repeat's, whatever their keys.
+    QVERIFY(!undo->isEnabled());
+    const QString other = startOnServer ? store::connectionStringFor(db.folder()) : server;
+    run(other, statements::insertEvent(eventToday("Same key as the repeat", 10)));
+    w.findChild<CalendarCommands *>("calendarCommands")->mnuUndoRepeat_Click();
+    QCOMPARE(db.prompt().shown.size(), 1);
+    w.mView_DateClick(w.weekDate());
+    QCOMPARE(shownTitles(w, 3), (QStringList{startOnServer ? "In the file" : "On the server", "Same key as the repeat"}));
 }
 
 void tst_SharedCalendar::othersChangesAppear()
@@ -200,6 +292,81 @@ void tst_SharedCalendar::serverFaults()
     w.mView_DateClick(QDateTime::currentDateTime());
     QCOMPARE(shownTitles(w, 3), QStringList{"After the repair"});
     QCOMPARE(db.prompt().shown.size(), 1);
+}
+
+void tst_SharedCalendar::serverStopsWhileShown_data()
+{
+    QTest::addColumn<QString>("mode"); // how the server is stopped
+    QTest::addColumn<QString>("reload"); // what asks for the week then
+    QTest::newRow("fast stop, F5") << "fast" << "F5";
+    QTest::newRow("immediate stop, F5") << "immediate" << "F5";
+    QTest::newRow("fast stop, the same date clicked") << "fast" << "click";
+    QTest::newRow("immediate stop, another date by key") << "immediate" << "Right";
+}
+
+void tst_SharedCalendar::serverStopsWhileShown()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, reload);
+    if (!m_ownServer) {
+        m_ownServer = std::make_unique<OwnServer>();
+        QVERIFY(m_ownServer->started);
+        store::createDatabase(m_ownServer->url());
+    }
+    OwnServer &server = *m_ownServer;
+    run(server.url(), "DELETE FROM tblScheduledEvents");
+    run(server.url(), statements::insertEvent(eventToday("Before the stop")));
+    // The server commits without waiting for the disk; an immediate stop must not lose the setup.
+    run(server.url(), "CHECKPOINT");
+    TestDatabase db;
+    AppServices services = db.services;
+    services.database = server.url();
+    frmEventsMain w(services);
+    w.Form_Load();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(shownTitles(w, 3), QStringList{"Before the stop"});
+    auto *status = w.findChild<QLabel *>("lblWeekStatus");
+    QVERIFY(status);
+    QCOMPARE(status->text(), QString());
+
+    QVERIFY(server.stop(mode));
+    auto *calendar = w.findChild<QCalendarWidget *>("mView");
+    auto *view = calendar->findChild<QAbstractItemView *>();
+    const bool sameWeek = reload != "Right";
+    if (reload == "F5")
+        QTest::keyClick(&w, Qt::Key_F5);
+    else if (reload == "click")
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->currentIndex()).center());
+    else
+        QTest::keyClick(view, Qt::Key_Right);
+    // The first failed read says why, at once and only once.
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QVERIFY2(db.prompt().shown.at(0).text.contains("cannot be reached"), qPrintable(db.prompt().shown.at(0).text));
+    QVERIFY2(status->text().contains("cannot be reached"), qPrintable(status->text()));
+    // The week shown stays, marked as not current; another week is shown empty, said so.
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), sameWeek ? QStringList{"Before the stop"} : QStringList());
+    QCOMPARE(status->text().startsWith("Not current"), sameWeek);
+    // Another date clicked meanwhile is not told again; F5, asked for, is.
+    const QDateTime shown = w.weekDate();
+    w.mView_DateClick(shown.addDays(14));
+    QCOMPARE(db.prompt().shown.size(), 1);
+    QVERIFY2(status->text().contains("cannot be reached"), qPrintable(status->text()));
+    w.mView_DateClick(shown);
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(db.prompt().shown.size(), 2);
+    QVERIFY2(db.prompt().shown.at(1).text.contains("cannot be reached"), qPrintable(db.prompt().shown.at(1).text));
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), QStringList());
+    QVERIFY2(status->text().contains("cannot be reached"), qPrintable(status->text()));
+
+    // Back up: the next reload shows the week as stored, unmarked.
+    QVERIFY(server.start());
+    run(server.url(), statements::insertEvent(eventToday("After the start", 11)));
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(shownTitles(w, sameWeek ? 3 : 2), (QStringList{"Before the stop", "After the start"}));
+    QCOMPARE(status->text(), QString());
+    QCOMPARE(db.prompt().shown.size(), 2);
 }
 
 void tst_SharedCalendar::twoCoachesSaveOneEvent_data()
