@@ -106,6 +106,8 @@ bool fitsOnePage(const WeekPlanOptions &o, const QString &page)
 {
     QTextDocument doc;
     doc.setDefaultStyleSheet(o.styleSheet);
+    // Else the style sheet link is looked for in the current folder.
+    doc.setBaseUrl(o.fileUrl);
     doc.setHtml(document(page));
     doc.setTextWidth(o.pageWidth);
     return doc.size().height() <= o.pageHeight - kPageReserve;

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 // The week plan: seven days side by side on landscape pages, each day's
 // events in order. Built as HTML for the print window.
@@ -16,6 +17,7 @@ struct WeekPlanOptions
     int staffId = 0;    // 0: every staff member
     QString staffName;  // named in the heading when one is chosen
     QString styleSheet; // what the print view applies, to measure pages with
+    QUrl fileUrl;       // of the plan's file: its css/css.css is read from beside it, as the print view does
     // The printed page in layout pixels: the print view lays a page out at its
     // own width in screen pixels, A4 landscape within 12 mm margins at 96 dpi.
     qreal pageWidth = 1032;

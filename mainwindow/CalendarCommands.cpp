@@ -274,13 +274,14 @@ void CalendarCommands::mnuPrintWeekPlan_Click()
     // Its own file: the event report in printEvent.html stays as it is.
     const QString path = exchange::weekPlanPathIn(m_services.programFolder);
     options.styleSheet = ReportBrowser::styleSheetFor(path);
+    options.fileUrl = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     frmPrint window(m_services);
     window.setWindowTitle(QStringLiteral("Print Week Plan"));
     try {
         writeReportFile(path, eventReport::fileBytes(exchange::weekPlanHtml(events, options)));
         window.WebBrowser1().navigate(path);
     } catch (const ReportFileError &e) {
-        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
+        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while writing the week plan.\r\n") + e.description());
         return;
     } catch (const BrowserError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());

@@ -10,6 +10,7 @@
 #include "support/TestDatabase.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -584,6 +585,8 @@ void tst_CalendarCommands::weekPlan_data()
     // A row per page would waste the rest of each row beside the long one.
     QTest::newRow("63 events on two pages, no event cut") << 9 << week << true << false << 2 << 2;
     QTest::newRow("a long day goes on, no event cut") << 14 << QList<int>{7, 10} << false << false << 2 << 3;
+    // 0 pages: weekPlan.html is a folder, so the plan cannot be written.
+    QTest::newRow("plan file not writable") << 1 << QList<int>{7} << false << false << 0 << 0;
 }
 
 void tst_CalendarCommands::weekPlan()
@@ -617,6 +620,9 @@ void tst_CalendarCommands::weekPlan()
     reportFile.write(report);
     reportFile.close();
 
+    if (pages == 0)
+        QVERIFY(QDir(db.folder()).mkdir("weekPlan.html"));
+
     Window w(db);
     const QString pdf = db.folder() + "/plan.pdf";
     db.modal().steps.enqueue([&](QDialog &d) {
@@ -629,6 +635,16 @@ void tst_CalendarCommands::weekPlan()
         browser.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);
     });
     w.trigger("mnuPrintWeekPlan");
+    if (pages == 0) {
+        // A write that failed is not called a failed read; the event report is left alone.
+        QCOMPARE(db.modal().shownNames, QStringList{"frmStaffPick"});
+        QCOMPARE(db.prompt().texts().size(), 1);
+        QVERIFY2(db.prompt().texts().at(0).startsWith("An error occured while writing the week plan.\r\n"),
+                 qPrintable(db.prompt().texts().at(0)));
+        QVERIFY(reportFile.open(QIODevice::ReadOnly));
+        QCOMPARE(reportFile.readAll(), report);
+        return;
+    }
     QCOMPARE(db.modal().shownNames, (QStringList{"frmStaffPick", "frmPrint"}));
     QCOMPARE(db.prompt().texts(), QStringList{});
 
