@@ -112,7 +112,11 @@ protected:
             QMetaObject::invokeMethod(
                 this,
                 [this]() {
-                    if (!this->lineEdit()->hasSelectedText())
+                    // The weekday follows from the date: a click on it starts at the month.
+                    if (this->currentSectionIndex() == 0 && this->displayFormat().startsWith(QLatin1String("ddd "))
+                        && this->sectionCount() > 1)
+                        this->setSelectedSection(this->sectionAt(1));
+                    else if (!this->lineEdit()->hasSelectedText())
                         this->setSelectedSection(this->currentSection());
                 },
                 Qt::QueuedConnection);

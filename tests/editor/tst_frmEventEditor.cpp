@@ -85,6 +85,10 @@ void tst_frmEventEditor::edit_data()
     QTest::newRow("whole dates typed") << "new" << "" << -1 << "Passing drill" + words
                                        << "dtStartDate=11/20/2026;dtEndDate=1/02/2027"
                                        << "2026-11-20 12:00:00|2027-01-02 12:00:00" << QString();
+    // A click on the weekday name starts the date at its month, as Tab does.
+    QTest::newRow("whole dates typed after a click on the weekday") << "new" << "" << -1 << "Passing drill" + words
+                                                                    << "dtStartDate=@11/20/2026;dtEndDate=@1/02/2027"
+                                                                    << "2026-11-20 12:00:00|2027-01-02 12:00:00" << QString();
     QTest::newRow("Ctrl+arrows between sections") << "new" << "" << -1 << "Passing drill" + words
                                                   << "dtStartTime=1>45>AM<<<7;dtEndTime=<3"
                                                   << "2026-12-05 07:45:00|2026-12-06 15:00:00" << QString();
