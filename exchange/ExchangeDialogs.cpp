@@ -1,6 +1,7 @@
 #include "exchange/ExchangeDialogs.h"
 
 #include "ui/ModalRunner.h"
+#include "ui/TypedPicker.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -41,9 +42,11 @@ frmCalendarFile::frmCalendarFile(const AppServices &services, Mode mode, const Q
     m_optAll = new QRadioButton(QStringLiteral("All events"), this);
     m_optAll->setObjectName(QStringLiteral("optAll"));
     m_optAll->setVisible(exporting);
-    m_dtFrom = new QDateEdit(shownFirst, this);
+    m_dtFrom = new TypedPicker<QDateEdit>(this);
+    m_dtFrom->setDate(shownFirst);
     m_dtFrom->setObjectName(QStringLiteral("dtFrom"));
-    m_dtTo = new QDateEdit(exporting ? shownFirst.addDays(6) : shownFirst.addMonths(3).addDays(-1), this);
+    m_dtTo = new TypedPicker<QDateEdit>(this);
+    m_dtTo->setDate(exporting ? shownFirst.addDays(6) : shownFirst.addMonths(3).addDays(-1));
     m_dtTo->setObjectName(QStringLiteral("dtTo"));
     for (QDateEdit *edit : {m_dtFrom, m_dtTo}) {
         edit->setCalendarPopup(true);

@@ -10,9 +10,11 @@
 #include "support/TestDatabase.h"
 
 #include <QAction>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -313,10 +315,15 @@ void tst_CalendarCommands::exportRanges_data()
     QTest::addColumn<int>("range");
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<bool>("diskFull");
-    QTest::newRow("shown week") << int(frmCalendarFile::Range::ThisWeek) << QStringList{"Team", "Gym"} << false;
-    QTest::newRow("this month") << int(frmCalendarFile::Range::ThisMonth) << QStringList{"Team", "Gym", "Match"} << false;
-    QTest::newRow("all") << int(frmCalendarFile::Range::All) << QStringList{"Old", "Team", "Gym", "Match"} << false;
-    QTest::newRow("onto a full disk") << int(frmCalendarFile::Range::All) << QStringList{} << true;
+    QTest::addColumn<QStringList>("typed"); // into the from and to pickers, each after a click on it
+    const QStringList none;
+    QTest::newRow("shown week") << int(frmCalendarFile::Range::ThisWeek) << QStringList{"Team", "Gym"} << false << none;
+    QTest::newRow("this month") << int(frmCalendarFile::Range::ThisMonth) << QStringList{"Team", "Gym", "Match"} << false
+                                << none;
+    QTest::newRow("all") << int(frmCalendarFile::Range::All) << QStringList{"Old", "Team", "Gym", "Match"} << false << none;
+    QTest::newRow("onto a full disk") << int(frmCalendarFile::Range::All) << QStringList{} << true << none;
+    QTest::newRow("dates typed after a click") << int(frmCalendarFile::Range::FromTo) << QStringList{"Gym", "Match"} << false
+                                               << QStringList{"12/12/2026", "1/02/2027"};
 }
 
 void tst_CalendarCommands::exportRanges()
@@ -324,6 +331,7 @@ void tst_CalendarCommands::exportRanges()
     QFETCH(int, range);
     QFETCH(QStringList, titles);
     QFETCH(bool, diskFull);
+    QFETCH(QStringList, typed);
     TestDatabase db;
     const int dana = db.addStaff("Dana", "");
     db.addEvent("Old", QDateTime(QDate(2025, 1, 5), QTime(8, 0)), QDateTime(QDate(2025, 1, 5), QTime(9, 0)), dana);
@@ -335,6 +343,13 @@ void tst_CalendarCommands::exportRanges()
     db.modal().steps.enqueue([&](QDialog &d) {
         auto &dialog = dynamic_cast<frmCalendarFile &>(d);
         dialog.setRange(frmCalendarFile::Range(range));
+        for (int i = 0; i < typed.size(); ++i) {
+            auto *picker = dialog.findChild<QDateEdit *>(i == 0 ? "dtFrom" : "dtTo");
+            QLineEdit *line = picker->findChild<QLineEdit *>();
+            QTest::mouseClick(line, Qt::LeftButton, {}, QPoint(6, line->height() / 2));
+            QTest::qWait(0);
+            QTest::keyClicks(picker, typed.at(i));
+        }
         dialog.setFileName(path);
         dialog.accept();
     });
