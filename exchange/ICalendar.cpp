@@ -685,7 +685,9 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
     for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(ev, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, ev, unknownZone);
-        if (t.is_date)
+        // Outlook excludes a day of an all-day series with that day's midnight
+        // in its own zone: the day as written is the one meant.
+        if (t.is_date || start.is_date)
             excludedDays.insert(QDate(t.year, t.month, t.day));
         else
             excluded.insert(toLocal(t));

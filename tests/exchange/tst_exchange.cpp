@@ -283,6 +283,12 @@ void tst_Exchange::read_data()
                       "EXDATE;VALUE=DATE:20261212\r\nEND:VEVENT\r\n")
         << dec1 << dec31
         << QStringList{"12-05 00:00 12-05 23:59 Match|", "12-19 00:00 12-19 23:59 Match|", "12-26 00:00 12-26 23:59 Match|"} << 0 << 0 << QStringList();
+    // Outlook excludes a day of an all-day series with a time in its own zone.
+    QTest::newRow("all-day weekly, Outlook's exdate with a time")
+        << QByteArray("BEGIN:VEVENT\r\nUID:f2\r\nDTSTART;VALUE=DATE:20260704\r\nSUMMARY:Match\r\nRRULE:FREQ=WEEKLY;UNTIL=20260725\r\n"
+                      "EXDATE;TZID=GMT Standard Time:20260711T000000\r\nEND:VEVENT\r\n")
+        << QDate(2026, 7, 1) << QDate(2026, 7, 31)
+        << QStringList{"07-04 00:00 07-04 23:59 Match|", "07-18 00:00 07-18 23:59 Match|", "07-25 00:00 07-25 23:59 Match|"} << 0 << 0 << QStringList();
     QTest::newRow("cancelled and outside")
         << QByteArray("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261207T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
                       "BEGIN:VEVENT\r\nUID:h\r\nDTSTART:20270107T090000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n")
