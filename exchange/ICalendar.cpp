@@ -500,13 +500,21 @@ QDateTime toLocal(const icaltimetype &t)
 icaltimetype timeOf(icalproperty *p, icalcomponent *ev, QByteArray &unknownZone)
 {
     icaltimetype t = icalproperty_get_datetime_with_component(p, ev);
+    // An RDATE may be a period; its start is the occurrence's.
+    if (icaltime_is_null_time(t) && icalproperty_isa(p) == ICAL_RDATE_PROPERTY) {
+        const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
+        t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
+    }
     if (t.is_date || t.zone || icaltime_is_null_time(t))
         return t;
     icalparameter *param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
     if (!param)
         return t;
     const QByteArray tzid = icalparameter_get_tzid(param);
-    icaltimezone *zone = knownZone(QTimeZone::windowsIdToDefaultIanaId(tzid.trimmed()));
+    // A zone libical knows by name, else a Windows name for one.
+    icaltimezone *zone = knownZone(tzid.trimmed());
+    if (!zone)
+        zone = knownZone(QTimeZone::windowsIdToDefaultIanaId(tzid.trimmed()));
     if (zone)
         t.zone = zone;
     else if (unknownZone.isEmpty())

@@ -289,6 +289,11 @@ void tst_Exchange::read_data()
                       "EXDATE;TZID=GMT Standard Time:20260711T000000\r\nEND:VEVENT\r\n")
         << QDate(2026, 7, 1) << QDate(2026, 7, 31)
         << QStringList{"07-04 00:00 07-04 23:59 Match|", "07-18 00:00 07-18 23:59 Match|", "07-25 00:00 07-25 23:59 Match|"} << 0 << 0 << QStringList();
+    QTest::newRow("an extra date given as a period in a zone")
+        << QByteArray("BEGIN:VEVENT\r\nUID:f3\r\nDTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z\r\nSUMMARY:Clinic\r\n"
+                      "RDATE;VALUE=PERIOD;TZID=Europe/Berlin:20261209T120000/PT2H\r\nEND:VEVENT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 10:00 Clinic|", "12-09 11:00 12-09 12:00 Clinic|"} << 0 << 0
+        << QStringList{"12-07 10:00 12-07 11:00 Clinic|", "12-09 12:00 12-09 13:00 Clinic|"};
     QTest::newRow("cancelled and outside")
         << QByteArray("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261207T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
                       "BEGIN:VEVENT\r\nUID:h\r\nDTSTART:20270107T090000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n")
