@@ -225,7 +225,8 @@ void CalendarCommands::mnuImportCalendar_Click()
     }
     conn.close();
     reloadWeek();
-    QString summary = QStringLiteral("Added %1 events.").arg(result.added.size());
+    QString summary = result.added.size() == 1 ? QStringLiteral("Added 1 event.")
+                                               : QStringLiteral("Added %1 events.").arg(result.added.size());
     QStringList skipped;
     if (result.alreadyImported)
         skipped << QStringLiteral("%1 imported before").arg(result.alreadyImported);

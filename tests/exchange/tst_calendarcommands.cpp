@@ -417,7 +417,7 @@ void tst_CalendarCommands::import_data()
                   "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261208T090000\r\nSUMMARY:Near\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
                   "END:VCALENDAR\r\n"
         << false
-        << "Added 1 events.\r\nSkipped: 1 in a time zone the file does not define and Orvenna does not know: \"Far\" (Mars/Olympus)."
+        << "Added 1 event.\r\nSkipped: 1 in a time zone the file does not define and Orvenna does not know: \"Far\" (Mars/Olympus)."
         << "" << QStringList{"12-08 09:00 Near 1"};
     QTest::newRow("malformed: refused with its line, nothing written")
         << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
