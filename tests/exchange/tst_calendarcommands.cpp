@@ -23,6 +23,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -637,6 +638,16 @@ void tst_CalendarCommands::weekPlan()
 
     if (pages == 0)
         QVERIFY(QDir(db.folder()).mkdir("weekPlan.html"));
+    // The plan's style sheet is the one beside it, whatever folder the program was started in.
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir(elsewhere.path()).mkpath("css"));
+    QFile otherSheet(elsewhere.path() + "/css/css.css");
+    QVERIFY(otherSheet.open(QIODevice::WriteOnly));
+    otherSheet.write("td, p { font-size: 30pt; }\n");
+    otherSheet.close();
+    const QString startedIn = QDir::currentPath();
+    const auto back = qScopeGuard([&startedIn] { QDir::setCurrent(startedIn); });
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
 
     Window w(db);
     const QString pdf = db.folder() + "/plan.pdf";
