@@ -1,10 +1,10 @@
 #include "mainwindow/CalendarCommands.h"
 
 #include "exchange/CalendarStore.h"
-#include "exchange/ExchangeDialogs.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
-#include "exchange/WeekPlan.h"
+#include "exchangewindows/ExchangeDialogs.h"
+#include "exchangewindows/WeekPlan.h"
 #include "mainwindow/frmEventsMain.h"
 #include "print/BrowserCommands.h"
 #include "print/EventReport.h"

@@ -1,4 +1,4 @@
-#include "exchange/ExchangeDialogs.h"
+#include "exchangewindows/ExchangeDialogs.h"
 #include "exchange/ICalendar.h"
 #include "mainwindow/CalendarCommands.h"
 #include "mainwindow/ctlWeekDayView.h"

@@ -1,4 +1,4 @@
-#include "exchange/ExchangeDialogs.h"
+#include "exchangewindows/ExchangeDialogs.h"
 
 #include "ui/ModalRunner.h"
 #include "ui/TypedPicker.h"
