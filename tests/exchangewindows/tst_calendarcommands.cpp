@@ -645,6 +645,9 @@ void tst_CalendarCommands::weekPlan()
         d.accept();
     });
     db.modal().steps.enqueue([&](QDialog &d) {
+        // A plan gathers no further events.
+        QCOMPARE(d.windowTitle(), QStringLiteral("Print Week Plan"));
+        QVERIFY(d.findChild<QPushButton *>("cmdAddEvent")->isHidden());
         auto &browser = dynamic_cast<ReportBrowser &>(dynamic_cast<frmPrint &>(d).WebBrowser1());
         browser.printer().setOutputFileName(pdf);
         browser.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);
