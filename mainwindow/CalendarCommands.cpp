@@ -1,5 +1,6 @@
 #include "mainwindow/CalendarCommands.h"
 
+#include "exchange/CalendarFile.h"
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
