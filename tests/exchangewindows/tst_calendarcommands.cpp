@@ -419,6 +419,14 @@ void tst_CalendarCommands::import_data()
         << false
         << "Added 1 event.\r\nSkipped: 1 in a time zone the file does not define and Orvenna does not know: \"Far\" (Mars/Olympus)."
         << "" << QStringList{"12-08 09:00 Near 1"};
+    // The range picked in the dialog reaches the reading whole, and no further.
+    QTest::newRow("the chosen days' first and last, by their start")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261130T233000\r\nDTEND:20261201T003000\r\nSUMMARY:Before\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261201T000000\r\nSUMMARY:First\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20261231T233000\r\nSUMMARY:Last\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:4\r\nDTSTART:20270101T000000\r\nSUMMARY:After\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
+        << false << "Added 2 events.\r\nSkipped: 2 outside the chosen dates." << ""
+        << QStringList{"12-01 00:00 First 1", "12-31 23:30 Last 1"};
     QTest::newRow("malformed: refused with its line, nothing written")
         << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
                   "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261207T25\r\nSUMMARY:Bad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
