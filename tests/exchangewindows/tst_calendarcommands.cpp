@@ -427,6 +427,11 @@ void tst_CalendarCommands::import_data()
                   "BEGIN:VEVENT\r\nUID:4\r\nDTSTART:20270101T000000\r\nSUMMARY:After\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
         << false << "Added 2 events.\r\nSkipped: 2 outside the chosen dates." << ""
         << QStringList{"12-01 00:00 First 1", "12-31 23:30 Last 1"};
+    QTest::newRow("no such file") << QByteArray("<no file>") << false
+                                  << "The calendar file could not be read.\r\nNo such file or directory" << "" << QStringList{};
+    // Opened, then the reading fails: this process's memory at address 0.
+    QTest::newRow("a read that fails") << QByteArray("<read fails>") << false
+                                       << "The calendar file could not be read.\r\nInput/output error" << "" << QStringList{};
     QTest::newRow("malformed: refused with its line, nothing written")
         << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
                   "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261207T25\r\nSUMMARY:Bad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
@@ -447,9 +452,13 @@ void tst_CalendarCommands::import()
     const int marco = db.addStaff("Marco", "");
     const QString path = db.folder() + "/in.ics";
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
+    if (text == "<read fails>") {
+        QVERIFY(QFile::link("/proc/self/mem", path));
+    } else if (text != "<no file>") {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+    }
     Window w(db);
     auto importOnce = [&] {
         db.prompt().shown.clear();
