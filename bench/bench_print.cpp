@@ -82,6 +82,7 @@ public:
     quint32 queryStatus(int) override { return OLECMDF_ENABLED; }
     void exec(int, int) override {}
     void exec(int, int, const QString &, QString &) override {}
+    void setLandscape() override {}
     QWidget *widget() override { return m_view; }
 
 private:

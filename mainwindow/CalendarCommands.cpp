@@ -1,10 +1,11 @@
 #include "mainwindow/CalendarCommands.h"
 
+#include "exchange/CalendarFile.h"
 #include "exchange/CalendarStore.h"
-#include "exchange/ExchangeDialogs.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
-#include "exchange/WeekPlan.h"
+#include "exchangewindows/ExchangeDialogs.h"
+#include "exchangewindows/WeekPlan.h"
 #include "mainwindow/frmEventsMain.h"
 #include "print/BrowserCommands.h"
 #include "print/EventReport.h"
@@ -20,7 +21,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -277,10 +277,9 @@ void CalendarCommands::mnuPrintWeekPlan_Click()
     options.styleSheet = ReportBrowser::styleSheetFor(path);
     options.fileUrl = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     frmPrint window(m_services);
-    window.setWindowTitle(QStringLiteral("Print Week Plan"));
     try {
         writeReportFile(path, eventReport::fileBytes(exchange::weekPlanHtml(events, options)));
-        window.WebBrowser1().navigate(path);
+        window.showWeekPlan(path);
     } catch (const ReportFileError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while writing the week plan.\r\n") + e.description());
         return;
@@ -288,11 +287,6 @@ void CalendarCommands::mnuPrintWeekPlan_Click()
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while loading the record.\r\n") + e.description());
         return;
     }
-    if (auto *browser = dynamic_cast<ReportBrowser *>(&window.WebBrowser1()))
-        browser->printer().setPageOrientation(QPageLayout::Landscape);
-    // A week plan gathers no further events.
-    if (auto *add = window.findChild<QPushButton *>(QStringLiteral("cmdAddEvent")))
-        add->setVisible(false);
     m_services.modal->showModal(window);
 }
 

@@ -47,6 +47,8 @@ public:
     virtual quint32 queryStatus(int cmd) = 0;
     virtual void exec(int cmd, int option) = 0;
     virtual void exec(int cmd, int option, const QString &in, QString &out) = 0;
+    // Prints across the paper from now on.
+    virtual void setLandscape() = 0;
     // The view itself, a child of the widget it was created for.
     virtual QWidget *widget() = 0;
 };

@@ -231,6 +231,11 @@ void ReportBrowser::exec(int cmd, int option, const QString &, QString &out)
     run(cmd, option);
 }
 
+void ReportBrowser::setLandscape()
+{
+    m_printer.setPageOrientation(QPageLayout::Landscape);
+}
+
 void ReportBrowser::printDocument(QPrinter *printer)
 {
     // A printer chosen in the print dialog brings its own margins; only a page

@@ -19,6 +19,7 @@ public:
     quint32 queryStatus(int cmd) override;
     void exec(int cmd, int option) override;
     void exec(int cmd, int option, const QString &in, QString &out) override;
+    void setLandscape() override;
     QWidget *widget() override { return this; }
 
     // The view's own printer: page setup changes it, printing uses it. Tests

@@ -169,6 +169,14 @@ void frmPrint::frmPrint_Form_Load()
     m_pageSet = false;
 }
 
+void frmPrint::showWeekPlan(const QString &path)
+{
+    setWindowTitle(QStringLiteral("Print Week Plan"));
+    m_cmdAddEvent->setVisible(false);
+    m_WebBrowser1->navigate(path);
+    m_WebBrowser1->setLandscape();
+}
+
 void frmPrint::frmPrint_cmdPrint_Click()
 {
     printSelection(*m_WebBrowser1);

@@ -22,6 +22,11 @@ public:
     // Displays the report file and resets the report and page state. A view
     // that cannot display the file throws BrowserError to the caller.
     void frmPrint_Form_Load();
+    // Shows the week plan at `path` instead: landscape pages, and no "Add
+    // Event", since a plan gathers no further events. The report and page
+    // state stay as they are. A view that cannot display the file throws
+    // BrowserError to the caller.
+    void showWeekPlan(const QString &path);
 
     void frmPrint_cmdPrint_Click();
     void frmPrint_cmdPrintPreview_Click();

@@ -27,6 +27,7 @@ struct FakeBrowserFactory : BrowserFactory
         {
             record(QStringLiteral("exec %1 %2 texts").arg(cmd).arg(opt));
         }
+        void setLandscape() override {}
         QWidget *widget() override { return view; }
         void record(const QString &call)
         {

@@ -1,4 +1,4 @@
-#include "exchange/WeekPlan.h"
+#include "exchangewindows/WeekPlan.h"
 
 #include "ui/Regional.h"
 

@@ -1,4 +1,4 @@
-#include "exchange/ExchangeDialogs.h"
+#include "exchangewindows/ExchangeDialogs.h"
 
 #include "ui/ModalRunner.h"
 #include "ui/TypedPicker.h"
@@ -8,7 +8,6 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -17,7 +16,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -182,29 +180,10 @@ CalendarFileRead readCalendarFile(QWidget *parent, const QString &path, const ex
     std::atomic<int> percent{0};
     CalendarFileRead out;
     QThread *thread = QThread::create([&] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
-            return;
-        }
-        const QByteArray text = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            out.failure = QStringLiteral("The calendar file could not be read.\r\n") + file.errorString();
-            return;
-        }
         exchange::ReadControl control;
         control.cancel = &cancel;
         control.percent = &percent;
-        try {
-            out.read = exchange::readCalendar(text, range.first, range.last, control);
-        } catch (const exchange::CalendarFileError &e) {
-            out.failure = QStringLiteral("%1 is no calendar file Orvenna can read: line %2: %3\r\nNothing was imported.")
-                              .arg(QDir::toNativeSeparators(path))
-                              .arg(e.line())
-                              .arg(e.reason());
-        } catch (const exchange::ReadCancelled &) {
-            out.cancelled = true;
-        }
+        out = readCalendarFile(path, range, control);
     });
     QProgressDialog progress(QStringLiteral("Reading %1 ...").arg(QDir::toNativeSeparators(path)), QStringLiteral("Cancel"), 0,
                              100, parent);
@@ -225,29 +204,4 @@ CalendarFileRead readCalendarFile(QWidget *parent, const QString &path, const ex
     thread->wait();
     delete thread;
     return out;
-}
-
-// Replaces the file whole, unbuffered so that a full disk shows at the write
-// that meets it; a failed write leaves the previous file as it was.
-void writeCalendarFile(const QString &path, const QByteArray &bytes)
-{
-    const QString shown = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw CalendarFileWriteError{QStringLiteral("Cannot make %1. Choose another place for it, then export again.").arg(shown),
-                                     file.errorString()};
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0)
-            break;
-        done += written;
-    }
-    if (done < bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw CalendarFileWriteError{
-            QStringLiteral("Cannot write %1. Make room on its disk or choose another place for it, then export again.").arg(shown),
-            reason};
-    }
 }

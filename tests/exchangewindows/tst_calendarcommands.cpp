@@ -1,4 +1,4 @@
-#include "exchange/ExchangeDialogs.h"
+#include "exchangewindows/ExchangeDialogs.h"
 #include "exchange/ICalendar.h"
 #include "mainwindow/CalendarCommands.h"
 #include "mainwindow/ctlWeekDayView.h"
@@ -420,6 +420,19 @@ void tst_CalendarCommands::import_data()
         << false
         << "Added 1 event.\r\nSkipped: 1 in a time zone the file does not define and Orvenna does not know: \"Far\" (Mars/Olympus)."
         << "" << QStringList{"12-08 09:00 Near 1"};
+    // The range picked in the dialog reaches the reading whole, and no further.
+    QTest::newRow("the chosen days' first and last, by their start")
+        << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261130T233000\r\nDTEND:20261201T003000\r\nSUMMARY:Before\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261201T000000\r\nSUMMARY:First\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20261231T233000\r\nSUMMARY:Last\r\nCONTACT:Dana\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:4\r\nDTSTART:20270101T000000\r\nSUMMARY:After\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
+        << false << "Added 2 events.\r\nSkipped: 2 outside the chosen dates." << ""
+        << QStringList{"12-01 00:00 First 1", "12-31 23:30 Last 1"};
+    QTest::newRow("no such file") << QByteArray("<no file>") << false
+                                  << "The calendar file could not be read.\r\nNo such file or directory" << "" << QStringList{};
+    // Opened, then the reading fails: this process's memory at address 0.
+    QTest::newRow("a read that fails") << QByteArray("<read fails>") << false
+                                       << "The calendar file could not be read.\r\nInput/output error" << "" << QStringList{};
     QTest::newRow("malformed: refused with its line, nothing written")
         << head + "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20261207T090000\r\nSUMMARY:Run\r\nEND:VEVENT\r\n"
                   "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20261207T25\r\nSUMMARY:Bad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
@@ -440,9 +453,13 @@ void tst_CalendarCommands::import()
     const int marco = db.addStaff("Marco", "");
     const QString path = db.folder() + "/in.ics";
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
+    if (text == "<read fails>") {
+        QVERIFY(QFile::link("/proc/self/mem", path));
+    } else if (text != "<no file>") {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+    }
     Window w(db);
     auto importOnce = [&] {
         db.prompt().shown.clear();
@@ -656,6 +673,9 @@ void tst_CalendarCommands::weekPlan()
         d.accept();
     });
     db.modal().steps.enqueue([&](QDialog &d) {
+        // A plan gathers no further events.
+        QCOMPARE(d.windowTitle(), QStringLiteral("Print Week Plan"));
+        QVERIFY(d.findChild<QPushButton *>("cmdAddEvent")->isHidden());
         auto &browser = dynamic_cast<ReportBrowser &>(dynamic_cast<frmPrint &>(d).WebBrowser1());
         browser.printer().setOutputFileName(pdf);
         browser.exec(OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER);

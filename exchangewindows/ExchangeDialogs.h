@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/CalendarFile.h"
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
 #include "ui/AppServices.h"
@@ -65,26 +66,7 @@ private:
     QComboBox *m_cmbPOC = nullptr;
 };
 
-// What reading a calendar file came to.
-struct CalendarFileRead
-{
-    exchange::ReadCalendar read;
-    QString failure; // what to tell, when it failed
-    bool cancelled = false;
-};
-
 // Reads and expands the file on a thread of its own, with a progress window
 // whose Cancel stops it; the window stays usable meanwhile. Nothing here
 // touches the store, whose connection belongs to the window's thread.
 [[nodiscard]] CalendarFileRead readCalendarFile(QWidget *parent, const QString &path, const exchange::DayRange &range);
-
-// The .ics file could not be written: what to tell, and the system's words.
-struct CalendarFileWriteError
-{
-    QString text;
-    QString reason;
-};
-
-// Replaces the file whole; a failed write leaves the previous file as it was.
-// Throws CalendarFileWriteError.
-void writeCalendarFile(const QString &path, const QByteArray &bytes);
