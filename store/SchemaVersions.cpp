@@ -126,8 +126,7 @@ public:
     void run(const QString &sql)
     {
         if (!m_query.exec(sql))
-            throw m_engine == Engine::Sqlite ? errorFrom(m_query.lastError(), m_path)
-                                             : StoreError(m_query.lastError().databaseText().simplified());
+            fail();
         m_query.finish();
     }
     // After a failure: the transaction may be gone already.
@@ -135,19 +134,23 @@ public:
     int number(const QString &sql)
     {
         if (!m_query.exec(sql))
-            run(sql); // throws with the reason
+            fail();
         const int n = m_query.next() ? m_query.value(0).toInt() : 0;
         m_query.finish();
         return n;
+    }
+    bool hasVersionTable()
+    {
+        return number(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
+                                     " AND tablename = 'tblschemaversion'"))
+            == 1;
     }
     // 0: made before versions (or no calendar at all).
     int version()
     {
         if (m_engine == Engine::Sqlite)
             return number(QStringLiteral("PRAGMA user_version"));
-        if (number(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
-                                  " AND tablename = 'tblschemaversion'"))
-            == 0)
+        if (!hasVersionTable())
             return 0;
         return number(QStringLiteral("SELECT coalesce(max(version), 0) FROM tblSchemaVersion"));
     }
@@ -159,6 +162,12 @@ public:
     }
 
 private:
+    [[noreturn]] void fail()
+    {
+        throw m_engine == Engine::Sqlite ? errorFrom(m_query.lastError(), m_path)
+                                         : StoreError(m_query.lastError().databaseText().simplified());
+    }
+
     QSqlQuery m_query;
     Engine m_engine;
     QString m_path;
@@ -199,9 +208,7 @@ bool migrateServer(QSqlDatabase &db, Runner &runner)
         const int version = runner.version();
         refuseNewer(version, QString());
         if (version < kSchemaVersion) {
-            if (runner.number(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
-                                             " AND tablename = 'tblschemaversion'"))
-                == 0)
+            if (!runner.hasVersionTable())
                 runner.run(kServerVersionTable);
             for (const QString &statement : stepsAfter(version == 0 ? 1 : version, Engine::Postgres))
                 runner.run(statement);
