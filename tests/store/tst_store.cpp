@@ -465,13 +465,18 @@ int schemaVersion(TestDatabase &db)
     return db.scalar(QStringLiteral("SELECT version FROM tblSchemaVersion")).toInt();
 }
 
-// A calendar as orvenna-newdb --demo made it before the schema had a version:
-// on the server, today's schema without its version table.
+// A calendar as orvenna-newdb --demo made it before the schema had a version,
+// in place of the database's calendar.
 void makeCalendarBeforeVersions(TestDatabase &db)
 {
     if (TestDatabase::engine() == store::Engine::Postgres) {
-        store::addDemoData(db.path(), QDate(2026, 12, 7));
-        db.exec(QStringLiteral("DROP TABLE tblSchemaVersion"));
+        db.exec("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, "
+                "tblCalendarIdentity, tblSchemaVersion;"
+                "DROP FUNCTION IF EXISTS orvenna_announce_change()");
+        QFile dump(QFINDTESTDATA("fixtures/server-before-versions.sql"));
+        QVERIFY(dump.open(QIODevice::ReadOnly));
+        db.exec(QString::fromUtf8(dump.readAll()));
+        QCOMPARE(db.count("tblScheduledEvents"), 8);
         // A new run of the program: no connection kept from before.
         store::dropIdleServerConnections();
         return;
@@ -516,6 +521,8 @@ void tst_Store::schemaVersions()
     QFETCH(QString, told);
     const bool server = TestDatabase::engine() == store::Engine::Postgres;
     TestDatabase db;
+    // A new calendar is made at the latest version.
+    QCOMPARE(schemaVersion(db), store::kSchemaVersion);
     const QString newSchema = schemaText(db);
     QVERIFY(server || QFile::remove(db.path()));
     makeCalendarBeforeVersions(db);
@@ -612,6 +619,7 @@ void tst_Store::schemaUpdatedOnce()
         QSKIP("A file is updated under SQLite's own write lock.");
     TestDatabase db;
     makeCalendarBeforeVersions(db);
+    QVERIFY(!QTest::currentTestFailed());
     const QString url = db.path();
     // A third party holds the update's lock until both copies wait for it.
     const QString holder = store::openServerConnection(url, false);
