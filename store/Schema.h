@@ -13,8 +13,9 @@ namespace store {
 class Connection;
 
 // Creates a new database file with the three tables and the index the day
-// query uses, at the latest schema version. The calendar itself never calls this; the companion tool and the
-// tests do. Throws StoreError when the file exists already or cannot be made.
+// query uses, at the latest schema version. The calendar itself never calls
+// this; the companion tool and the tests do. Throws StoreError when the file
+// exists already or cannot be made.
 // Given a postgresql:// URL, makes the tables on that server's database.
 void createDatabase(const QString &path);
 
