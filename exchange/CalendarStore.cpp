@@ -98,7 +98,6 @@ QMap<QString, int> readStaff(store::Connection &conn)
 QString calendarIdentity(store::Connection &conn)
 {
     try {
-        store::addExchangeTables(conn);
         {
             store::RowSet rs = conn.execute(statements::calendarIdentity());
             if (!rs.eof())
@@ -192,7 +191,7 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
     static const QRegularExpression own(QStringLiteral("^orvenna-(\\d+)-(.+)$"));
 
     store::Transaction transaction(conn);
-    store::addExchangeTables(conn);
+    store::requireExchangeTables(conn);
     {
         store::RowSet rs = conn.execute(statements::calendarIdentity());
         if (!rs.eof())

@@ -2,6 +2,7 @@
 
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/Schema.h"
 #include "store/ServerConnection.h"
 
 #include <QAtomicInteger>
@@ -215,6 +216,13 @@ void Connection::openFile(const QString &path)
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                 failure = errorFrom(probe.lastError(), info.absoluteFilePath());
+            probe.finish();
+            try {
+                if (!failure)
+                    bringUpToDate(db, Engine::Sqlite, info.absoluteFilePath());
+            } catch (const StoreError &newer) {
+                failure = newer;
+            }
         }
         if (failure) {
             db.close();

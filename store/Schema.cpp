@@ -29,22 +29,12 @@ void createDatabase(const QString &path)
         if (!db.open()) {
             failure = db.lastError().text();
         } else {
-            const char *const ddl[] = {
-                "CREATE TABLE tblScheduledEvents ("
-                " idScheduledEvent INTEGER PRIMARY KEY AUTOINCREMENT,"
-                " title TEXT, Description TEXT, Notes TEXT,"
-                " EventTime TEXT, EventTimeEnd TEXT, idPOC INTEGER)",
-                "CREATE INDEX idxScheduledEventsEventTime ON tblScheduledEvents(EventTime)",
-                "CREATE TABLE tblPredefinedEvents ("
-                " idPredefinedEvent INTEGER PRIMARY KEY AUTOINCREMENT,"
-                " title TEXT, Description TEXT)",
-                "CREATE TABLE tblPOCs ("
-                " idPOC INTEGER PRIMARY KEY AUTOINCREMENT,"
-                " pocName TEXT, pocDescription TEXT)",
-            };
+            // One transaction: a file is a calendar of the latest version, or nothing.
             QSqlQuery q(db);
-            for (const char *statement : ddl) {
-                if (!q.exec(QString::fromLatin1(statement))) {
+            const QStringList ddl = QStringList{QStringLiteral("BEGIN")} + newSchemaStatements(Engine::Sqlite)
+                + QStringList{QStringLiteral("COMMIT")};
+            for (const QString &statement : ddl) {
+                if (!q.exec(statement)) {
                     failure = q.lastError().text();
                     break;
                 }
@@ -58,30 +48,6 @@ void createDatabase(const QString &path)
         QFile::remove(path);
         throw StoreError(QStringLiteral("Could not create '%1': %2").arg(QDir::toNativeSeparators(path), failure));
     }
-}
-
-QStringList exchangeTableStatements(Engine engine)
-{
-    const QString startType = engine == Engine::Postgres ? QStringLiteral("timestamp without time zone") : QStringLiteral("TEXT");
-    return {
-        QStringLiteral("CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart %1 NOT NULL, "
-                       "idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart))")
-            .arg(startType),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL)"),
-    };
-}
-
-void addExchangeTables(Connection &conn)
-{
-    const QString present = conn.engine() == Engine::Postgres
-        ? QStringLiteral("SELECT count(*) AS tables FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
-                         " AND tablename IN ('tblimportedevents', 'tblcalendaridentity')")
-        : QStringLiteral("SELECT count(*) AS tables FROM sqlite_master WHERE type = 'table'"
-                         " AND lower(name) IN ('tblimportedevents', 'tblcalendaridentity')");
-    if (conn.execute(present).integer(QStringLiteral("tables")) == 2)
-        return;
-    for (const QString &statement : exchangeTableStatements(conn.engine()))
-        conn.execute(statement);
 }
 
 void addDemoData(const QString &path, const QDate &today)

@@ -6,32 +6,50 @@
 #include <QString>
 #include <QStringList>
 
+class QSqlDatabase;
+
 namespace store {
 
 class Connection;
 
 // Creates a new database file with the three tables and the index the day
-// query uses. The calendar itself never calls this; the companion tool and the
-// tests do. Throws StoreError when the file exists already or cannot be made.
+// query uses, at the latest schema version. The calendar itself never calls
+// this; the companion tool and the tests do. Throws StoreError when the file
+// exists already or cannot be made.
 // Given a postgresql:// URL, makes the tables on that server's database.
 void createDatabase(const QString &path);
 
 // The server's schema: the same three tables (32-bit identity keys, the index
 // on the start time) and triggers that announce every change on the channel
-// kChangeChannel, with the table's name as payload. Refuses when any of the
-// tables exists.
+// kChangeChannel, with the table's name as payload; at the latest schema
+// version. Refuses when any of the three tables exists.
 void createServerTables(const QString &url);
 inline const char *const kChangeChannel = "orvenna_changes";
 
-// The two small tables calendar exchange keeps beside the calendar: which
-// event came from which imported entry (uid and start, the start typed as the
-// engine types EventTime), and the calendar's name for itself in exported
-// UIDs. The server's schema makes them with the rest; a file, or a server
-// calendar made before, gets them on first use. Only a missing table is
-// created, so a server user without the right to create tables can still use
-// them, also inside a transaction.
-void addExchangeTables(Connection &conn);
-[[nodiscard]] QStringList exchangeTableStatements(Engine engine);
+// The schema has a version: a file keeps it in PRAGMA user_version, a server
+// calendar in the one row of tblSchemaVersion. Version 1 is the three tables
+// (and the server's triggers); 2 adds calendar exchange's two tables. A
+// calendar with no version but the three tables was made before versions and
+// holds version 1. Each engine's steps are in SchemaVersions.cpp.
+inline constexpr int kSchemaVersion = 2;
+// The server's advisory lock under which one copy at a time updates a calendar.
+inline constexpr qint64 kSchemaLockKey = 0x6f7276656e6e61; // "orvenna"
+
+// A new calendar's schema, at the latest version, as one list of statements.
+[[nodiscard]] QStringList newSchemaStatements(Engine engine);
+
+// Run where a calendar is opened (the file, or a new server connection), on
+// the open database: brings an older calendar up to kSchemaVersion in one
+// transaction, one copy at a time. Throws StoreError (Reason::Newer) for a
+// calendar of a newer version, and writes nothing to it. Any other failure (a
+// read-only file, a login that may not create tables) leaves the calendar as
+// it was, readable; requireExchangeTables then says why.
+enum class SchemaUpdate { Current, Updated, Behind };
+SchemaUpdate bringUpToDate(QSqlDatabase &db, Engine engine, const QString &path);
+
+// Throws StoreError (Reason::Outdated) when the calendar could not be brought
+// up to date in this run and lacks the tables imports keep their records in.
+void requireExchangeTables(Connection &conn);
 
 // Adds a small demonstration set: templates, staff members, and events in the
 // week around `today`.

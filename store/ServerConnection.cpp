@@ -1,6 +1,7 @@
 #include "store/ServerConnection.h"
 
 #include "store/Engine.h"
+#include "store/Schema.h"
 #include "store/StoreError.h"
 
 #include <QAtomicInteger>
@@ -11,6 +12,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+
+#include <optional>
 
 namespace store {
 namespace {
@@ -65,6 +68,7 @@ QString openNew(const QString &url, const ServerAddress &a, bool requireTables)
 {
     const QString name = QStringLiteral("orvenna-server-%1").arg(g_serverCounter.fetchAndAddRelaxed(1));
     QString failure;
+    std::optional<StoreError> refused; // a calendar of a newer version
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         if (!db.isValid()) {
@@ -92,10 +96,21 @@ QString openNew(const QString &url, const ServerAddress &a, bool requireTables)
                     failure = QStringLiteral("The database \"%1\" has no calendar tables; create them with "
                                              "orvenna-newdb --database %2")
                                   .arg(a.database, a.url());
+                probe.finish();
+                try {
+                    if (failure.isEmpty())
+                        bringUpToDate(db, Engine::Postgres, url);
+                } catch (const StoreError &newer) {
+                    refused = newer;
+                }
             }
-            if (!failure.isEmpty())
+            if (!failure.isEmpty() || refused)
                 db.close();
         }
+    }
+    if (refused) {
+        QSqlDatabase::removeDatabase(name);
+        throw *refused;
     }
     if (!failure.isEmpty()) {
         QSqlDatabase::removeDatabase(name);

@@ -56,7 +56,7 @@ struct EventValues
 [[nodiscard]] QString allEventsWithStaff();
 // Which stored event came from which calendar entry (uid and start), so a
 // second import of the same file adds nothing. The tables are the store's
-// (store::addExchangeTables). An entry whose event was deleted is forgotten
+// (schema version 2). An entry whose event was deleted is forgotten
 // before it is recorded again.
 [[nodiscard]] QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
 [[nodiscard]] QString forgetImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);

@@ -27,6 +27,13 @@ enum : int {
     kSqliteNotADb = 26,
 };
 
+// A calendar named at the start of a sentence.
+QString calendar(const QString &path)
+{
+    return isServerUrl(path) ? QStringLiteral("The shared calendar %1").arg(path)
+                             : QStringLiteral("The calendar file %1").arg(QDir::toNativeSeparators(path));
+}
+
 } // namespace
 
 // Every message about the store passes here, so no address in one keeps its password.
@@ -74,6 +81,17 @@ QString plainReason(StoreError::Reason reason, const QString &path)
     case StoreError::Reason::ServerLost:
         return QStringLiteral("The connection to the server of the shared calendar %1 was lost. Check that the server "
                               "is running and that this computer can reach it, then try again.").arg(path);
+    case StoreError::Reason::Newer:
+        return QStringLiteral("%1 was made by a newer version of Orvenna, which this one cannot use, so it was left "
+                              "as it is. Open it with that newer Orvenna.").arg(calendar(path));
+    case StoreError::Reason::Outdated:
+        return isServerUrl(path)
+            ? QStringLiteral("%1 comes from an older Orvenna and could not be brought up to date when it was opened, "
+                             "so it cannot take imports yet. Open it once with a login that may create tables, then "
+                             "try again.").arg(calendar(path))
+            : QStringLiteral("%1 comes from an older Orvenna and could not be brought up to date when it was opened, "
+                             "so it cannot take imports yet. Make the file and its folder writable, then try again.")
+                  .arg(calendar(path));
     case StoreError::Reason::Other:
         break;
     }

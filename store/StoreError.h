@@ -15,7 +15,7 @@ class StoreError : public std::runtime_error
 {
 public:
     // Why the store failed, where a person can do something about it.
-    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged, ServerLost };
+    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged, ServerLost, Newer, Outdated };
 
     // A failure of the store's own making (a NULL, a bad literal): its text is the reason.
     explicit StoreError(const QString &description)

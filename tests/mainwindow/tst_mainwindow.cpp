@@ -508,6 +508,12 @@ void tst_MainWindow::damagedDatabase_data()
                                     << notCalendar + "Could not open '%1': Unable to execute statement: file is not a database";
     QTest::newRow("empty file") << "" << "" << 0 << 0
                                 << notCalendar + "Unable to execute statement: no such table: tblScheduledEvents";
+    // Never read, never written: a later Orvenna may keep the rows otherwise.
+    QTest::newRow("made by a newer version") << "tool" << "PRAGMA user_version = 3" << 0 << 0
+                                             << "The calendar file %1 was made by a newer version of Orvenna, which this one "
+                                                "cannot use, so it was left as it is. Open it with that newer Orvenna.\n"
+                                                "Could not open '%1': The calendar's schema is version 3; this Orvenna "
+                                                "knows versions up to 2.";
     // An unreadable row is named once; every other row of its day is listed.
     QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "Invalid use of Null: column 'Title'.";
     QTest::newRow("start not a date") << "tool" << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"

@@ -1,6 +1,7 @@
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/Schema.h"
 #include "store/ServerConnection.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
@@ -10,7 +11,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+
+#include <thread>
 
 #include <limits>
 
@@ -37,6 +42,9 @@ private slots:
     void openFailures();
     void largeIds_data();
     void largeIds();
+    void schemaVersions_data();
+    void schemaVersions();
+    void schemaUpdatedOnce();
 };
 
 void tst_Store::connectionString()
@@ -409,6 +417,234 @@ void tst_Store::largeIds()
     db.exec(QStringLiteral("INSERT INTO %1(%2) VALUES(3000000000)").arg(table, key));
     store::RowSet rs = conn.execute(QStringLiteral("SELECT * FROM ") + table);
     QVERIFY_THROWS_EXCEPTION(StoreError, (void)rs.integer(key));
+}
+
+namespace {
+
+// Every row of the three tables, as text, in order of key.
+QString calendarRows(TestDatabase &db)
+{
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    const QString all = server ? QStringLiteral("string_agg(r, '|')") : QStringLiteral("group_concat(r, '|')");
+    QString rows;
+    for (const char *columns : {"idScheduledEvent, title, Description, Notes, EventTime, EventTimeEnd, idPOC FROM tblScheduledEvents",
+                                "idPredefinedEvent, title, Description FROM tblPredefinedEvents",
+                                "idPOC, pocName, pocDescription FROM tblPOCs"}) {
+        QString row = QString::fromLatin1(columns).section(QStringLiteral(" FROM "), 0, 0);
+        row.replace(QStringLiteral(", "), QStringLiteral(" || '/' || "));
+        rows += db.scalar(QStringLiteral("SELECT %1 FROM (SELECT %2 AS r FROM %3 ORDER BY 1) AS t")
+                              .arg(all, row, QString::fromLatin1(columns).section(QStringLiteral(" FROM "), 1)))
+                    .toString()
+            + QLatin1Char('\n');
+    }
+    return rows;
+}
+
+// The tables, their columns and indexes, as the engine keeps them.
+QString schemaText(TestDatabase &db)
+{
+    if (TestDatabase::engine() == store::Engine::Sqlite)
+        return db.scalar("SELECT group_concat(type || name || coalesce(sql, ''), '|') FROM "
+                         "(SELECT * FROM sqlite_master ORDER BY name)").toString();
+    return db.scalar("SELECT string_agg(table_name || '.' || column_name || ':' || data_type || is_nullable, '|' "
+                     "ORDER BY table_name, column_name) FROM information_schema.columns WHERE table_schema = current_schema()")
+               .toString()
+        + db.scalar("SELECT string_agg(indexdef, '|' ORDER BY indexdef) FROM pg_indexes WHERE schemaname = current_schema()")
+              .toString()
+        + db.scalar("SELECT string_agg(tgname, '|' ORDER BY tgname) FROM pg_trigger WHERE NOT tgisinternal").toString();
+}
+
+int schemaVersion(TestDatabase &db)
+{
+    if (TestDatabase::engine() == store::Engine::Sqlite)
+        return db.scalar(QStringLiteral("PRAGMA user_version")).toInt();
+    if (db.scalar(QStringLiteral("SELECT to_regclass('tblschemaversion') IS NULL")).toBool())
+        return 0;
+    if (db.count(QStringLiteral("tblSchemaVersion")) != 1)
+        return -1;
+    return db.scalar(QStringLiteral("SELECT version FROM tblSchemaVersion")).toInt();
+}
+
+// A calendar as orvenna-newdb --demo made it before the schema had a version,
+// in place of the database's calendar.
+void makeCalendarBeforeVersions(TestDatabase &db)
+{
+    if (TestDatabase::engine() == store::Engine::Postgres) {
+        db.exec("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, "
+                "tblCalendarIdentity, tblSchemaVersion;"
+                "DROP FUNCTION IF EXISTS orvenna_announce_change()");
+        QFile dump(QFINDTESTDATA("fixtures/server-before-versions.sql"));
+        QVERIFY(dump.open(QIODevice::ReadOnly));
+        db.exec(QString::fromUtf8(dump.readAll()));
+        QCOMPARE(db.count("tblScheduledEvents"), 8);
+        // A new run of the program: no connection kept from before.
+        store::dropIdleServerConnections();
+        return;
+    }
+    QVERIFY(QFile::copy(QFINDTESTDATA("fixtures/calendar-before-versions.mdb"), db.path()));
+    QVERIFY(QFile::setPermissions(db.path(), QFile::ReadOwner | QFile::WriteOwner));
+}
+
+} // namespace
+
+void tst_Store::schemaVersions_data()
+{
+    QTest::addColumn<QString>("change"); // to the calendar made before versions
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<int>("version"); // raw, after the change; 0: leave it
+    QTest::addColumn<QString>("told"); // when the open is refused
+    const QString exchangeTables = TestDatabase::engine() == store::Engine::Postgres
+        ? "CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart timestamp without time zone NOT NULL, "
+          "idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart));"
+        : "CREATE TABLE IF NOT EXISTS tblImportedEvents (uid TEXT NOT NULL, eventStart TEXT NOT NULL, "
+          "idScheduledEvent INTEGER NOT NULL, PRIMARY KEY (uid, eventStart));";
+    const QString exported = exchangeTables + "CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL);"
+                                              "INSERT INTO tblCalendarIdentity VALUES ('2f1e');"
+                                              "INSERT INTO tblImportedEvents VALUES ('x@phone', '2026-12-07 09:00:00', 3)";
+    QTest::newRow("made before versions") << QString() << true << 0 << QString();
+    QTest::newRow("made before versions, exported and imported since") << exported << true << 0 << QString();
+    // It still has what imports need.
+    QTest::newRow("made before versions, exported since, cannot be written") << exported << false << 0 << QString();
+    QTest::newRow("made before versions and exports, cannot be written")
+        << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << false << 0 << QString();
+    QTest::newRow("made by a newer version")
+        << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << true << store::kSchemaVersion + 1
+        << "was made by a newer version of Orvenna, which this one cannot use, so it was left as it is. Open it "
+           "with that newer Orvenna.";
+}
+
+void tst_Store::schemaVersions()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, writable);
+    QFETCH(int, version);
+    QFETCH(QString, told);
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    TestDatabase db;
+    // A new calendar is made at the latest version.
+    QCOMPARE(schemaVersion(db), store::kSchemaVersion);
+    const QString newSchema = schemaText(db);
+    QVERIFY(server || QFile::remove(db.path()));
+    makeCalendarBeforeVersions(db);
+    if (QTest::currentTestFailed())
+        return;
+    for (const QString &statement : change.split(';', Qt::SkipEmptyParts))
+        db.exec(statement);
+    if (version > 0) {
+        db.exec(server ? QStringLiteral("CREATE TABLE tblSchemaVersion (version integer NOT NULL);"
+                                        "INSERT INTO tblSchemaVersion VALUES (%1)").arg(version)
+                       : QStringLiteral("PRAGMA user_version = %1").arg(version));
+    }
+    QString connectionString = db.connectionString();
+    if (!writable && server) {
+        // A staff member's login: may read and write rows, may not create tables.
+        db.exec("DO $$ BEGIN CREATE ROLE clerk LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+        db.exec("GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO clerk");
+        connectionString = TestDatabase::serverUrl(QString(), QStringLiteral("clerk"));
+    } else if (!writable) { // a write version above 2 in the header, which holds for root too
+        QFile file(db.path());
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(18) && file.write("\x03", 1) == 1);
+    }
+    const QString rows = calendarRows(db);
+    QVERIFY(rows.count('|') > 10);
+    const QString identity = change.contains("2f1e") ? db.scalar("SELECT identity FROM tblCalendarIdentity").toString() : QString();
+    const int before = schemaVersion(db);
+    QFile file(db.path());
+    const QByteArray bytes = !server && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+
+    store::Connection conn;
+    if (!told.isEmpty()) {
+        try {
+            conn.open(connectionString);
+            QFAIL("opened");
+        } catch (const StoreError &e) {
+            QVERIFY2(e.description().contains(told), qPrintable(e.description()));
+            QVERIFY2(e.description().contains(QDir::toNativeSeparators(db.path())), qPrintable(e.description()));
+        }
+        QVERIFY(!conn.isOpen());
+        // Never written to: no version lowered, no table made.
+        QCOMPARE(schemaVersion(db), version);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)db.count("tblCalendarIdentity"));
+        if (!server) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), bytes);
+        }
+        return;
+    }
+    conn.open(connectionString);
+    // Every row is read as before.
+    QCOMPARE(conn.execute(statements::allStaff()).text("pocName"), QStringLiteral("Dana Whitfield"));
+    QCOMPARE(calendarRows(db), rows);
+    if (!writable) {
+        // The calendar stays as it was, and what needs the new tables says why.
+        QCOMPARE(schemaVersion(db), before);
+        try {
+            store::requireExchangeTables(conn);
+            QVERIFY2(!identity.isEmpty(), "passed");
+        } catch (const StoreError &e) {
+            QVERIFY2(identity.isEmpty(), qPrintable(e.description()));
+            QVERIFY2(e.description().contains("comes from an older Orvenna and could not be brought up to date when it "
+                                              "was opened, so it cannot take imports yet."),
+                     qPrintable(e.description()));
+            QVERIFY2(e.description().contains(server ? "login that may create tables" : "Make the file and its folder writable"),
+                     qPrintable(e.description()));
+            QVERIFY2(!e.details().isEmpty(), "no details");
+        }
+        if (!server) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), bytes);
+        }
+        return;
+    }
+    QCOMPARE(before, 0);
+    QCOMPARE(schemaVersion(db), store::kSchemaVersion);
+    QCOMPARE(schemaText(db), newSchema);
+    store::requireExchangeTables(conn);
+    QCOMPARE(db.count("tblCalendarIdentity"), identity.isEmpty() ? 0 : 1);
+    QCOMPARE(db.count("tblImportedEvents"), identity.isEmpty() ? 0 : 1);
+    if (!identity.isEmpty())
+        QCOMPARE(db.scalar("SELECT identity FROM tblCalendarIdentity").toString(), identity);
+    // The new tables take rows.
+    conn.execute(statements::insertCalendarIdentity("made-after"));
+    conn.execute(statements::recordImportedEvent("y@phone", QDate(2026, 12, 8), QTime(9, 0), 1));
+    QCOMPARE(calendarRows(db), rows);
+}
+
+// Two copies open a calendar made before versions at the same moment: one
+// brings it up to date, the other waits for it and finds it done.
+void tst_Store::schemaUpdatedOnce()
+{
+    if (TestDatabase::engine() == store::Engine::Sqlite)
+        QSKIP("A file is updated under SQLite's own write lock.");
+    TestDatabase db;
+    makeCalendarBeforeVersions(db);
+    QVERIFY(!QTest::currentTestFailed());
+    const QString url = db.path();
+    // A third party holds the update's lock until both copies wait for it.
+    const QString holder = store::openServerConnection(url, false);
+    QSqlQuery lock(QSqlDatabase::database(holder, false));
+    QVERIFY(lock.exec(QStringLiteral("SELECT pg_advisory_lock(%1)").arg(store::kSchemaLockKey)));
+    store::SchemaUpdate results[2] = {};
+    auto open = [&url](store::SchemaUpdate *result) {
+        const QString name = store::openServerConnection(url, false);
+        {
+            QSqlDatabase copy = QSqlDatabase::database(name, false);
+            *result = store::bringUpToDate(copy, store::Engine::Postgres, url);
+        }
+        store::releaseServerConnection(name, url, false);
+    };
+    std::thread first(open, &results[0]);
+    std::thread second(open, &results[1]);
+    QTRY_COMPARE(db.scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted").toInt(), 2);
+    QVERIFY(lock.exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(store::kSchemaLockKey)));
+    first.join();
+    second.join();
+    lock.finish();
+    store::releaseServerConnection(holder, url, false);
+    QCOMPARE(int(results[0]) + int(results[1]), int(store::SchemaUpdate::Updated) + int(store::SchemaUpdate::Current));
+    QVERIFY(results[0] != results[1]);
+    QCOMPARE(schemaVersion(db), store::kSchemaVersion);
 }
 
 int main(int argc, char *argv[])
