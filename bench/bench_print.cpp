@@ -9,6 +9,7 @@
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
+#include "store/Events.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "ui/AppServices.h"
@@ -174,8 +175,7 @@ int main(int argc, char *argv[])
     {
         store::Connection conn;
         conn.open(connectionString);
-        store::RowSet rows = conn.execute(statements::eventReport(kEvents));
-        last = eventReport::readReportEvent(rows);
+        last = eventReport::reportEvent(store::Events::readForReport(conn, kEvents).value());
     }
     const double buildAndWrite = medianMs(restore, [&] {
         g::startReportRun();

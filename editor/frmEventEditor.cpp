@@ -3,7 +3,9 @@
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
-#include "store/Statements.h"
+#include "store/Events.h"
+#include "store/StaffMembers.h"
+#include "store/Templates.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
 #include "ui/TypedPicker.h"
@@ -308,12 +310,7 @@ void frmEventEditor::loadStaffMembers()
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        store::RowSet rs = conn.execute(statements::allStaff());
-        while (!rs.eof()) {
-            const QString name = rs.text(QStringLiteral("pocName"));
-            m_cmbPOCs->addItem(name, rs.integer(QStringLiteral("idPOC")));
-            rs.moveNext();
-        }
+        store::StaffMembers::readAll(conn, [this](const store::StaffMember &s) { m_cmbPOCs->addItem(s.name, s.id); });
         if (m_cmbPOCs->count() > 0)
             m_cmbPOCs->setCurrentIndex(0);
     } catch (const store::StoreError &) {
@@ -330,12 +327,8 @@ void frmEventEditor::loadPredefinedEvents()
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        store::RowSet rs = conn.execute(statements::allTemplates());
-        while (!rs.eof()) {
-            const QString title = rs.text(QStringLiteral("Title"));
-            m_cmbPredefinedEvents->addItem(title, rs.integer(QStringLiteral("idPredefinedEvent")));
-            rs.moveNext();
-        }
+        store::Templates::readAll(conn,
+                                  [this](const store::Template &t) { m_cmbPredefinedEvents->addItem(t.title, t.id); });
         if (m_cmbPredefinedEvents->count() > 0) {
             m_cmbPredefinedEvents->setCurrentIndex(0);
             cmbPredefinedEvents_Click();
@@ -362,11 +355,8 @@ void frmEventEditor::loadPredefinedEventDetails(int templateId)
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        store::RowSet rs = conn.execute(statements::templateById(templateId));
-        while (!rs.eof()) {
-            m_txtDescription->setPlainText(rs.optionalText(QStringLiteral("description")));
-            rs.moveNext();
-        }
+        if (const std::optional<store::Template> t = store::Templates::readOne(conn, templateId))
+            m_txtDescription->setPlainText(t->description);
     } catch (const store::StoreError &) {
         // The description stays as it was.
     }
@@ -378,13 +368,11 @@ bool frmEventEditor::loadScheduledEvent(int eventId)
     // The row is read whole before anything is shown: one that cannot be read
     // (a NULL title, a time another tool wrote in a form of its own) leaves
     // the window untouched, and the caller does not show it.
-    std::optional<EventSnapshot> row;
+    std::optional<store::Event> row;
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        store::RowSet rs = conn.execute(statements::eventById(eventId));
-        if (!rs.eof())
-            row = EventSnapshot::of(rs);
+        row = store::Events::readOne(conn, eventId);
     } catch (const store::StoreError &e) {
         conn.close();
         m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
@@ -400,16 +388,17 @@ bool frmEventEditor::loadScheduledEvent(int eventId)
     m_txtNotes->setPlainText(QString());
     m_opened = row;
     if (row) {
-        m_cmbPredefinedEvents->addItem(row->title, eventId);
+        const statements::EventValues &v = row->values;
+        m_cmbPredefinedEvents->addItem(v.title, eventId);
         m_cmbPredefinedEvents->setCurrentIndex(0);
         cmbPredefinedEvents_Click();
-        m_txtDescription->setPlainText(row->description);
-        m_txtNotes->setPlainText(row->notes);
-        m_dtStartDate->setDateTime(wallClock(row->start.date(), QTime(0, 0)));
-        m_dtStartTime->setTime(QTime(row->start.time().hour(), row->start.time().minute()));
-        m_dtEndDate->setDateTime(wallClock(row->end.date(), QTime(0, 0)));
-        m_dtEndTime->setTime(QTime(row->end.time().hour(), row->end.time().minute()));
-        selectStaffMember(row->staffId);
+        m_txtDescription->setPlainText(v.description);
+        m_txtNotes->setPlainText(v.notes);
+        m_dtStartDate->setDateTime(wallClock(v.startDate, QTime(0, 0)));
+        m_dtStartTime->setTime(QTime(v.startTime.hour(), v.startTime.minute()));
+        m_dtEndDate->setDateTime(wallClock(v.endDate, QTime(0, 0)));
+        m_dtEndTime->setTime(QTime(v.endTime.hour(), v.endTime.minute()));
+        selectStaffMember(v.staffId);
     }
     m_isExistingRecord = true;
     m_currentEventId = eventId;
@@ -546,12 +535,12 @@ statements::EventValues frmEventEditor::valuesFromWindow() const
     return v;
 }
 
-bool frmEventEditor::writeEvent(const std::function<QString()> &statement, const QString &failureLine)
+bool frmEventEditor::writeEvent(const std::function<void(store::Connection &)> &write, const QString &failureLine)
 {
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        conn.execute(statement());
+        write(conn);
     } catch (const store::StoreError &e) {
         conn.close();
         m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description(), QString(), e.details());
@@ -565,14 +554,12 @@ bool frmEventEditor::updateScheduledEvent()
 {
     // What is stored now: another copy may have deleted or changed the event
     // since this window read it, and an update would then lose one side unsaid.
-    std::optional<EventSnapshot> now;
+    std::optional<store::Event> now;
     bool readable = true;
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        store::RowSet rs = conn.execute(statements::eventById(m_currentEventId));
-        if (!rs.eof())
-            now = EventSnapshot::of(rs);
+        now = store::Events::readOne(conn, m_currentEventId);
     } catch (const store::StoreError &) {
         readable = false; // the update below meets the same failure and reports it
     }
@@ -587,19 +574,20 @@ bool frmEventEditor::updateScheduledEvent()
     if (now && m_opened && *now != *m_opened
         && keepOthersVersion(*m_services.prompt, this, m_connectionString, *m_opened, *now))
         return true;
-    return writeEvent([this]() { return statements::updateEvent(valuesFromWindow(), m_currentEventId); },
-                      QStringLiteral("An error occured while updating the record"));
+    return writeEvent(
+        [this](store::Connection &conn) { store::Events::update(conn, m_currentEventId, valuesFromWindow()); },
+        QStringLiteral("An error occured while updating the record"));
 }
 
 bool frmEventEditor::insertScheduledEvent()
 {
-    return writeEvent([this]() { return statements::insertEvent(valuesFromWindow()); },
+    return writeEvent([this](store::Connection &conn) { store::Events::insert(conn, valuesFromWindow()); },
                       QStringLiteral("An error occured while adding a new record"));
 }
 
 bool frmEventEditor::deleteScheduledEvent()
 {
-    return writeEvent([this]() { return statements::deleteEvent(m_currentEventId); },
+    return writeEvent([this](store::Connection &conn) { store::Events::remove(conn, m_currentEventId); },
                       QStringLiteral("An error occured while deleting the record"));
 }
 

@@ -17,7 +17,7 @@ class QPlainTextEdit;
 class QTimeEdit;
 class QToolBar;
 
-namespace statements { struct EventValues; }
+namespace store { class Connection; }
 
 // The "Activity / Drill" editor: creates, edits, deletes and prints one event.
 // The load handler runs in the constructor, before the caller prepares it.
@@ -77,15 +77,15 @@ private:
     [[nodiscard]] QStringList fieldValues() const;
     [[nodiscard]] std::optional<int> selectedStaffId() const;
     [[nodiscard]] statements::EventValues valuesFromWindow() const;
-    // Runs one writing statement; on failure shows `failureLine` and the
+    // Runs one write on a connection of its own; on failure shows `failureLine` and the
     // reason and returns false.
-    bool writeEvent(const std::function<QString()> &statement, const QString &failureLine);
+    bool writeEvent(const std::function<void(store::Connection &)> &write, const QString &failureLine);
 
     AppServices m_services;
     QString m_connectionString;
     bool m_isExistingRecord = false;
     int m_currentEventId = -1;
-    std::optional<EventSnapshot> m_opened; // the stored event as loaded, to see others' saves
+    std::optional<store::Event> m_opened; // the stored event as loaded, to see others' saves
     std::optional<QStringList> m_shownValues; // the fields as first shown or loaded
     // The title list holds the stored event's own entry, not templates.
     bool m_titleListHoldsEvent = false;

@@ -1,7 +1,9 @@
 #include "exchange/CalendarStore.h"
 
 #include "store/Connection.h"
+#include "store/Events.h"
 #include "store/Schema.h"
+#include "store/StaffMembers.h"
 #include "store/Transaction.h"
 
 #include <QCryptographicHash>
@@ -9,53 +11,8 @@
 #include <QSet>
 #include <QUuid>
 
-#include <algorithm>
-
 namespace exchange {
 namespace {
-
-// The stored form 'YYYY-MM-DD HH:MM:SS' read without the general parser,
-// which is most of the time of reading 100,000 rows; anything else goes the
-// store's way (and fails there with its description).
-QDateTime storedDateTime(const store::RowSet &rs, const QString &column)
-{
-    const QVariant v = rs.value(column);
-    const QString t = v.toString();
-    if (!v.isNull() && t.size() == 19 && t.at(4) == QLatin1Char('-') && t.at(7) == QLatin1Char('-')
-        && t.at(10) == QLatin1Char(' ') && t.at(13) == QLatin1Char(':') && t.at(16) == QLatin1Char(':')) {
-        bool ok[6] = {};
-        const int parts[6] = {QStringView(t).mid(0, 4).toInt(&ok[0]), QStringView(t).mid(5, 2).toInt(&ok[1]),
-                              QStringView(t).mid(8, 2).toInt(&ok[2]), QStringView(t).mid(11, 2).toInt(&ok[3]),
-                              QStringView(t).mid(14, 2).toInt(&ok[4]), QStringView(t).mid(17, 2).toInt(&ok[5])};
-        const QDate date(parts[0], parts[1], parts[2]);
-        const QTime time(parts[3], parts[4], parts[5]);
-        if (std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }) && date.isValid() && time.isValid())
-            return QDateTime(date, time, Qt::UTC);
-    }
-    return rs.dateTime(column);
-}
-
-StoredEvent readRow(const store::RowSet &rs, bool withStaff)
-{
-    StoredEvent e;
-    e.id = rs.integer(QStringLiteral("idScheduledEvent"));
-    e.values.title = rs.text(QStringLiteral("title"));
-    e.values.description = rs.optionalText(QStringLiteral("Description"));
-    e.values.notes = rs.optionalText(QStringLiteral("Notes"));
-    const QDateTime start = storedDateTime(rs, QStringLiteral("EventTime"));
-    const QDateTime end = storedDateTime(rs, QStringLiteral("EventTimeEnd"));
-    e.values.startDate = start.date();
-    e.values.startTime = start.time();
-    e.values.endDate = end.date();
-    e.values.endTime = end.time();
-    e.values.staffId = rs.integer(QStringLiteral("idPOC"));
-    if (withStaff) {
-        // A staff member deleted after the event was made leaves no name.
-        const QVariant name = rs.value(QStringLiteral("pocName"));
-        e.staffName = name.isNull() ? QString() : name.toString();
-    }
-    return e;
-}
 
 QString nameKey(const QString &name)
 {
@@ -66,32 +23,18 @@ QString nameKey(const QString &name)
 
 QList<StoredEvent> readEvents(store::Connection &conn, const std::optional<DayRange> &range)
 {
-    QList<StoredEvent> events;
-    store::RowSet rs = conn.execute(range ? statements::eventsWithStaffBetween(range->first, range->last)
-                                          : statements::allEventsWithStaff());
-    while (!rs.eof()) {
-        events.append(readRow(rs, true));
-        rs.moveNext();
-    }
-    return events;
+    return range ? store::Events::readRange(conn, range->first, range->last) : store::Events::readAll(conn);
 }
 
 std::optional<StoredEvent> readEvent(store::Connection &conn, int eventId)
 {
-    store::RowSet rs = conn.execute(statements::eventById(eventId));
-    if (rs.eof())
-        return std::nullopt;
-    return readRow(rs, false);
+    return store::Events::readOne(conn, eventId);
 }
 
 QMap<QString, int> readStaff(store::Connection &conn)
 {
     QMap<QString, int> staff;
-    store::RowSet rs = conn.execute(statements::allStaff());
-    while (!rs.eof()) {
-        staff.insert(rs.text(QStringLiteral("pocName")), rs.integer(QStringLiteral("idPOC")));
-        rs.moveNext();
-    }
+    store::StaffMembers::readAll(conn, [&staff](const store::StaffMember &s) { staff.insert(s.name, s.id); });
     return staff;
 }
 
@@ -136,10 +79,8 @@ QList<int> insertEvents(store::Connection &conn, const QList<statements::EventVa
     QList<int> ids;
     ids.reserve(rows.size());
     store::Transaction transaction(conn);
-    for (const statements::EventValues &row : rows) {
-        conn.execute(statements::insertEvent(row));
-        ids.append(conn.lastInsertId());
-    }
+    for (const statements::EventValues &row : rows)
+        ids.append(store::Events::insert(conn, row));
     transaction.commit();
     return ids;
 }
@@ -148,7 +89,7 @@ void deleteEvents(store::Connection &conn, const QList<int> &eventIds)
 {
     store::Transaction transaction(conn);
     for (int id : eventIds)
-        conn.execute(statements::deleteEvent(id));
+        store::Events::remove(conn, id);
     transaction.commit();
 }
 
@@ -222,8 +163,7 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
         v.endDate = e.end.date();
         v.endTime = e.end.time();
         v.staffId = known.value();
-        conn.execute(statements::insertEvent(v));
-        const int id = conn.lastInsertId();
+        const int id = store::Events::insert(conn, v);
         conn.execute(statements::forgetImportedEvent(e.uid, day, time));
         conn.execute(statements::recordImportedEvent(e.uid, day, time, id));
         result.added.append(id);

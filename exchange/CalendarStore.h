@@ -1,7 +1,7 @@
 #pragma once
 
 #include "exchange/ICalendar.h"
-#include "store/Statements.h"
+#include "store/Event.h"
 
 #include <QDate>
 #include <QList>
@@ -17,12 +17,7 @@ namespace store { class Connection; }
 // store::StoreError.
 namespace exchange {
 
-struct StoredEvent
-{
-    int id = -1;
-    statements::EventValues values;
-    QString staffName;
-};
+using StoredEvent = store::Event;
 
 // A closed range of days; none means every event.
 struct DayRange

@@ -1,6 +1,7 @@
 #include "lists/ListKind.h"
 
-#include "store/Statements.h"
+#include "store/StaffMembers.h"
+#include "store/Templates.h"
 
 const ListKind &ListKind::templates()
 {
@@ -11,14 +12,17 @@ const ListKind &ListKind::templates()
         k.comboName = QStringLiteral("cmbPredefinedEvents");
         k.label1Text = QStringLiteral("Activity or Drill");
         k.label2Text = QStringLiteral("Description");
-        k.keyColumn = QStringLiteral("idPredefinedEvent");
-        k.titleColumn = QStringLiteral("Title");
-        k.textColumn = QStringLiteral("description");
-        k.selectAll = &statements::allTemplates;
-        k.selectById = &statements::templateById;
-        k.insertRow = &statements::insertTemplate;
-        k.updateRow = &statements::updateTemplate;
-        k.deleteRow = &statements::deleteTemplate;
+        k.readEntries = [](store::Connection &conn, const EachEntry &each) {
+            store::Templates::readAll(conn, [&each](const store::Template &t) { each(t.id, t.title); });
+        };
+        k.readText = [](store::Connection &conn, int id) -> std::optional<QString> {
+            if (const std::optional<store::Template> t = store::Templates::readOne(conn, id))
+                return t->description;
+            return std::nullopt;
+        };
+        k.insertRow = &store::Templates::insert;
+        k.updateRow = &store::Templates::update;
+        k.deleteRow = &store::Templates::remove;
         k.clientSize = QSize(410, 255);
         k.label1 = QRect(8, 32, 89, 17);
         k.combo = QRect(88, 32, 313, 0);
@@ -48,15 +52,18 @@ const ListKind &ListKind::staff()
         k.comboName = QStringLiteral("cmbPOC");
         k.label1Text = QStringLiteral("Staff Member Name");
         k.label2Text = QStringLiteral("Notes");
-        k.keyColumn = QStringLiteral("idPOC");
-        k.titleColumn = QStringLiteral("pocName");
-        k.textColumn = QStringLiteral("pocDescription");
-        k.selectAll = &statements::allStaff;
-        k.selectById = &statements::staffById;
-        k.insertRow = &statements::insertStaff;
-        k.updateRow = &statements::updateStaff;
-        k.deleteRow = &statements::deleteStaff;
-        k.countUses = &statements::eventsNamingStaff;
+        k.readEntries = [](store::Connection &conn, const EachEntry &each) {
+            store::StaffMembers::readAll(conn, [&each](const store::StaffMember &s) { each(s.id, s.name); });
+        };
+        k.readText = [](store::Connection &conn, int id) -> std::optional<QString> {
+            if (const std::optional<store::StaffMember> s = store::StaffMembers::readOne(conn, id))
+                return s->notes;
+            return std::nullopt;
+        };
+        k.insertRow = &store::StaffMembers::insert;
+        k.updateRow = &store::StaffMembers::update;
+        k.deleteRow = &store::StaffMembers::remove;
+        k.countUses = &store::StaffMembers::eventsNaming;
         k.clientSize = QSize(367, 225);
         k.label1 = QRect(8, 32, 105, 17);
         k.combo = QRect(120, 32, 241, 0);

@@ -4,6 +4,11 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
+namespace store { class Connection; }
+
 // Everything that tells the template manager and the staff manager apart: the
 // table they work on, their captions and their layout. Both windows are one
 // window type, frmListManager, built from one of these.
@@ -16,18 +21,18 @@ struct ListKind
     QString label1Text;   // caption of the combo box
     QString label2Text;   // caption of the text box
 
-    // Table. Columns are read by these names.
-    QString keyColumn;
-    QString titleColumn;
-    QString textColumn;
-    QString (*selectAll)() = nullptr;
-    QString (*selectById)(int id) = nullptr;
-    QString (*insertRow)(const QString &title, const QString &text) = nullptr;
-    QString (*updateRow)(const QString &title, const QString &text, int id) = nullptr;
-    QString (*deleteRow)(int id) = nullptr;
-    // How many events use the entry, in a column "events"; none for templates,
-    // which events copy rather than name.
-    QString (*countUses)(int id) = nullptr;
+    // The table, through the store. readEntries hands on each entry's key
+    // and title in the store's order; a row that cannot be read ends it with
+    // its failure. readText gives the entry's text, none when it is gone.
+    using EachEntry = std::function<void(int id, const QString &title)>;
+    void (*readEntries)(store::Connection &conn, const EachEntry &each) = nullptr;
+    std::optional<QString> (*readText)(store::Connection &conn, int id) = nullptr;
+    int (*insertRow)(store::Connection &conn, const QString &title, const QString &text) = nullptr;
+    void (*updateRow)(store::Connection &conn, int id, const QString &title, const QString &text) = nullptr;
+    void (*deleteRow)(store::Connection &conn, int id) = nullptr;
+    // How many events use the entry; none for templates, which events copy
+    // rather than name.
+    int (*countUses)(store::Connection &conn, int id) = nullptr;
 
     // Layout in pixels on a client area of clientSize. The combo box keeps its
     // natural height; only its left, top and width are used.

@@ -284,12 +284,10 @@ void frmListManager::loadList()
     try {
         store::Connection conn;
         conn.open(m_connectionString);
-        store::RowSet rows = conn.execute(m_kind.selectAll());
-        while (!rows.eof()) {
-            m_combo->addItem(rows.text(m_kind.titleColumn));
-            m_combo->setItemData(m_combo->count() - 1, rows.integer(m_kind.keyColumn));
-            rows.moveNext();
-        }
+        m_kind.readEntries(conn, [this](int id, const QString &title) {
+            m_combo->addItem(title);
+            m_combo->setItemData(m_combo->count() - 1, id);
+        });
         if (m_combo->count() > 0) {
             selectEntry(0);
             combo_Click();
@@ -307,28 +305,21 @@ void frmListManager::loadDescription(int id)
     try {
         store::Connection conn;
         conn.open(m_connectionString);
-        store::RowSet rows = conn.execute(m_kind.selectById(id));
-        while (!rows.eof()) {
-            const QVariant text = rows.value(m_kind.textColumn);
-            if (text.isNull()) {
-                // Written by some other tool; showing the previous entry's text would mislead.
-                m_txtDescription->clear();
-                return;
-            }
-            m_txtDescription->setPlainText(text.toString());
-            rows.moveNext();
-        }
+        // A text some other tool left NULL reads as empty: showing the
+        // previous entry's text would mislead.
+        if (const std::optional<QString> text = m_kind.readText(conn, id))
+            m_txtDescription->setPlainText(*text);
     } catch (const store::StoreError &) {
         // List loads fail quietly; the window stays usable.
     }
 }
 
-bool frmListManager::write(const std::function<QString()> &statement, const QString &failureLine)
+bool frmListManager::write(const std::function<void(store::Connection &)> &change, const QString &failureLine)
 {
     store::Connection conn;
     try {
         conn.open(m_connectionString);
-        conn.execute(statement());
+        change(conn);
         return true;
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(this, failureLine + kCrLf + e.description(), QString(), e.details());
@@ -353,8 +344,7 @@ int frmListManager::usesOfSelectedEntry() const
     try {
         store::Connection conn;
         conn.open(m_connectionString);
-        store::RowSet rows = conn.execute(m_kind.countUses(m_combo->itemData(m_listIndex).toInt()));
-        return rows.eof() ? 0 : rows.integer(QStringLiteral("events"));
+        return m_kind.countUses(conn, m_combo->itemData(m_listIndex).toInt());
     } catch (const store::StoreError &) {
         // The question is asked without the count; the delete reports its own failure.
         return 0;
@@ -363,23 +353,24 @@ int frmListManager::usesOfSelectedEntry() const
 
 bool frmListManager::updateEntry()
 {
-    return write([this] { return m_kind.updateRow(titleText(), descriptionText(), m_selectedId); },
-                 QStringLiteral("An error occured while updating the record"));
+    return write(
+        [this](store::Connection &conn) { m_kind.updateRow(conn, m_selectedId, titleText(), descriptionText()); },
+        QStringLiteral("An error occured while updating the record"));
 }
 
 bool frmListManager::insertEntry()
 {
-    return write([this] { return m_kind.insertRow(titleText(), descriptionText()); },
+    return write([this](store::Connection &conn) { m_kind.insertRow(conn, titleText(), descriptionText()); },
                  QStringLiteral("An error occured while adding a new record"));
 }
 
 bool frmListManager::deleteEntry()
 {
     return write(
-        [this] {
+        [this](store::Connection &conn) {
             if (m_listIndex < 0)
                 throw store::StoreError(QStringLiteral("No entry is selected in the list."));
-            return m_kind.deleteRow(m_combo->itemData(m_listIndex).toInt());
+            m_kind.deleteRow(conn, m_combo->itemData(m_listIndex).toInt());
         },
         QStringLiteral("An error occured while deleting the record"));
 }

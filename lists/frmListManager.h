@@ -62,7 +62,7 @@ protected:
 
 private:
     // Runs one write on a connection of its own; a failure is shown under its first line.
-    bool write(const std::function<QString()> &statement, const QString &failureLine);
+    bool write(const std::function<void(store::Connection &)> &change, const QString &failureLine);
     void createControls();
     // Save and Close; true when saved and closed.
     bool saveAndClose();

@@ -2,8 +2,7 @@
 
 #include "mainwindow/FocusRing.h"
 #include "store/Connection.h"
-#include "store/Dialect.h"
-#include "store/Statements.h"
+#include "store/Events.h"
 #include "ui/FocusMark.h"
 #include "ui/Regional.h"
 
@@ -21,7 +20,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <vector>
 
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
@@ -143,10 +141,10 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
 {
     clearEvents(eventsDate);
     m_staffNames = staffNames;
-    std::vector<Entry> rows;
+    QList<store::Event> rows;
     std::optional<store::StoreError> unreadable;
     try {
-        unreadable = readDay(conn, eventsDate.date(), rows);
+        unreadable = store::Events::readDay(conn, eventsDate.date(), rows);
     } catch (...) {
         showEvents(eventsDate, std::move(rows), staffNames);
         throw;
@@ -156,52 +154,22 @@ void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &events
         throw *unreadable;
 }
 
-std::optional<store::StoreError> ctlWeekDayView::readDay(store::Connection &conn, const QDate &day, std::vector<Entry> &rows)
-{
-    // A date literal holds a four-digit year; no stored event can fall on other days.
-    if (day.year() < 1 || day.year() > 9999)
-        return std::nullopt;
-    std::optional<store::StoreError> unreadable;
-    store::RowSet rs = conn.execute(statements::eventsOfDay(day));
-    while (!rs.eof()) {
-        // One bad row (written by another tool) must not hide the rest of the day.
-        try {
-            rows.push_back({rs.integer(QStringLiteral("idScheduledEvent")), rs.dateTime(QStringLiteral("eventTime")),
-                            rs.text(QStringLiteral("Title")), {}, -1});
-        } catch (const store::StoreError &e) {
-            if (!unreadable)
-                unreadable = e;
-            rs.moveNext();
-            continue;
-        }
-        // End and staff only serve the tooltip: a bad value leaves them out.
-        try {
-            rows.back().end = rs.text(QStringLiteral("EventTimeEnd"));
-        } catch (const store::StoreError &) {
-        }
-        try {
-            rows.back().staff = rs.integer(QStringLiteral("idPOC"));
-        } catch (const store::StoreError &) {
-        }
-        rs.moveNext();
-    }
-    return unreadable;
-}
-
-void ctlWeekDayView::showEvents(const QDateTime &eventsDate, std::vector<Entry> rows, const QHash<int, QString> &staffNames)
+void ctlWeekDayView::showEvents(const QDateTime &eventsDate, QList<store::Event> rows,
+                                const QHash<int, QString> &staffNames)
 {
     clearEvents(eventsDate);
     m_staffNames = staffNames;
     // Listed by start time; rows of the same minute keep the store's order.
-    std::stable_sort(rows.begin(), rows.end(), [](const Entry &a, const Entry &b) { return a.start < b.start; });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const store::Event &a, const store::Event &b) { return a.start() < b.start(); });
     QList<QTreeWidgetItem *> items;
     items.reserve(int(rows.size()));
-    for (const Entry &r : rows) {
-        const QString text = r.start.time().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.title;
+    for (const store::Event &r : rows) {
+        const QString text = r.values.startTime.toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.values.title;
         auto *item = new QTreeWidgetItem(QStringList(text));
         item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
-        item->setData(0, kEndRole, r.end);
-        item->setData(0, kStaffRole, r.staff);
+        item->setData(0, kEndRole, r.end());
+        item->setData(0, kStaffRole, r.values.staffId);
         items.append(item);
     }
     m_lvEventList->addTopLevelItems(items);
@@ -212,17 +180,13 @@ QString ctlWeekDayView::entryTip(const QTreeWidgetItem *item) const
     QString tip = item->text(0);
     tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    const QString endText = item->data(0, kEndRole).toString();
-    if (!endText.isEmpty()) {
-        try {
-            const QDateTime end = store::fromStored(endText);
-            tip += QStringLiteral("\nEnd time: ");
-            if (end.date() != m_date.date())
-                tip += longDateText(end.date()) + QLatin1Char(' ');
-            tip += end.time().toString(QStringLiteral("HH:mm"));
-        } catch (const store::StoreError &) {
-            // An end another tool wrote as no date is left out.
-        }
+    // An end another tool wrote as no date is left out.
+    const QDateTime end = item->data(0, kEndRole).toDateTime();
+    if (end.isValid()) {
+        tip += QStringLiteral("\nEnd time: ");
+        if (end.date() != m_date.date())
+            tip += longDateText(end.date()) + QLatin1Char(' ');
+        tip += end.time().toString(QStringLiteral("HH:mm"));
     }
     const QString staff = m_staffNames.value(item->data(0, kStaffRole).toInt());
     if (!staff.isEmpty())

@@ -2,12 +2,10 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QWidget>
 
-#include <optional>
-#include <vector>
-
-#include "store/StoreError.h"
+#include "store/Event.h"
 
 class FocusRing;
 class QFrame;
@@ -38,22 +36,9 @@ public:
     void loadEvents(store::Connection &conn, const QDateTime &eventsDate,
                     const QHash<int, QString> &staffNames = {});
 
-    // One listed event as read from the store.
-    struct Entry
-    {
-        int id;
-        QDateTime start;
-        QString title;
-        QString end;
-        int staff;
-    };
-    // Reads the day's events into `rows` without touching any panel, so a
-    // host can read a whole week before it shows any of it. A row that cannot
-    // be read is left out and its failure returned; a failed query throws
-    // (store::StoreError), `rows` keeping what was read.
-    static std::optional<store::StoreError> readDay(store::Connection &conn, const QDate &day, std::vector<Entry> &rows);
-    // Remembers the date and lists what readDay read.
-    void showEvents(const QDateTime &eventsDate, std::vector<Entry> rows, const QHash<int, QString> &staffNames = {});
+    // Remembers the date and lists what store::Events::readDay read, so a
+    // host can read a whole week before it shows any of it.
+    void showEvents(const QDateTime &eventsDate, QList<store::Event> rows, const QHash<int, QString> &staffNames = {});
     // Remembers the date and empties the list, for when no store can be reached.
     void clearEvents(const QDateTime &eventsDate);
 

@@ -10,7 +10,9 @@
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
-#include "store/Statements.h"
+#include "store/Events.h"
+#include "store/StaffMembers.h"
+#include "store/Templates.h"
 #include "ui/ActiveResize.h"
 #include "ui/FocusMark.h"
 #include "ui/ModalRunner.h"
@@ -364,7 +366,7 @@ void frmEventsMain::loadWeek(const QDateTime &d)
     // way leaves the panels as they were instead of emptying them.
     QString failure, details;
     bool weekRead = false;
-    std::array<std::vector<ctlWeekDayView::Entry>, 7> days;
+    std::array<QList<store::Event>, 7> days;
     QHash<int, QString> staff;
     store::Connection conn;
     try {
@@ -373,7 +375,7 @@ void frmEventsMain::loadWeek(const QDateTime &d)
         staff = staffNames(conn);
         for (int k = 0; k < 7; ++k) {
             const std::optional<store::StoreError> unreadable =
-                ctlWeekDayView::readDay(conn, d.addDays(k - 3).date(), days[size_t(k)]);
+                store::Events::readDay(conn, d.addDays(k - 3).date(), days[size_t(k)]);
             if (unreadable && failure.isEmpty()) {
                 failure = unreadable->description();
                 details = unreadable->details();
@@ -430,15 +432,8 @@ QHash<int, QString> frmEventsMain::staffNames(store::Connection &conn) const
 {
     QHash<int, QString> names;
     try {
-        store::RowSet rs = conn.execute(statements::allStaff());
-        while (!rs.eof()) {
-            try {
-                names.insert(rs.integer(QStringLiteral("idPOC")), rs.text(QStringLiteral("pocName")));
-            } catch (const store::StoreError &) {
-                // A damaged staff row only leaves a tooltip without a name.
-            }
-            rs.moveNext();
-        }
+        // A damaged staff row only leaves a tooltip without a name.
+        names = store::StaffMembers::names(conn);
     } catch (const store::StoreError &) {
         // The days themselves say what is wrong with the file; a connection
         // lost meanwhile is the week's failure.
@@ -559,13 +554,11 @@ void frmEventsMain::loadEventTemplates()
     store::Connection conn;
     try {
         getConnection(conn);
-        store::RowSet rs = conn.execute(statements::allTemplates());
-        while (!rs.eof()) {
-            auto *item = new QListWidgetItem(rs.text(QStringLiteral("Title")));
-            item->setData(Qt::UserRole, rs.integer(QStringLiteral("idPredefinedEvent")));
+        store::Templates::readAll(conn, [this](const store::Template &t) {
+            auto *item = new QListWidgetItem(t.title);
+            item->setData(Qt::UserRole, t.id);
             m_lstEventTemplates->addItem(item);
-            rs.moveNext();
-        }
+        });
         if (m_lstEventTemplates->count() > 0)
             m_lstEventTemplates->setCurrentRow(0);
     } catch (const store::StoreError &) {
@@ -598,7 +591,7 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
         store::Connection conn;
         try {
             getConnection(conn);
-            conn.execute(statements::deleteEvent(doomed));
+            store::Events::remove(conn, doomed);
         } catch (const store::StoreError &e) {
             // Nothing was deleted: the week and its choice stay as they are.
             conn.close();

@@ -1,6 +1,6 @@
 #include "print/EventReport.h"
 
-#include "store/Connection.h"
+#include "store/Event.h"
 #include "ui/Regional.h"
 
 namespace eventReport {
@@ -141,17 +141,10 @@ const char *const kHead[] = {
 
 } // namespace
 
-ReportEvent readReportEvent(const store::RowSet &row)
+ReportEvent reportEvent(const store::Event &event)
 {
-    ReportEvent e;
-    e.title = row.text(QStringLiteral("title"));
-    e.description = row.optionalText(QStringLiteral("description"));
-    e.notes = row.optionalText(QStringLiteral("notes"));
-    e.eventTime = row.dateTime(QStringLiteral("eventTime"));
-    e.eventTimeEnd = row.dateTime(QStringLiteral("eventTimeEnd"));
-    e.pocName = row.text(QStringLiteral("pocName"));
-    e.pocDescription = row.optionalText(QStringLiteral("pocDescription"));
-    return e;
+    return {event.values.title, event.values.description, event.values.notes, event.start(), event.end(),
+            event.staffName, event.staffNotes};
 }
 
 QString convertLineBreaks(const QString &text)

@@ -4,12 +4,12 @@
 #include <QDateTime>
 #include <QString>
 
-namespace store { class RowSet; }
+namespace store { struct Event; }
 
 // Building the report text of printEvent.html, free of files and windows.
 namespace eventReport {
 
-// The values of one event as the report statement returns them.
+// The values of one event as the report prints them.
 struct ReportEvent
 {
     QString title;
@@ -21,9 +21,8 @@ struct ReportEvent
     QString pocDescription;
 };
 
-// Reads the current row by column name, in the report's order. Throws
-// store::StoreError for a missing column, a null or an unconvertible value.
-[[nodiscard]] ReportEvent readReportEvent(const store::RowSet &row);
+// The event as store::Events::readForReport reads it, with its staff member.
+[[nodiscard]] ReportEvent reportEvent(const store::Event &event);
 
 // Every CR LF pair becomes "<P>"; lone CRs and LFs stay.
 [[nodiscard]] QString convertLineBreaks(const QString &text);

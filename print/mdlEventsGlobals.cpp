@@ -5,7 +5,7 @@
 #include "print/ReportFile.h"
 #include "print/frmPrint.h"
 #include "store/Connection.h"
-#include "store/Statements.h"
+#include "store/Events.h"
 #include "ui/AppServices.h"
 #include "ui/ModalRunner.h"
 #include "ui/Prompt.h"
@@ -41,25 +41,16 @@ void addEventToReport(const eventReport::ReportEvent &event)
 
 namespace {
 
-// Returns false when the event (or its staff member) does not exist.
-bool readEvent(store::Connection &conn, int eventKey, eventReport::ReportEvent &event)
-{
-    store::RowSet rows = conn.execute(statements::eventReport(eventKey));
-    if (rows.eof())
-        return false;
-    event = eventReport::readReportEvent(rows);
-    return true;
-}
-
 // The report joins the event to its staff member; when the join found nothing
 // but the event is there, its staff member was deleted. Returns the event's
 // title then, nothing when the event itself is gone (or cannot be read).
 std::optional<QString> titleOfEventWithoutStaff(store::Connection &conn, int eventKey)
 {
     try {
-        store::RowSet rows = conn.execute(statements::eventById(eventKey));
-        if (!rows.eof())
-            return rows.text(QStringLiteral("title"));
+        // Read as a listing does: the title is all this needs.
+        const std::optional<store::Event> event = store::Events::readOne(conn, eventKey, store::Events::Reading::Listed);
+        if (event)
+            return event->values.title;
     } catch (const store::StoreError &) {
         // Nothing to tell beyond what the report already found: no event.
     }
@@ -92,9 +83,8 @@ void printEventReport(const AppServices &services, int eventKey, store::Connecti
     std::optional<QString> withoutStaff;
     try {
         startReportRun();
-        eventReport::ReportEvent event;
-        if (readEvent(conn, eventKey, event)) {
-            addEventToReport(event);
+        if (const std::optional<store::Event> event = store::Events::readForReport(conn, eventKey)) {
+            addEventToReport(eventReport::reportEvent(*event));
             reportPath = reportPathIn(services.programFolder);
             writeReportFile(reportPath, eventReport::fileBytes(reportText));
             showPrintWindow(services);

@@ -255,6 +255,9 @@ void tst_frmEventEditor::toolbar_data()
     QTest::newRow("their end only, kept")
         << true << "later UPDATE tblScheduledEvents SET EventTimeEnd = '2026-12-05 11:45:00'" << "saveAndClose,No"
         << changed.arg("End: was {day} 11:00, now {day} 11:45") << false << "theirs";
+    QTest::newRow("their notes only, kept")
+        << true << "later UPDATE tblScheduledEvents SET Notes = 'Bring cones'" << "saveAndClose,No"
+        << changed.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") << false << "theirs";
     QTest::newRow("their start and end")
         << true << "later UPDATE tblScheduledEvents SET EventTime = '2026-12-05 09:30:00', "
                    "EventTimeEnd = '2026-12-06 08:00:00'" << "saveAndClose,No"

@@ -75,6 +75,8 @@ void tst_DayPanel::entries()
     // Stored out of order; listed by start time. An empty title keeps its blank.
     const int late = m_db->addEvent("Scrimmage", QDateTime(m_day, QTime(18, 0), Qt::UTC), QDateTime(m_day, QTime(19, 0), Qt::UTC), 1);
     const int early = m_db->addEvent("", QDateTime(m_day, QTime(7, 30), Qt::UTC), QDateTime(m_day, QTime(8, 0), Qt::UTC), 1);
+    // Written with a one-digit hour, as another tool may: the store returns it after 18:00.
+    m_db->exec(QStringLiteral("UPDATE tblScheduledEvents SET EventTime = '2026-12-05 7:30' WHERE idScheduledEvent = %1").arg(early));
     m_db->addEvent("Tomorrow", QDateTime(m_day.addDays(1), QTime(7, 0), Qt::UTC), QDateTime(m_day.addDays(1), QTime(8, 0), Qt::UTC), 1);
     // Too long for the panel, ending the next day; a title that looks like markup stays text.
     const QString longTitle = QStringLiteral("Conditioning <b>circuit</b> & sprints for the whole squad, then stretching");

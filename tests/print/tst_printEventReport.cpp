@@ -123,7 +123,8 @@ void tst_printEventReport::gatheredReport_data()
 {
     // One character per print from the main window: 'a' presses Add Event in the window, 'c' closes it with the
     // close box; '-' prints with no event selected, 'o' an event whose staff member is gone (no window shows;
-    // a notice says why), 'n' like 'c' an event whose description and notes another tool left NULL.
+    // a notice says why), 'p' like 'o' an event whose staff member another tool left NULL, 'n' like 'c' an event
+    // whose description and notes another tool left NULL.
     QTest::addColumn<QString>("prints");
     QTest::addColumn<QList<int>>("inReport"); // the prints whose events the last report holds
     QTest::newRow("one event, its values converted") << "c" << QList<int>{1};
@@ -131,6 +132,7 @@ void tst_printEventReport::gatheredReport_data()
     QTest::newRow("fresh after the close box") << "acc" << QList<int>{3};
     QTest::newRow("no event found, still appending") << "a-c" << QList<int>{1, 3};
     QTest::newRow("staff member gone, still appending") << "aoc" << QList<int>{1, 3};
+    QTest::newRow("staff member left NULL") << "pc" << QList<int>{2};
     QTest::newRow("texts left NULL print empty") << "n" << QList<int>{-1};
 }
 
@@ -147,6 +149,8 @@ void tst_printEventReport::gatheredReport()
                                      "idScheduledEvent = %1").arg(key));
         if (step == QLatin1Char('o'))
             f.db.exec(QStringLiteral("UPDATE tblScheduledEvents SET idPOC = 0 WHERE idScheduledEvent = %1").arg(key));
+        if (step == QLatin1Char('p'))
+            f.db.exec(QStringLiteral("UPDATE tblScheduledEvents SET idPOC = NULL WHERE idScheduledEvent = %1").arg(key));
         if (step == QLatin1Char('a'))
             f.db.modal().steps.enqueue([](QDialog &w) { static_cast<frmPrint &>(w).frmPrint_cmdAddEvent_Click(); });
         store::Connection conn; // as the popup menu prints
@@ -162,7 +166,7 @@ void tst_printEventReport::gatheredReport()
     for (int n = 1; n <= prints.size(); ++n) {
         if (prints.at(n - 1) == QLatin1Char('a'))
             notices << QStringLiteral("From the main window, select another event and then select the print feature again.");
-        if (prints.at(n - 1) == QLatin1Char('o'))
+        if (prints.at(n - 1) == QLatin1Char('o') || prints.at(n - 1) == QLatin1Char('p'))
             notices << QStringLiteral("The event 'Drill %1 \u03a9 & <i>\U0001F600</i>\r\nsquad' cannot be printed: the "
                                       "staff member it names no longer exists.\r\nPick another staff member in the "
                                       "event's Staff Member list, choose Save and Close, then print it again.").arg(n);

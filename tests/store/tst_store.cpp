@@ -1,9 +1,12 @@
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/Events.h"
 #include "store/Schema.h"
 #include "store/ServerConnection.h"
+#include "store/StaffMembers.h"
 #include "store/Statements.h"
+#include "store/Templates.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>
@@ -15,9 +18,9 @@
 #include <QSqlQuery>
 #include <QTest>
 
-#include <thread>
-
+#include <algorithm>
 #include <limits>
+#include <thread>
 
 using store::StoreError;
 
@@ -45,6 +48,10 @@ private slots:
     void schemaVersions_data();
     void schemaVersions();
     void schemaUpdatedOnce();
+    void eventReads_data();
+    void eventReads();
+    void listWrites_data();
+    void listWrites();
 };
 
 void tst_Store::connectionString()
@@ -645,6 +652,152 @@ void tst_Store::schemaUpdatedOnce()
     QCOMPARE(int(results[0]) + int(results[1]), int(store::SchemaUpdate::Updated) + int(store::SchemaUpdate::Current));
     QVERIFY(results[0] != results[1]);
     QCOMPARE(schemaVersion(db), store::kSchemaVersion);
+void tst_Store::eventReads_data()
+{
+    QTest::addColumn<QString>("damage"); // SET clause applied to the day's second event, saved through the store
+    // The day's keys ("!": a row left out, its failure returned) / that event as the day lists it / as read
+    // whole, by key and in a range alike, with the range's staff name / the report's staff member.
+    QTest::addColumn<QString>("expected");
+    const QString whole = "Run|d|n|10:00|11:30|1", day = "1 2 3 / " + whole;
+    QTest::newRow("as saved, then updated") << "" << day + " / " + whole + " Coach / Coach|Whistle";
+    QTest::newRow("NULL description and notes")
+        << "Description = NULL, Notes = NULL" << "1 2 3 / Run|||10:00|11:30|1 / Run|||10:00|11:30|1 Coach / Coach|Whistle";
+    QTest::newRow("NULL end") << "EventTimeEnd = NULL" << "1 2 3 / Run|d|n|10:00|-|1 / fails / fails";
+    QTest::newRow("unreadable end") << "EventTimeEnd = 'later'" << "1 2 3 / Run|d|n|10:00|-|1 / fails / fails";
+    QTest::newRow("NULL staff member") << "idPOC = NULL" << "1 2 3 / Run|d|n|10:00|11:30|-1 / fails / none";
+    QTest::newRow("staff member gone")
+        << "idPOC = 9" << "1 2 3 / Run|d|n|10:00|11:30|9 / Run|d|n|10:00|11:30|9  / none";
+    QTest::newRow("unreadable start") << "EventTime = '2026-06-15 10:xx'" << "1 3 ! / - / fails / fails";
+    QTest::newRow("NULL title") << "title = NULL" << "1 3 ! / - / fails / fails";
+}
+
+void tst_Store::eventReads()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, expected);
+    if (TestDatabase::engine() == store::Engine::Postgres && damage.contains("= '"))
+        QSKIP("The server's timestamp columns hold no text.");
+    TestDatabase db;
+    const QDate d(2026, 6, 15);
+    const int coach = db.addStaff("Coach", "Whistle");
+    db.addEvent("Warm-up", QDateTime(d, QTime(9, 0), Qt::UTC), QDateTime(d, QTime(9, 30), Qt::UTC), coach);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    statements::EventValues v{"Rn", "", "", d, QTime(10, 0), d.addDays(1), QTime(11, 30), 9};
+    const int key = store::Events::insert(conn, v);
+    QCOMPARE(key, 2);
+    v = {"Run", "d", "n", d, QTime(10, 0), d, QTime(11, 30), coach};
+    store::Events::update(conn, key, v);
+    db.addEvent("Cool-down", QDateTime(d, QTime(11, 0), Qt::UTC), QDateTime(d, QTime(11, 30), Qt::UTC), coach);
+    if (!damage.isEmpty())
+        db.exec(QStringLiteral("UPDATE tblScheduledEvents SET %1 WHERE idScheduledEvent = %2").arg(damage).arg(key));
+
+    auto fields = [](const store::Event &e) {
+        const QString end = e.end().isValid() ? e.end().toString("HH:mm") : "-";
+        return QStringList{e.values.title, e.values.description, e.values.notes, e.start().toString("HH:mm"), end,
+                           QString::number(e.values.staffId)}.join('|');
+    };
+    QStringList got;
+    QList<store::Event> rows;
+    const std::optional<StoreError> unreadable = store::Events::readDay(conn, d, rows);
+    QStringList keys, listed("-");
+    for (const store::Event &e : rows) {
+        keys << QString::number(e.id);
+        if (e.id == key)
+            listed = {fields(e)};
+    }
+    got << keys.join(' ') + (unreadable ? " !" : "") << listed;
+    try {
+        const store::Event one = store::Events::readOne(conn, key).value();
+        const QList<store::Event> range = store::Events::readRange(conn, d, d);
+        QCOMPARE(range.size(), 3);
+        QCOMPARE(fields(range[1]), fields(one));
+        QCOMPARE(range, store::Events::readAll(conn));
+        got << fields(one) + " " + range[1].staffName;
+    } catch (const StoreError &) {
+        QVERIFY_THROWS_EXCEPTION(StoreError, (void)store::Events::readRange(conn, d, d));
+        got << "fails";
+    }
+    try {
+        const std::optional<store::Event> report = store::Events::readForReport(conn, key);
+        got << (report ? report->staffName + "|" + report->staffNotes : "none");
+    } catch (const StoreError &) {
+        got << "fails";
+    }
+    QCOMPARE(got.join(" / "), expected);
+    store::Events::remove(conn, key);
+    QVERIFY(!store::Events::readOne(conn, key));
+    rows.clear();
+    QVERIFY(!store::Events::readDay(conn, d, rows));
+    QCOMPARE(rows.size(), 2);
+}
+
+void tst_Store::listWrites_data()
+{
+    QTest::addColumn<bool>("staff");
+    QTest::newRow("templates") << false;
+    QTest::newRow("staff members") << true;
+}
+
+// Insert, read, update and delete of templates and staff members; a row that
+// cannot be read ends a list, and is left out of the staff names.
+void tst_Store::listWrites()
+{
+    QFETCH(bool, staff);
+    TestDatabase db;
+    store::Connection conn;
+    conn.open(db.connectionString());
+    const auto insert = staff ? &store::StaffMembers::insert : &store::Templates::insert;
+    const auto update = staff ? &store::StaffMembers::update : &store::Templates::update;
+    const auto remove = staff ? &store::StaffMembers::remove : &store::Templates::remove;
+    auto readOne = [&](int id) -> QString {
+        if (staff) {
+            const auto s = store::StaffMembers::readOne(conn, id);
+            return s ? QString::number(s->id) + ':' + s->name + '|' + s->notes : "none";
+        }
+        const auto t = store::Templates::readOne(conn, id);
+        return t ? QString::number(t->id) + ':' + t->title + '|' + t->description : "none";
+    };
+    auto readAll = [&] {
+        QStringList all;
+        const auto add = [&all](int id, const QString &title) { all << QString::number(id) + ':' + title; };
+        try {
+            if (staff)
+                store::StaffMembers::readAll(conn, [&](const store::StaffMember &s) { add(s.id, s.name); });
+            else
+                store::Templates::readAll(conn, [&](const store::Template &t) { add(t.id, t.title); });
+        } catch (const StoreError &) {
+            all << "!";
+        }
+        // The server keeps no order of its own.
+        std::sort(all.begin(), all.end());
+        return all.join(' ');
+    };
+    QCOMPARE(insert(conn, "First", "a"), 1);
+    QCOMPARE(insert(conn, "Second", "b"), 2);
+    QCOMPARE(insert(conn, "Third", "c"), 3);
+    QCOMPARE(readOne(2), "2:Second|b");
+    update(conn, 2, "Coach's", "it's");
+    QCOMPARE(readOne(2), "2:Coach s|it s");
+    QCOMPARE(readOne(1), "1:First|a");
+    remove(conn, 1);
+    QCOMPARE(readOne(1), "none");
+    QCOMPARE(readAll(), "2:Coach s 3:Third");
+    const QString table = staff ? "tblPOCs" : "tblPredefinedEvents";
+    const QString key = staff ? "idPOC" : "idPredefinedEvent";
+    const QString text = staff ? "pocDescription" : "Description";
+    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 3").arg(table, text, key));
+    QCOMPARE(readOne(3), "3:Third|");
+    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 2").arg(table, staff ? "pocName" : "title", key));
+    QVERIFY(readAll().startsWith("!"));
+    QVERIFY_THROWS_EXCEPTION(StoreError, (void)readOne(2));
+    if (staff) {
+        QCOMPARE(store::StaffMembers::names(conn), (QHash<int, QString>{{3, "Third"}}));
+        db.addEvent("Run", QDateTime(QDate(2026, 6, 15), QTime(10, 0), Qt::UTC),
+                    QDateTime(QDate(2026, 6, 15), QTime(11, 0), Qt::UTC), 3);
+        QCOMPARE(store::StaffMembers::eventsNaming(conn, 3), 1);
+        QCOMPARE(store::StaffMembers::eventsNaming(conn, 2), 0);
+    }
 }
 
 int main(int argc, char *argv[])

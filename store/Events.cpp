@@ -1,0 +1,173 @@
+#include "store/Events.h"
+
+#include "store/Connection.h"
+
+namespace store {
+namespace {
+
+// The columns a statement's rows hold, as each reader has always named them
+// (a failure names the column as spelled here). An empty name: the row has
+// no such column.
+struct Columns
+{
+    QString id;
+    QString title;
+    QString description;
+    QString notes;
+    QString start;
+    QString end;
+    QString staffId;
+    QString staffName;
+    QString staffNotes;
+    bool staffRequired = false; // the report's join: the staff member is there
+};
+
+const Columns &storedColumns()
+{
+    static const Columns c{QStringLiteral("idScheduledEvent"), QStringLiteral("title"), QStringLiteral("Description"),
+                           QStringLiteral("Notes"), QStringLiteral("EventTime"), QStringLiteral("EventTimeEnd"),
+                           QStringLiteral("idPOC"), QString(), QString()};
+    return c;
+}
+
+const Columns &withStaffColumns()
+{
+    static const Columns c = [] {
+        Columns w = storedColumns();
+        w.staffName = QStringLiteral("pocName");
+        return w;
+    }();
+    return c;
+}
+
+const Columns &dayColumns()
+{
+    static const Columns c{QStringLiteral("idScheduledEvent"), QStringLiteral("Title"), QStringLiteral("Description"),
+                           QStringLiteral("Notes"), QStringLiteral("eventTime"), QStringLiteral("EventTimeEnd"),
+                           QStringLiteral("idPOC"), QString(), QString()};
+    return c;
+}
+
+const Columns &reportColumns()
+{
+    static const Columns c{QString(), QStringLiteral("title"), QStringLiteral("description"), QStringLiteral("notes"),
+                           QStringLiteral("eventTime"), QStringLiteral("eventTimeEnd"), QString(),
+                           QStringLiteral("pocName"), QStringLiteral("pocDescription"), true};
+    return c;
+}
+
+// The one mapping of a stored event row.
+Event eventOf(const RowSet &row, const Columns &c, Events::Reading reading)
+{
+    const bool listed = reading == Events::Reading::Listed;
+    Event e;
+    if (!c.id.isEmpty())
+        e.id = row.integer(c.id);
+    e.values.title = row.text(c.title);
+    e.values.description = row.optionalText(c.description);
+    e.values.notes = row.optionalText(c.notes);
+    const QDateTime start = row.dateTime(c.start);
+    e.values.startDate = start.date();
+    e.values.startTime = start.time();
+    try {
+        const QDateTime end = row.dateTime(c.end);
+        e.values.endDate = end.date();
+        e.values.endTime = end.time();
+    } catch (const StoreError &) {
+        if (!listed)
+            throw;
+    }
+    if (!c.staffId.isEmpty()) {
+        try {
+            e.values.staffId = row.integer(c.staffId);
+        } catch (const StoreError &) {
+            if (!listed)
+                throw;
+            e.values.staffId = -1;
+        }
+    }
+    if (!c.staffName.isEmpty())
+        e.staffName = c.staffRequired ? row.text(c.staffName) : row.optionalText(c.staffName);
+    if (!c.staffNotes.isEmpty())
+        e.staffNotes = row.optionalText(c.staffNotes);
+    return e;
+}
+
+QList<Event> readEvents(Connection &conn, const QString &statement, const Columns &columns)
+{
+    QList<Event> events;
+    RowSet rs = conn.execute(statement);
+    while (!rs.eof()) {
+        events.append(eventOf(rs, columns, Events::Reading::Whole));
+        rs.moveNext();
+    }
+    return events;
+}
+
+} // namespace
+
+std::optional<StoreError> Events::readDay(Connection &conn, const QDate &day, QList<Event> &rows)
+{
+    // A date literal holds a four-digit year; no stored event can fall on other days.
+    if (day.year() < 1 || day.year() > 9999)
+        return std::nullopt;
+    std::optional<StoreError> unreadable;
+    RowSet rs = conn.execute(statements::eventsOfDay(day));
+    while (!rs.eof()) {
+        // One bad row (written by another tool) must not hide the rest of the day.
+        try {
+            rows.append(eventOf(rs, dayColumns(), Reading::Listed));
+        } catch (const StoreError &e) {
+            if (!unreadable)
+                unreadable = e;
+        }
+        rs.moveNext();
+    }
+    return unreadable;
+}
+
+QList<Event> Events::readRange(Connection &conn, const QDate &first, const QDate &last)
+{
+    return readEvents(conn, statements::eventsWithStaffBetween(first, last), withStaffColumns());
+}
+
+QList<Event> Events::readAll(Connection &conn)
+{
+    return readEvents(conn, statements::allEventsWithStaff(), withStaffColumns());
+}
+
+std::optional<Event> Events::readOne(Connection &conn, int id, Reading reading)
+{
+    RowSet rs = conn.execute(statements::eventById(id));
+    if (rs.eof())
+        return std::nullopt;
+    return eventOf(rs, reading == Reading::Listed ? dayColumns() : storedColumns(), reading);
+}
+
+std::optional<Event> Events::readForReport(Connection &conn, int id)
+{
+    RowSet rs = conn.execute(statements::eventReport(id));
+    if (rs.eof())
+        return std::nullopt;
+    Event e = eventOf(rs, reportColumns(), Reading::Whole);
+    e.id = id;
+    return e;
+}
+
+int Events::insert(Connection &conn, const statements::EventValues &values)
+{
+    conn.execute(statements::insertEvent(values));
+    return conn.lastInsertId();
+}
+
+void Events::update(Connection &conn, int id, const statements::EventValues &values)
+{
+    conn.execute(statements::updateEvent(values, id));
+}
+
+void Events::remove(Connection &conn, int id)
+{
+    conn.execute(statements::deleteEvent(id));
+}
+
+} // namespace store

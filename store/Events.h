@@ -1,0 +1,52 @@
+#pragma once
+
+#include "store/Event.h"
+#include "store/StoreError.h"
+
+#include <QDate>
+#include <QList>
+
+#include <optional>
+
+namespace store {
+
+class Connection;
+
+// Scheduled events through the fixed statements, every row read by one
+// mapping. A value that is needed and cannot be read (a NULL title, a start
+// another tool wrote in a form of its own) fails the read with StoreError;
+// description and notes left NULL read as empty.
+class Events
+{
+public:
+    Events() = delete;
+
+    // How much of a row must be readable.
+    enum class Reading {
+        Whole,
+        // The key, title and start: an end or staff key that cannot be read is
+        // left out (an invalid end, staff key -1), as a listing needs neither.
+        Listed,
+    };
+
+    // The day's events in the store's order, read as Listed. A row that cannot
+    // be read is left out, the rest are read, and the first such failure is
+    // returned, so one bad row does not hide the rest of the day. A failed
+    // query throws, `rows` keeping what was read. A day the store's dates
+    // cannot name is empty without a query.
+    static std::optional<StoreError> readDay(Connection &conn, const QDate &day, QList<Event> &rows);
+    // Whole events with their staff member's name, in order of start.
+    [[nodiscard]] static QList<Event> readRange(Connection &conn, const QDate &first, const QDate &last);
+    [[nodiscard]] static QList<Event> readAll(Connection &conn);
+    [[nodiscard]] static std::optional<Event> readOne(Connection &conn, int id, Reading reading = Reading::Whole);
+    // The event as the report prints it, with its staff member's name and
+    // notes; none when the event or its staff member is gone.
+    [[nodiscard]] static std::optional<Event> readForReport(Connection &conn, int id);
+
+    // Returns the new row's key.
+    static int insert(Connection &conn, const statements::EventValues &values);
+    static void update(Connection &conn, int id, const statements::EventValues &values);
+    static void remove(Connection &conn, int id);
+};
+
+} // namespace store
