@@ -652,6 +652,8 @@ void tst_Store::schemaUpdatedOnce()
     QCOMPARE(int(results[0]) + int(results[1]), int(store::SchemaUpdate::Updated) + int(store::SchemaUpdate::Current));
     QVERIFY(results[0] != results[1]);
     QCOMPARE(schemaVersion(db), store::kSchemaVersion);
+}
+
 void tst_Store::eventReads_data()
 {
     QTest::addColumn<QString>("damage"); // SET clause applied to the day's second event, saved through the store
