@@ -34,7 +34,6 @@ const QTime kNoon(12, 0);
 const QString kSaveAndClose = QStringLiteral("saveAndClose");
 const QString kPrintEvent = QStringLiteral("printEvent");
 const QString kDeleteRecord = QStringLiteral("deleteRecord");
-const QString kCloseQuestion = QStringLiteral("Do you want to save your changes before closing?");
 
 QPixmap blankPicture()
 {
@@ -489,18 +488,8 @@ bool frmEventEditor::hasUnsavedChanges() const
 void frmEventEditor::reject()
 {
     // Escape and the close box end here; what was typed is not thrown away unasked.
-    if (hasUnsavedChanges()) {
-        switch (m_services.prompt->askToSave(this, kCloseQuestion)) {
-        case Prompt::Answer::Save:
-            saveAndClose();
-            return;
-        case Prompt::Answer::Discard:
-            break;
-        default:
-            return;
-        }
-    }
-    QDialog::reject();
+    if (windowkeys::mayClose(this, *m_services.prompt, hasUnsavedChanges(), [this] { saveAndClose(); }))
+        QDialog::reject();
 }
 
 std::optional<int> frmEventEditor::selectedStaffId() const

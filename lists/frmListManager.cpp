@@ -48,7 +48,6 @@ private:
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
-const QString kCloseQuestion = QStringLiteral("Do you want to save your changes before closing?");
 
 // The layout is in pixels for an 8.25-point MS Sans Serif; where that is
 // missing, a sans serif of similar width keeps the captions inside their labels.
@@ -200,18 +199,8 @@ bool frmListManager::hasUnsavedChanges() const
 void frmListManager::reject()
 {
     // Escape and the close box end here; what was typed is not thrown away unasked.
-    if (hasUnsavedChanges()) {
-        switch (m_services.prompt->askToSave(this, kCloseQuestion)) {
-        case Prompt::Answer::Save:
-            saveAndClose();
-            return;
-        case Prompt::Answer::Discard:
-            break;
-        default:
-            return;
-        }
-    }
-    QDialog::reject();
+    if (windowkeys::mayClose(this, *m_services.prompt, hasUnsavedChanges(), [this] { saveAndClose(); }))
+        QDialog::reject();
 }
 
 QString frmListManager::titleText() const

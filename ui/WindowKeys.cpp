@@ -1,5 +1,7 @@
 #include "ui/WindowKeys.h"
 
+#include "ui/Prompt.h"
+
 #include <QAction>
 #include <QKeyEvent>
 #include <QToolBar>
@@ -82,6 +84,21 @@ void keepAltOutOfFields(QWidget *window)
     window->installEventFilter(filter);
     for (QWidget *child : window->findChildren<QWidget *>())
         child->installEventFilter(filter);
+}
+
+bool mayClose(QWidget *window, Prompt &prompt, bool changed, const std::function<void()> &save)
+{
+    if (!changed)
+        return true;
+    switch (prompt.askToSave(window, QStringLiteral("Do you want to save your changes before closing?"))) {
+    case Prompt::Answer::Save:
+        save();
+        return false;
+    case Prompt::Answer::Discard:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace windowkeys

@@ -3,6 +3,9 @@
 #include <QKeySequence>
 #include <QList>
 
+#include <functional>
+
+class Prompt;
 class QAction;
 class QToolBar;
 class QWidget;
@@ -21,5 +24,9 @@ QList<QWidget *> reachableButtons(QToolBar *bar);
 // Alt with a letter that is no key of the window must not be typed into the
 // field that has the focus, as text editors otherwise do.
 void keepAltOutOfFields(QWidget *window);
+
+// Closing a window with changes asks Save / Discard / Cancel first. True when
+// the window may close now; `save` saves and closes it by itself.
+bool mayClose(QWidget *window, Prompt &prompt, bool changed, const std::function<void()> &save);
 
 } // namespace windowkeys
