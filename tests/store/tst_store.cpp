@@ -864,6 +864,7 @@ void tst_Store::updateIfUnchanged()
             } catch (const StoreError &e) {
                 failure = e.description();
             }
+            store::dropIdleServerConnections(); // none kept for a thread that ends
         });
         QTRY_VERIFY(db.scalar("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
                               "AND wait_event_type = 'Lock'").toInt() > 0);
