@@ -63,6 +63,7 @@ public:
     // between them and be lost.
     [[nodiscard]] static UpdateResult updateIfUnchanged(Connection &conn, int id, const Event &expected,
                                                         const statements::EventValues &values);
+
     static void remove(Connection &conn, int id);
 };
 
