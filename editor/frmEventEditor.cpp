@@ -541,31 +541,33 @@ bool frmEventEditor::writeEvent(const std::function<void(store::Connection &)> &
 
 bool frmEventEditor::updateScheduledEvent()
 {
-    // What is stored now: another copy may have deleted or changed the event
-    // since this window read it, and an update would then lose one side unsaid.
-    std::optional<store::Event> now;
-    bool readable = true;
-    store::Connection conn;
-    try {
-        conn.open(m_connectionString);
-        now = store::Events::readOne(conn, m_currentEventId);
-    } catch (const store::StoreError &) {
-        readable = false; // the update below meets the same failure and reports it
+    // Written only over the event as this window last knew it: a save another
+    // copy made since, even one landing while the question below is open,
+    // comes back as the question rather than being lost unsaid.
+    using Outcome = store::Events::UpdateResult::Outcome;
+    for (;;) {
+        const store::Event base = m_opened.value_or(store::Event());
+        store::Events::UpdateResult result;
+        if (!writeEvent(
+                [this, &base, &result](store::Connection &conn) {
+                    result = store::Events::updateIfUnchanged(conn, m_currentEventId, base, valuesFromWindow());
+                },
+                QStringLiteral("An error occured while updating the record")))
+            return false;
+        if (result.outcome == Outcome::Updated)
+            return true;
+        if (result.outcome == Outcome::Gone) {
+            if (!m_services.prompt->ask(this, QStringLiteral("This event no longer exists; another copy of Orvenna "
+                                                             "may have deleted it.\r\n"
+                                                             "Do you want to save your changes as a new event?")))
+                return false; // the window stays open with everything typed
+            return insertScheduledEvent();
+        }
+        if (keepOthersVersion(*m_services.prompt, this, m_connectionString, base, *result.current))
+            return true;
+        // The user has seen this version and chose to overwrite it, and only it.
+        m_opened = result.current;
     }
-    conn.close();
-    if (readable && !now) {
-        if (!m_services.prompt->ask(this, QStringLiteral("This event no longer exists; another copy of Orvenna "
-                                                         "may have deleted it.\r\n"
-                                                         "Do you want to save your changes as a new event?")))
-            return false; // the window stays open with everything typed
-        return insertScheduledEvent();
-    }
-    if (now && m_opened && *now != *m_opened
-        && keepOthersVersion(*m_services.prompt, this, m_connectionString, *m_opened, *now))
-        return true;
-    return writeEvent(
-        [this](store::Connection &conn) { store::Events::update(conn, m_currentEventId, valuesFromWindow()); },
-        QStringLiteral("An error occured while updating the record"));
 }
 
 bool frmEventEditor::insertScheduledEvent()

@@ -85,7 +85,9 @@ private:
     QString m_connectionString;
     bool m_isExistingRecord = false;
     int m_currentEventId = -1;
-    std::optional<store::Event> m_opened; // the stored event as loaded, to see others' saves
+    // The stored event as loaded, or as last shown in the conflict question; a
+    // save is written only over this version.
+    std::optional<store::Event> m_opened;
     std::optional<QStringList> m_shownValues; // the fields as first shown or loaded
     // The title list holds the stored event's own entry, not templates.
     bool m_titleListHoldsEvent = false;

@@ -347,12 +347,12 @@ void Connection::runTransactionStatement(const QString &sql)
         throw failure(query.lastError());
 }
 
-void Connection::beginTransaction()
+void Connection::beginTransaction(Begin begin)
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (m_engine == Engine::Sqlite) {
-        runTransactionStatement(QStringLiteral("BEGIN"));
+        runTransactionStatement(begin == Begin::WriteLocked ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
         return;
     }
     if (!db.transaction())

@@ -75,7 +75,14 @@ public:
     [[nodiscard]] int lastInsertId();
 
     // Several statements as one write: all of them land, or none.
-    void beginTransaction();
+    enum class Begin {
+        Deferred,
+        // Takes the file's write lock at once, so that what is read inside
+        // stays as read until the commit. The server locks rows as they are
+        // read FOR UPDATE instead.
+        WriteLocked,
+    };
+    void beginTransaction(Begin begin = Begin::Deferred);
     void commitTransaction();
     void rollbackTransaction();
 

@@ -1,6 +1,7 @@
 #include "store/Events.h"
 
 #include "store/Connection.h"
+#include "store/Transaction.h"
 
 namespace store {
 namespace {
@@ -163,6 +164,29 @@ int Events::insert(Connection &conn, const statements::EventValues &values)
 void Events::update(Connection &conn, int id, const statements::EventValues &values)
 {
     conn.execute(statements::updateEvent(values, id));
+}
+
+Events::UpdateResult Events::updateIfUnchanged(Connection &conn, int id, const Event &expected,
+                                               const statements::EventValues &values)
+{
+    Transaction transaction(conn, Connection::Begin::WriteLocked);
+    QString read = statements::eventById(id);
+    // The file is locked whole by the transaction; the server locks the row here.
+    if (conn.engine() == Engine::Postgres)
+        read += QStringLiteral(" FOR UPDATE");
+    std::optional<Event> current;
+    {
+        RowSet rs = conn.execute(read);
+        if (!rs.eof())
+            current = eventOf(rs, storedColumns(), Reading::Whole);
+    }
+    if (!current)
+        return {UpdateResult::Outcome::Gone, std::nullopt};
+    if (*current != expected)
+        return {UpdateResult::Outcome::Changed, current};
+    update(conn, id, values);
+    transaction.commit();
+    return {UpdateResult::Outcome::Updated, std::nullopt};
 }
 
 void Events::remove(Connection &conn, int id)

@@ -46,6 +46,24 @@ public:
     // Returns the new row's key.
     static int insert(Connection &conn, const statements::EventValues &values);
     static void update(Connection &conn, int id, const statements::EventValues &values);
+
+    struct UpdateResult
+    {
+        enum class Outcome {
+            Updated,
+            Changed, // another copy saved the event since `expected` was read; nothing was written
+            Gone,    // the event is no longer stored; nothing was written
+        };
+        Outcome outcome = Outcome::Updated;
+        std::optional<Event> current; // Changed: the event as stored now
+    };
+    // Writes `values` over the event only while it is still `expected`, the
+    // whole row as last read. Check and write are one transaction that holds
+    // the write lock from the read on, so a save by another copy cannot land
+    // between them and be lost.
+    [[nodiscard]] static UpdateResult updateIfUnchanged(Connection &conn, int id, const Event &expected,
+                                                        const statements::EventValues &values);
+
     static void remove(Connection &conn, int id);
 };
 

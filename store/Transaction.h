@@ -9,7 +9,10 @@ namespace store {
 class Transaction
 {
 public:
-    explicit Transaction(Connection &conn) : m_conn(conn) { m_conn.beginTransaction(); }
+    explicit Transaction(Connection &conn, Connection::Begin begin = Connection::Begin::Deferred) : m_conn(conn)
+    {
+        m_conn.beginTransaction(begin);
+    }
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
     ~Transaction()

@@ -205,9 +205,11 @@ void tst_frmEventEditor::edit()
 void tst_frmEventEditor::toolbar_data()
 {
     QTest::addColumn<bool>("stored");
-    QTest::addColumn<QString>("cause");  // done to the store before the window opens; "later ": once it has loaded
-    // Of the toolbar button, or "Escape" or "close" (the close box); after a comma the answer to the
-    // question: No, Cancel, Save, Discard (Yes when none is given).
+    // Done to the store before the window opens; "later ": once it has loaded, and after a '|' while the
+    // first question is shown.
+    QTest::addColumn<QString>("cause");
+    // Of the toolbar button, or "Escape" or "close" (the close box); after commas the answers to the
+    // questions: Yes, No, Cancel, Save, Discard (Yes when none is given).
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("prompt"); // the boxes shown; a "..." at the end stands for the reason, {path} the file
     QTest::addColumn<bool>("open");
@@ -263,6 +265,21 @@ void tst_frmEventEditor::toolbar_data()
                    "EventTimeEnd = '2026-12-06 08:00:00'" << "saveAndClose,No"
         << changed.arg("Start: was {day} 10:00, now {day} 09:30\r\nEnd: was {day} 11:00, now {next} 08:00")
         << false << "theirs";
+    // Another save lands while the question is open: it is not overwritten unasked.
+    const QString twice = "later UPDATE tblScheduledEvents SET Notes = 'Bring cones'|";
+    const QString notesAndEnd = changed.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") + "|"
+                                + changed.arg("End: was {day} 11:00, now {day} 11:45");
+    QTest::newRow("saved again while asked, overwritten")
+        << true << twice + "UPDATE tblScheduledEvents SET EventTimeEnd = '2026-12-05 11:45:00'" << "saveAndClose,Yes,Yes"
+        << notesAndEnd << false << mine;
+    QTest::newRow("saved again while asked, kept")
+        << true << twice + "UPDATE tblScheduledEvents SET EventTimeEnd = '2026-12-05 11:45:00'" << "saveAndClose,Yes,No"
+        << notesAndEnd << false << "Match prep|Shape|Bring cones|2026-12-05 10:00:00|2026-12-05 11:45:00";
+    QTest::newRow("deleted while asked, a new event")
+        << true << twice + "DELETE FROM tblScheduledEvents" << "saveAndClose,Yes,Yes"
+        << changed.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") + "|This event no longer exists; another "
+           "copy of Orvenna may have deleted it.\r\nDo you want to save your changes as a new event?"
+        << false << mine;
     // Escape and the close box ask before typing is thrown away.
     const QString closing = "Do you want to save your changes before closing?";
     QTest::newRow("Escape, Cancel") << true << "" << "Escape,Cancel" << closing << true << "before";
@@ -297,15 +314,18 @@ void tst_frmEventEditor::toolbar()
     if (stored)
         editor.loadScheduledEvent(id);
     if (cause.startsWith("later "))
-        f.db.exec(cause.mid(6));
+        f.db.exec(cause.mid(6).section('|', 0, 0));
+    if (cause.contains('|'))
+        f.db.prompt().meanwhile = [&f, cause] { f.db.exec(cause.section('|', 1)); };
     const QStringList theirs = f.events();
     editor.show();
     retype(titleList(editor), "Typed");
     retype(notes(editor), "Typed notes");
-    const QString button = key.section(',', 0, 0), answer = key.section(',', 1);
+    const QString button = key.section(',', 0, 0);
     const QMap<QString, Prompt::Answer> answers{{"No", Prompt::Answer::No}, {"Cancel", Prompt::Answer::Cancel},
                                                 {"Save", Prompt::Answer::Save}, {"Discard", Prompt::Answer::Discard}};
-    f.db.prompt().answers.enqueue(answers.value(answer, Prompt::Answer::Yes));
+    for (const QString &answer : key.section(',', 1).split(','))
+        f.db.prompt().answers.enqueue(answers.value(answer, Prompt::Answer::Yes));
     if (button == "Escape")
         QTest::keyClick(notes(editor), Qt::Key_Escape);
     else if (button == "close")

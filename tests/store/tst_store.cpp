@@ -7,6 +7,7 @@
 #include "store/StaffMembers.h"
 #include "store/Statements.h"
 #include "store/Templates.h"
+#include "store/Transaction.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>
@@ -52,6 +53,8 @@ private slots:
     void eventReads();
     void listWrites_data();
     void listWrites();
+    void updateIfUnchanged_data();
+    void updateIfUnchanged();
 };
 
 void tst_Store::connectionString()
@@ -800,6 +803,101 @@ void tst_Store::listWrites()
         QCOMPARE(store::StaffMembers::eventsNaming(conn, 3), 1);
         QCOMPARE(store::StaffMembers::eventsNaming(conn, 2), 0);
     }
+}
+
+void tst_Store::updateIfUnchanged_data()
+{
+    // SET clause another copy saves after the base was read, or "delete"; "held ": saved in a transaction that
+    // commits only once the update waits for it.
+    QTest::addColumn<QString>("meanwhile");
+    // What the update found / the event stored afterwards (title|notes|end|staff); after "then", once more
+    // with what it found as the base.
+    QTest::addColumn<QString>("expected");
+    const QString mine = "Mine|n|11:30:00|1", theirs = "Run|theirs|11:30:00|1";
+    QTest::newRow("unchanged") << "" << "Updated / " + mine;
+    QTest::newRow("the same values saved again") << "title = 'Run'" << "Updated / " + mine;
+    QTest::newRow("notes changed") << "Notes = 'theirs'"
+                                   << "Changed " + theirs + " / " + theirs + " then Updated / " + mine;
+    QTest::newRow("seconds of the end changed")
+        << "EventTimeEnd = '2026-06-15 11:30:20'"
+        << "Changed Run|n|11:30:20|1 / Run|n|11:30:20|1 then Updated / " + mine;
+    QTest::newRow("staff member changed") << "idPOC = 9" << "Changed Run|n|11:30:00|9 / Run|n|11:30:00|9 then Updated / " + mine;
+    QTest::newRow("deleted") << "delete" << "Gone / none";
+    QTest::newRow("saved while the update reads") << "held Notes = 'theirs'"
+                                                  << "Changed " + theirs + " / " + theirs + " then Updated / " + mine;
+}
+
+// A save by another copy since the base was read is never written over.
+void tst_Store::updateIfUnchanged()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, expected);
+    const bool held = meanwhile.startsWith("held ");
+    TestDatabase db;
+    const QDate d(2026, 6, 15);
+    const int coach = db.addStaff("Coach", "Whistle");
+    const int key = db.addEvent("Run", QDateTime(d, QTime(10, 0), Qt::UTC), QDateTime(d, QTime(11, 30), Qt::UTC),
+                                coach, "d", "n");
+    store::Connection conn;
+    conn.open(db.connectionString());
+    store::Event base = store::Events::readOne(conn, key).value();
+    const statements::EventValues mine{"Mine", "d", "n", d, QTime(10, 0), d, QTime(11, 30), coach};
+    const QString where = QStringLiteral(" WHERE idScheduledEvent = %1").arg(key);
+    auto stored = [](const std::optional<store::Event> &e) {
+        return e ? QStringList{e->values.title, e->values.notes, e->end().toString("HH:mm:ss"),
+                               QString::number(e->values.staffId)}.join('|')
+                 : "none";
+    };
+    store::Events::UpdateResult result;
+    if (held && TestDatabase::engine() == store::Engine::Sqlite) {
+        // A writer waiting for the file cannot be seen; what the update relies on is that its transaction
+        // holds the write lock from the start, so another copy's save cannot land until it ends.
+        store::Connection other;
+        other.open(db.connectionString());
+        store::Transaction locked(conn, store::Connection::Begin::WriteLocked);
+        QVERIFY_THROWS_EXCEPTION(StoreError, other.execute("UPDATE tblScheduledEvents SET " + meanwhile.mid(5) + where));
+        return;
+    }
+    if (held) {
+        store::Connection other;
+        other.open(db.connectionString());
+        other.beginTransaction();
+        other.execute("UPDATE tblScheduledEvents SET " + meanwhile.mid(5) + where);
+        QString failure;
+        std::thread copy([&] {
+            try {
+                store::Connection c;
+                c.open(db.connectionString());
+                result = store::Events::updateIfUnchanged(c, key, base, mine);
+            } catch (const StoreError &e) {
+                failure = e.description();
+            }
+            store::dropIdleServerConnections(); // none kept for a thread that ends
+        });
+        QTRY_VERIFY(db.scalar("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
+                              "AND wait_event_type = 'Lock'").toInt() > 0);
+        other.commitTransaction();
+        copy.join();
+        QCOMPARE(failure, QString());
+    } else {
+        if (meanwhile == "delete")
+            db.exec("DELETE FROM tblScheduledEvents" + where);
+        else if (!meanwhile.isEmpty())
+            db.exec("UPDATE tblScheduledEvents SET " + meanwhile + where);
+        result = store::Events::updateIfUnchanged(conn, key, base, mine);
+    }
+    using Outcome = store::Events::UpdateResult::Outcome;
+    QStringList got;
+    for (;;) {
+        const char *outcome = result.outcome == Outcome::Updated ? "Updated" : result.outcome == Outcome::Gone ? "Gone" : "Changed";
+        got << QString(outcome) + (result.current ? " " + stored(result.current) : "") + " / "
+                   + stored(store::Events::readOne(conn, key));
+        if (result.outcome != Outcome::Changed || got.size() > 1)
+            break;
+        base = *result.current;
+        result = store::Events::updateIfUnchanged(conn, key, base, mine);
+    }
+    QCOMPARE(got.join(" then "), expected);
 }
 
 int main(int argc, char *argv[])

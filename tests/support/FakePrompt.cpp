@@ -1,5 +1,7 @@
 #include "support/FakePrompt.h"
 
+#include <utility>
+
 Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Buttons buttons, const QString &title,
                                   const QString &details)
 {
@@ -10,6 +12,8 @@ Prompt::Answer FakePrompt::message(QWidget *, const QString &text, Icon icon, Bu
     s.icon = icon;
     s.buttons = buttons;
     shown.append(s);
+    if (meanwhile)
+        std::exchange(meanwhile, nullptr)();
     if (!answers.isEmpty())
         return answers.dequeue();
     return buttons == Buttons::YesNo ? Answer::Yes : buttons == Buttons::SaveDiscardCancel ? Answer::Discard : Answer::Ok;

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QQueue>
 
+#include <functional>
+
 // Records every box the program shows and answers from a queue. An empty
 // queue answers Yes to questions, OK to notices, Discard to a window closing
 // with unsaved changes, and cancels input boxes.
@@ -31,6 +33,9 @@ public:
     QList<Shown> shown;
     QQueue<Answer> answers;
     QQueue<std::optional<QString>> inputs;
+    // Run once, when the next message is shown and before it is answered:
+    // what another copy does while the user reads it.
+    std::function<void()> meanwhile;
 
     [[nodiscard]] QStringList texts() const;
 };
