@@ -773,10 +773,11 @@ void frmEventsMain::useDatabase(const QString &url)
 void frmEventsMain::openCalendar()
 {
     // What was heard of the calendar before is of no concern to this one.
-    delete m_calendar;
     m_followLater->stop();
     m_followWeek = m_followTemplates = false;
+    const model::Calendar *before = m_calendar;
     m_calendar = new model::Calendar(m_connectionString, this);
+    delete before;
     m_services.calendar = m_calendar;
     using Origin = model::Calendar::Origin;
     connect(m_calendar, &model::Calendar::eventsChanged, this,
