@@ -185,8 +185,10 @@ void tst_EditorOpenings::othersFollow_data()
     // The shown middle day's entries, or the template list, while that window is still open.
     QTest::addColumn<QStringList>("followed");
     QTest::newRow("event saved in the shown week") << "editor" << 0
-                                                   << QStringList{"05:00 Written elsewhere", "12:00 Passing drill"};
+                                                   << QStringList{"05:00 Written elsewhere", "07:30 Match prep",
+                                                                  "12:00 Passing drill"};
     QTest::newRow("event saved in another week") << "editor" << -2 << QStringList();
+    QTest::newRow("event moved out of the shown week") << "moved" << 0 << QStringList{"05:00 Written elsewhere"};
     QTest::newRow("template added") << "templates" << 0 << QStringList{"Passing drill", "Sprints", "Cool-down", "Rondo"};
 }
 
@@ -196,9 +198,11 @@ void tst_EditorOpenings::othersFollow()
     QFETCH(int, weeksAway);
     QFETCH(QStringList, followed);
     Fixture f;
+    const QDate today = QDate::currentDate();
+    f.db.addEvent("Match prep", at(today, 7, 30), at(today, 9, 0), f.omar);
     TestMainWindow w(f.db.services);
     w.Form_Load();
-    w.mView_DateClick(QDateTime(QDate::currentDate().addDays(7 * weeksAway), QTime(0, 0)));
+    w.mView_DateClick(QDateTime(today.addDays(7 * weeksAway), QTime(0, 0)));
     auto *templates = control<QListWidget>(w, "lstEventTemplates");
     templates->setCurrentRow(1);
     QStringList shown;
@@ -206,7 +210,11 @@ void tst_EditorOpenings::othersFollow()
         // Written by another copy: seen now only if the week is read again.
         const QDate middle = w.weekDate().date();
         f.db.addEvent("Written elsewhere", at(middle, 5, 0), at(middle, 6, 0), f.jane);
-        if (window == "editor") {
+        if (window == "moved") {
+            for (const char *date : {"dtStartDate", "dtEndDate"})
+                control<QDateEdit>(d, date)->setDate(today.addDays(14));
+        }
+        if (window != "templates") {
             retype(notes(d), "saved here");
         } else {
             press(d, "addNewEvent");
@@ -214,12 +222,15 @@ void tst_EditorOpenings::othersFollow()
         }
         press(d, "saveAndClose");
         QTreeWidget *day = eventList(w.dayPanel(3));
-        for (int i = 0; window == "editor" && i < day->topLevelItemCount(); ++i)
+        for (int i = 0; window != "templates" && i < day->topLevelItemCount(); ++i)
             shown << day->topLevelItem(i)->text(0);
-        for (int i = 0; window != "editor" && i < templates->count(); ++i)
+        for (int i = 0; window == "templates" && i < templates->count(); ++i)
             shown << templates->item(i)->text();
     });
-    control<QAction>(w, window == "editor" ? "mnuNewAppointment" : "mnuPredefinedEvents")->trigger();
+    if (window == "moved")
+        clickEntry(eventList(w.dayPanel(3)), 0, true);
+    else
+        control<QAction>(w, window == "editor" ? "mnuNewAppointment" : "mnuPredefinedEvents")->trigger();
     QCOMPARE(f.db.modal().shownNames.size(), 1);
     QCOMPARE(shown, followed);
     QCOMPARE(templates->currentItem()->text(), QStringLiteral("Sprints"));
