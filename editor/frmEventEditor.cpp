@@ -1,5 +1,6 @@
 #include "editor/frmEventEditor.h"
 
+#include "model/Calendar.h"
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
@@ -23,6 +24,8 @@
 #include <QPlainTextEdit>
 #include <QTimeEdit>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -536,7 +539,21 @@ bool frmEventEditor::writeEvent(const std::function<void(store::Connection &)> &
         return false;
     }
     conn.close();
+    tellCalendar();
     return true;
+}
+
+void frmEventEditor::tellCalendar() const
+{
+    if (!m_services.calendar)
+        return;
+    // The day the event was on and the day it is on now.
+    QDate first = m_dtStartDate->date(), last = first;
+    if (m_opened) {
+        first = std::min(first, m_opened->values.startDate);
+        last = std::max(last, m_opened->values.startDate);
+    }
+    m_services.calendar->tellEvents(first, last);
 }
 
 bool frmEventEditor::updateScheduledEvent()

@@ -80,6 +80,8 @@ private:
     // Runs one write on a connection of its own; on failure shows `failureLine` and the
     // reason and returns false.
     bool writeEvent(const std::function<void(store::Connection &)> &write, const QString &failureLine);
+    // Tells the calendar in use which days the write changed.
+    void tellCalendar() const;
 
     AppServices m_services;
     QString m_connectionString;

@@ -1,5 +1,6 @@
 #include "lists/ListKind.h"
 
+#include "model/Calendar.h"
 #include "store/StaffMembers.h"
 #include "store/Templates.h"
 
@@ -23,6 +24,7 @@ const ListKind &ListKind::templates()
         k.insertRow = &store::Templates::insert;
         k.updateRow = &store::Templates::update;
         k.deleteRow = &store::Templates::remove;
+        k.tellChanged = &model::Calendar::tellTemplates;
         k.clientSize = QSize(410, 255);
         k.label1 = QRect(8, 32, 89, 17);
         k.combo = QRect(88, 32, 313, 0);
@@ -63,6 +65,7 @@ const ListKind &ListKind::staff()
         k.insertRow = &store::StaffMembers::insert;
         k.updateRow = &store::StaffMembers::update;
         k.deleteRow = &store::StaffMembers::remove;
+        k.tellChanged = &model::Calendar::tellStaff;
         k.countUses = &store::StaffMembers::eventsNaming;
         k.clientSize = QSize(367, 225);
         k.label1 = QRect(8, 32, 105, 17);

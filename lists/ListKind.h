@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+namespace model { class Calendar; }
 namespace store { class Connection; }
 
 // Everything that tells the template manager and the staff manager apart: the
@@ -33,6 +34,8 @@ struct ListKind
     // How many events use the entry; none for templates, which events copy
     // rather than name.
     int (*countUses)(store::Connection &conn, int id) = nullptr;
+    // What the calendar is told after a write, so the windows showing the table follow.
+    void (model::Calendar::*tellChanged)() = nullptr;
 
     // Layout in pixels on a client area of clientSize. The combo box keeps its
     // natural height; only its left, top and width are used.

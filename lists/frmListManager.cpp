@@ -1,5 +1,6 @@
 #include "lists/frmListManager.h"
 
+#include "model/Calendar.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
@@ -309,11 +310,14 @@ bool frmListManager::write(const std::function<void(store::Connection &)> &chang
     try {
         conn.open(m_connectionString);
         change(conn);
-        return true;
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(this, failureLine + kCrLf + e.description(), QString(), e.details());
         return false;
     }
+    conn.close();
+    if (m_services.calendar && m_kind.tellChanged)
+        (m_services.calendar->*m_kind.tellChanged)();
+    return true;
 }
 
 bool frmListManager::titleTaken() const

@@ -7,6 +7,7 @@
 #include "exchangewindows/ExchangeDialogs.h"
 #include "exchangewindows/WeekPlan.h"
 #include "mainwindow/frmEventsMain.h"
+#include "model/Calendar.h"
 #include "print/BrowserCommands.h"
 #include "print/EventReport.h"
 #include "print/ReportBrowser.h"
@@ -112,9 +113,10 @@ QDate CalendarCommands::shownFirst() const
     return m_main.weekDate().date().addDays(-3);
 }
 
-void CalendarCommands::reloadWeek()
+void CalendarCommands::tellEvents(const QDate &first, const QDate &last)
 {
-    m_main.mView_DateClick(m_main.weekDate());
+    if (model::Calendar *calendar = m_main.calendar())
+        calendar->tellEvents(first, last);
 }
 
 void CalendarCommands::setUndo(const QList<int> &ids)
@@ -224,7 +226,15 @@ void CalendarCommands::mnuImportCalendar_Click()
         return;
     }
     conn.close();
-    reloadWeek();
+    if (!result.added.isEmpty()) {
+        QDate first, last;
+        for (const exchange::CalendarEvent &e : read.events) {
+            const QDate day = e.start.date();
+            first = first.isValid() ? std::min(first, day) : day;
+            last = last.isValid() ? std::max(last, day) : day;
+        }
+        tellEvents(first, last);
+    }
     QString summary = result.added.size() == 1 ? QStringLiteral("Added 1 event.")
                                                : QStringLiteral("Added %1 events.").arg(result.added.size());
     QStringList skipped;
@@ -315,7 +325,10 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
         return;
     }
     conn.close();
-    reloadWeek();
+    const auto [first, last] = std::minmax_element(rows.cbegin(), rows.cend(), [](const auto &a, const auto &b) {
+        return a.startDate < b.startDate;
+    });
+    tellEvents(first->startDate, last->startDate);
 }
 
 void CalendarCommands::popRepeatWeekly_Click()
@@ -417,5 +430,6 @@ void CalendarCommands::mnuUndoRepeat_Click()
         return;
     }
     conn.close();
-    reloadWeek();
+    // Only the keys were kept, not the days.
+    tellEvents(QDate(), QDate());
 }

@@ -41,7 +41,8 @@ private:
     void createAfterAsking(const QList<statements::EventValues> &rows, const QString &what,
                            const QList<statements::EventValues> &skipped = {});
     void setUndo(const QList<int> &ids);
-    void reloadWeek();
+    // Tells the calendar in use that the events of these days changed; invalid: of any day.
+    void tellEvents(const QDate &first, const QDate &last);
 
     AppServices m_services;
     frmEventsMain &m_main;

@@ -6,10 +6,13 @@
 #include "lists/frmPredefinedEvents.h"
 #include "mainwindow/CalendarCommands.h"
 #include "mainwindow/FocusRing.h"
+#include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
+#include "model/Calendar.h"
 #include "print/mdlEventsGlobals.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
+#include "store/Engine.h"
 #include "store/Events.h"
 #include "store/StaffMembers.h"
 #include "store/Templates.h"
@@ -124,6 +127,12 @@ frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
     statusBar()->setObjectName(QStringLiteral("statusBar"));
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(m_status, 1);
+    // A short wait also folds a burst of other copies' announcements into one reload.
+    m_followLater = new QTimer(this);
+    m_followLater->setObjectName(QStringLiteral("liveReloadLater"));
+    m_followLater->setSingleShot(true);
+    m_followLater->setInterval(20);
+    connect(m_followLater, &QTimer::timeout, this, &frmEventsMain::followWhenIdle);
     resize(kDesignClient.width(),
            kDesignClient.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
@@ -346,7 +355,7 @@ void frmEventsMain::Form_Load()
     scheduleMidnight();
     mView_DateClick(now);
     loadEventTemplates();
-    startLiveUpdates();
+    openCalendar();
 }
 
 void frmEventsMain::getConnection(store::Connection &conn) const
@@ -600,8 +609,9 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
             return;
         }
         conn.close();
+        if (m_calendar)
+            m_calendar->tellEvents(day->DayDate().date(), day->DayDate().date());
     }
-    mView_DateClick(m_weekDate);
     if (next != -1)
         day->selectEvent(next);
 }
@@ -641,8 +651,7 @@ void frmEventsMain::mnuNewAppointment_Click()
     const QDateTime today(QDate::currentDate(), QTime(0, 0));
     editor.setStartDate(today);
     editor.setEndDate(today);
-    m_services.modal->showModal(editor);
-    mView_DateClick(m_weekDate);
+    showModal(editor, true, false);
 }
 
 void frmEventsMain::popAddAppointment_Click()
@@ -651,8 +660,7 @@ void frmEventsMain::popAddAppointment_Click()
     const QDateTime day = m_ctlDayDetail[size_t(m_selectedDayIndex)]->DayDate();
     editor.setStartDate(day);
     editor.setEndDate(day);
-    m_services.modal->showModal(editor);
-    mView_DateClick(m_weekDate);
+    showModal(editor, true, false);
 }
 
 void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
@@ -666,8 +674,7 @@ void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
     editor.setEndDate(day);
     editor.setTitleText(item->text());
     editor.loadPredefinedEventDetails(item->data(Qt::UserRole).toInt());
-    m_services.modal->showModal(editor);
-    mView_DateClick(m_weekDate);
+    showModal(editor, true, false);
 }
 
 void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)
@@ -675,9 +682,8 @@ void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)
     frmEventEditor editor(m_services, this);
     if (!editor.loadScheduledEvent(eventId))
         return; // said why; a half-read event is never shown
-    m_services.modal->showModal(editor);
-    mView_DateClick(m_weekDate);
-    // The reload selects nothing; the event just edited is selected again wherever it now is.
+    showModal(editor, true, false);
+    // A reload selects nothing; the event just edited is selected again wherever it now is.
     for (ctlWeekDayView *panel : m_ctlDayDetail)
         if (panel->selectEvent(eventId))
             break;
@@ -699,17 +705,142 @@ void frmEventsMain::mnuPopPrintAppointment_Click()
 void frmEventsMain::mnuPredefinedEvents_Click()
 {
     frmPredefinedEvents window(m_services, this);
-    m_services.modal->showModal(window);
-    loadEventTemplates();
+    showModal(window, false, true);
 }
 
 void frmEventsMain::mnuPOCs_Click()
 {
     frmPOC window(m_services, this);
-    m_services.modal->showModal(window);
+    showModal(window, true, false);
 }
 
 void frmEventsMain::mnuAbout_Click()
 {
     frmAbout::showShared(m_services);
+}
+
+QAction *frmEventsMain::addSharedCalendarMenu(QMenu *file)
+{
+    QAction *shared = file->addAction(QStringLiteral("&Shared Calendar..."));
+    shared->setObjectName(QStringLiteral("mnuSharedCalendar"));
+    connect(shared, &QAction::triggered, this, &frmEventsMain::mnuSharedCalendar_Click);
+    return shared;
+}
+
+void frmEventsMain::mnuSharedCalendar_Click()
+{
+    const QString inUse = m_services.database.isEmpty()
+        ? QStringLiteral("the file ") + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
+        : store::withoutPassword(m_services.database);
+    const std::optional<QString> typed = m_services.prompt->input(
+        this,
+        QStringLiteral("The calendar in use: %1\r\n\r\nTo share one calendar with the staff, enter its PostgreSQL "
+                       "address, postgresql://user@host[:port]/dbname (the password comes from ~/.pgpass or "
+                       "PGPASSWORD). Leave it empty for the file beside the program.")
+            .arg(inUse),
+        QStringLiteral("Shared Calendar"), store::withoutPassword(m_services.database));
+    if (!typed)
+        return;
+    const QString url = typed->trimmed();
+    if (url == m_services.database)
+        return;
+    // Only a calendar that opens is saved.
+    try {
+        if (!url.isEmpty())
+            (void)store::parseServerUrl(url);
+        store::Connection conn;
+        conn.open(store::connectionStringFor(m_services.programFolder, url));
+    } catch (const store::StoreError &e) {
+        m_services.prompt->critical(this, QStringLiteral("The calendar was not changed: this one could not be opened.\r\n")
+                                              + e.description());
+        return;
+    }
+    saveDatabaseUrl(url);
+    useDatabase(url);
+}
+
+void frmEventsMain::useDatabase(const QString &url)
+{
+    m_services.database = url;
+    m_connectionString = store::connectionStringFor(m_services.programFolder, url);
+    m_storeFailureShown = false;
+    openCalendar();
+    emit calendarChanged();
+    mView_DateClick(m_weekDate);
+    loadEventTemplates();
+}
+
+void frmEventsMain::openCalendar()
+{
+    // What was heard of the calendar before is of no concern to this one.
+    m_followLater->stop();
+    m_followWeek = m_followTemplates = false;
+    const model::Calendar *before = m_calendar;
+    m_calendar = new model::Calendar(m_connectionString, this);
+    delete before;
+    m_services.calendar = m_calendar;
+    using Origin = model::Calendar::Origin;
+    connect(m_calendar, &model::Calendar::eventsChanged, this,
+            [this](const QDate &first, const QDate &last, Origin origin) {
+                const QDate shown = m_weekDate.date();
+                follow(model::Calendar::touches(first, last, shown.addDays(-3), shown.addDays(3)), false,
+                       origin == Origin::OtherCopy);
+            });
+    connect(m_calendar, &model::Calendar::templatesChanged, this,
+            [this](Origin origin) { follow(false, true, origin == Origin::OtherCopy); });
+    // The entries' tooltips name the staff member.
+    connect(m_calendar, &model::Calendar::staffChanged, this,
+            [this](Origin origin) { follow(true, false, origin == Origin::OtherCopy); });
+    m_calendar->listen();
+}
+
+void frmEventsMain::follow(bool week, bool templates, bool otherCopy)
+{
+    m_followWeek = m_followWeek || week;
+    m_followTemplates = m_followTemplates || templates;
+    if (!m_followWeek && !m_followTemplates)
+        return;
+    if (otherCopy)
+        m_followLater->start();
+    else
+        followNow();
+}
+
+void frmEventsMain::followWhenIdle()
+{
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()
+        || QApplication::mouseButtons() != Qt::NoButton) {
+        m_followLater->start(200);
+        return;
+    }
+    followNow();
+}
+
+void frmEventsMain::showModal(QDialog &window, bool week, bool templates)
+{
+    m_services.modal->showModal(window);
+    // What this copy wrote meanwhile is followed already; other copies may have
+    // written too, and a file announces nothing, while a server's announcement
+    // may still be on its way.
+    m_followWeek = m_followWeek || week;
+    m_followTemplates = m_followTemplates || templates;
+    followNow();
+}
+
+void frmEventsMain::followNow()
+{
+    if (m_followWeek) {
+        m_followWeek = false;
+        mView_DateClick(m_weekDate);
+    }
+    if (m_followTemplates) {
+        m_followTemplates = false;
+        QListWidgetItem *current = m_lstEventTemplates->currentItem();
+        const QVariant selected = current ? current->data(Qt::UserRole) : QVariant();
+        loadEventTemplates();
+        for (int row = 0; selected.isValid() && row < m_lstEventTemplates->count(); ++row) {
+            if (m_lstEventTemplates->item(row)->data(Qt::UserRole) == selected)
+                m_lstEventTemplates->setCurrentRow(row);
+        }
+    }
 }

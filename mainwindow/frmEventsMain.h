@@ -11,12 +11,13 @@
 class ActiveResize;
 class QAction;
 class QCalendarWidget;
+class QDialog;
 class QLabel;
 class QListWidget;
 class QMenu;
 class QTimer;
 class ctlWeekDayView;
-class LiveUpdates;
+namespace model { class Calendar; }
 namespace store { class Connection; }
 
 // The calendar's hub: month calendar, template list and the seven days around
@@ -31,11 +32,13 @@ public:
     // week around the present moment, the template list.
     void Form_Load();
 
-    // The date-click handler; also run with weekDate after every modal window
-    // that can change events.
+    // The date-click handler; also run with weekDate when the calendar says
+    // the shown week's events changed.
     void mView_DateClick(const QDateTime &date);
 
     [[nodiscard]] QString connectionString() const { return m_connectionString; }
+    // The calendar in use, told of every write; none before Form_Load.
+    [[nodiscard]] model::Calendar *calendar() const { return m_calendar; }
     [[nodiscard]] QDateTime weekDate() const { return m_weekDate; }
     [[nodiscard]] int selectedEventId() const { return m_selectedEventId; }
     [[nodiscard]] int selectedDayIndex() const { return m_selectedDayIndex; }
@@ -90,8 +93,18 @@ private:
     void loadEventTemplates();
     void reportStoreFailure(const QString &description, const QString &details);
     QAction *addSharedCalendarMenu(QMenu *file);
-    void startLiveUpdates();
-    friend class LiveUpdates; // reloads the week and the template list
+    // A Calendar for the connection string in use, replacing the one before.
+    void openCalendar();
+    // The panels and the template list follow the calendar's notices: at once
+    // for this copy's writes; for other copies' not while a modal window, a
+    // popup menu or a mouse button is active (reloading under a drag or an
+    // open editor would act on new rows), but once they are over.
+    void follow(bool week, bool templates, bool otherCopy);
+    void followWhenIdle();
+    void followNow();
+    // Shows one of this window's modal windows, then reads again what it shows
+    // of the week and of the templates.
+    void showModal(QDialog &window, bool week, bool templates);
     void showPendingFailure();
     [[nodiscard]] QHash<int, QString> staffNames(store::Connection &conn) const;
     [[nodiscard]] int selectedPanel() const;
@@ -117,6 +130,9 @@ private:
     QString m_weekReadAt; // when the shown week was last read whole
     std::array<ctlWeekDayView *, 7> m_ctlDayDetail{};
     QMenu *m_mnuPopupRoot = nullptr;
-    LiveUpdates *m_live = nullptr;
+    model::Calendar *m_calendar = nullptr;
+    QTimer *m_followLater = nullptr;
+    bool m_followWeek = false;
+    bool m_followTemplates = false;
     QTimer *m_midnight = nullptr;
 };

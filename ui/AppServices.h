@@ -6,6 +6,7 @@ class Prompt;
 class ModalRunner;
 class BrowserFactory;
 class DesktopServices;
+namespace model { class Calendar; }
 
 // What every window is handed instead of reaching for globals: the folder the
 // database, the report and its style sheet live in, and the seams through which
@@ -21,4 +22,7 @@ struct AppServices
     ModalRunner *modal = nullptr;
     BrowserFactory *browsers = nullptr; // print window's HTML view
     DesktopServices *desktop = nullptr; // links and external programs
+    // The calendar in use, told after every write so the other windows follow;
+    // none for a window opened on its own.
+    model::Calendar *calendar = nullptr;
 };

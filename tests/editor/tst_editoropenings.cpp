@@ -57,6 +57,8 @@ class tst_EditorOpenings : public QObject
 private slots:
     void opening_data();
     void opening();
+    void othersFollow_data();
+    void othersFollow();
 };
 
 void tst_EditorOpenings::opening_data()
@@ -174,6 +176,64 @@ void tst_EditorOpenings::opening()
              day.date().toString("yyyy-MM-dd ") + time + ":00");
     QCOMPARE(eventList(dayPanel)->findItems(time + " " + title, Qt::MatchExactly).size(), 1);
     QCOMPARE(eventList(dayPanel)->findItems("05:00 Added elsewhere", Qt::MatchExactly).size(), 1);
+}
+
+void tst_EditorOpenings::othersFollow_data()
+{
+    QTest::addColumn<QString>("window"); // where the write is made
+    QTest::addColumn<int>("weeksAway");  // the shown week from today's, where the editor saves
+    // The shown middle day's entries, or the template list, while that window is still open.
+    QTest::addColumn<QStringList>("followed");
+    QTest::newRow("event saved in the shown week") << "editor" << 0
+                                                   << QStringList{"05:00 Written elsewhere", "07:30 Match prep",
+                                                                  "12:00 Passing drill"};
+    QTest::newRow("event saved in another week") << "editor" << -2 << QStringList();
+    QTest::newRow("event moved out of the shown week") << "moved" << 0 << QStringList{"05:00 Written elsewhere"};
+    QTest::newRow("template added") << "templates" << 0 << QStringList{"Passing drill", "Sprints", "Cool-down", "Rondo"};
+}
+
+void tst_EditorOpenings::othersFollow()
+{
+    QFETCH(QString, window);
+    QFETCH(int, weeksAway);
+    QFETCH(QStringList, followed);
+    Fixture f;
+    const QDate today = QDate::currentDate();
+    f.db.addEvent("Match prep", at(today, 7, 30), at(today, 9, 0), f.omar);
+    TestMainWindow w(f.db.services);
+    w.Form_Load();
+    w.mView_DateClick(QDateTime(today.addDays(7 * weeksAway), QTime(0, 0)));
+    auto *templates = control<QListWidget>(w, "lstEventTemplates");
+    templates->setCurrentRow(1);
+    QStringList shown;
+    f.db.modal().steps.enqueue([&](QDialog &d) {
+        // Written by another copy: seen now only if the week is read again.
+        const QDate middle = w.weekDate().date();
+        f.db.addEvent("Written elsewhere", at(middle, 5, 0), at(middle, 6, 0), f.jane);
+        if (window == "moved") {
+            for (const char *date : {"dtStartDate", "dtEndDate"})
+                control<QDateEdit>(d, date)->setDate(today.addDays(14));
+        }
+        if (window != "templates") {
+            retype(notes(d), "saved here");
+        } else {
+            press(d, "addNewEvent");
+            retype(titleList(d), "Rondo");
+        }
+        press(d, "saveAndClose");
+        QTreeWidget *day = eventList(w.dayPanel(3));
+        for (int i = 0; window != "templates" && i < day->topLevelItemCount(); ++i)
+            shown << day->topLevelItem(i)->text(0);
+        for (int i = 0; window == "templates" && i < templates->count(); ++i)
+            shown << templates->item(i)->text();
+    });
+    if (window == "moved")
+        clickEntry(eventList(w.dayPanel(3)), 0, true);
+    else
+        control<QAction>(w, window == "editor" ? "mnuNewAppointment" : "mnuPredefinedEvents")->trigger();
+    QCOMPARE(f.db.modal().shownNames.size(), 1);
+    QCOMPARE(shown, followed);
+    QCOMPARE(templates->currentItem()->text(), QStringLiteral("Sprints"));
 }
 
 #include "support/TestMain.h"

@@ -307,6 +307,8 @@ void tst_CalendarCommands::repeat()
     w.main.ctlDayDetail_RightMouseClick(1, team);
     QCOMPARE(db.count("tblScheduledEvents"), before.size());
     QVERIFY(rows(db).contains("12-10 09:00 Edited"));
+    // Only the keys were kept, so the week shown is read again whatever days they were on.
+    QCOMPARE(shownTitles(w.main, 4), QStringList{"Edited"});
     QVERIFY(!undo->isEnabled());
     QVERIFY(!w.main.findChild<QAction *>("mnuUndoRepeat")->isEnabled());
 }

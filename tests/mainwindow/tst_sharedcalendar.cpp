@@ -10,6 +10,7 @@
 #include "store/ConnectionString.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
+#include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QCalendarWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QUrl>
@@ -27,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 
 #include <unistd.h>
@@ -219,6 +222,27 @@ void tst_SharedCalendar::switchCalendar()
     QCOMPARE(db.prompt().shown.size(), 1);
     w.mView_DateClick(w.weekDate());
     QCOMPARE(shownTitles(w, 3), (QStringList{startOnServer ? "In the file" : "On the server", "Same key as the repeat"}));
+
+    // The calendar now in use is the one told: a template the manager adds is listed before it closes.
+    auto *templates = w.findChild<QListWidget *>("lstEventTemplates");
+    int listed = -1;
+    db.modal().steps.enqueue([&](QDialog &manager) {
+        auto press = [&manager](const char *key) {
+            auto *bar = manager.findChild<QToolBar *>("tlbrTop");
+            QTest::mouseClick(bar->widgetForAction(manager.findChild<QAction *>(key)), Qt::LeftButton);
+        };
+        press("addNewEvent");
+        QTest::keyClicks(manager.findChild<QComboBox *>("cmbPredefinedEvents")->lineEdit(), "Rondo");
+        press("saveAndClose");
+        listed = templates->count();
+    });
+    w.findChild<QAction *>("mnuPredefinedEvents")->trigger();
+    QCOMPARE(listed, 1);
+    // And on the server, its announcements are heard.
+    if (!startOnServer) {
+        run(server, statements::insertEvent(eventToday("Heard after the switch")));
+        QTRY_VERIFY(shownTitles(w, 3).contains("Heard after the switch"));
+    }
 }
 
 void tst_SharedCalendar::othersChangesAppear()
