@@ -527,33 +527,21 @@ statements::EventValues frmEventEditor::valuesFromWindow() const
     return v;
 }
 
-bool frmEventEditor::writeEvent(const std::function<void(store::Connection &)> &write, const QString &failureLine)
+bool frmEventEditor::writeEvent(const std::function<Written(store::Connection &)> &write, const QString &failureLine)
 {
     store::Connection conn;
+    Written written;
     try {
         conn.open(m_connectionString);
-        write(conn);
+        written = write(conn);
     } catch (const store::StoreError &e) {
         conn.close();
         m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description(), QString(), e.details());
         return false;
     }
-    conn.close();
-    tellCalendar();
+    if (m_services.calendar && !written.writes.isEmpty())
+        m_services.calendar->eventsWritten(conn, written.step, written.writes);
     return true;
-}
-
-void frmEventEditor::tellCalendar() const
-{
-    if (!m_services.calendar)
-        return;
-    // The day the event was on and the day it is on now.
-    QDate first = m_dtStartDate->date(), last = first;
-    if (m_opened) {
-        first = std::min(first, m_opened->values.startDate);
-        last = std::max(last, m_opened->values.startDate);
-    }
-    m_services.calendar->tellEvents(first, last);
 }
 
 bool frmEventEditor::updateScheduledEvent()
@@ -566,8 +554,12 @@ bool frmEventEditor::updateScheduledEvent()
         const store::Event base = m_opened.value_or(store::Event());
         store::Events::UpdateResult result;
         if (!writeEvent(
-                [this, &base, &result](store::Connection &conn) {
-                    result = store::Events::updateIfUnchanged(conn, m_currentEventId, base, valuesFromWindow());
+                [this, &base, &result](store::Connection &conn) -> Written {
+                    const statements::EventValues values = valuesFromWindow();
+                    result = store::Events::updateIfUnchanged(conn, m_currentEventId, base, values);
+                    if (result.outcome != Outcome::Updated)
+                        return {};
+                    return {QStringLiteral("Edit '%1'").arg(values.title), {{m_currentEventId, base}}};
                 },
                 QStringLiteral("An error occured while updating the record")))
             return false;
@@ -589,14 +581,35 @@ bool frmEventEditor::updateScheduledEvent()
 
 bool frmEventEditor::insertScheduledEvent()
 {
-    return writeEvent([this](store::Connection &conn) { store::Events::insert(conn, valuesFromWindow()); },
-                      QStringLiteral("An error occured while adding a new record"));
+    return writeEvent(
+        [this](store::Connection &conn) -> Written {
+            const statements::EventValues values = valuesFromWindow();
+            return {QStringLiteral("Add '%1'").arg(values.title), {{store::Events::insert(conn, values), std::nullopt}}};
+        },
+        QStringLiteral("An error occured while adding a new record"));
 }
 
 bool frmEventEditor::deleteScheduledEvent()
 {
-    return writeEvent([this](store::Connection &conn) { store::Events::remove(conn, m_currentEventId); },
-                      QStringLiteral("An error occured while deleting the record"));
+    std::optional<store::Event> before;
+    const bool deleted = writeEvent(
+        [this, &before](store::Connection &conn) -> Written {
+            try {
+                before = store::Events::readOne(conn, m_currentEventId);
+            } catch (const store::StoreError &) {
+                // A row another tool damaged is still deleted, only without undo.
+                if (!conn.isOpen())
+                    throw;
+            }
+            store::Events::remove(conn, m_currentEventId);
+            if (!before)
+                return {};
+            return {QStringLiteral("Delete '%1'").arg(before->values.title), {{m_currentEventId, before}}};
+        },
+        QStringLiteral("An error occured while deleting the record"));
+    if (deleted && !before && m_services.calendar)
+        m_services.calendar->tellEvents(QDate(), QDate());
+    return deleted;
 }
 
 void frmEventEditor::Form_Resize()

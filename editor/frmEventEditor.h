@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/EventConflict.h"
+#include "model/Calendar.h"
 #include "ui/AppServices.h"
 
 #include <QDateTime>
@@ -78,10 +79,14 @@ private:
     [[nodiscard]] std::optional<int> selectedStaffId() const;
     [[nodiscard]] statements::EventValues valuesFromWindow() const;
     // Runs one write on a connection of its own; on failure shows `failureLine` and the
-    // reason and returns false.
-    bool writeEvent(const std::function<void(store::Connection &)> &write, const QString &failureLine);
-    // Tells the calendar in use which days the write changed.
-    void tellCalendar() const;
+    // reason and returns false. The write returns what it wrote, each key with
+    // the row as it was, and the calendar in use keeps it as an undo step.
+    struct Written
+    {
+        QString step;
+        QList<model::Calendar::EventWrite> writes;
+    };
+    bool writeEvent(const std::function<Written(store::Connection &)> &write, const QString &failureLine);
 
     AppServices m_services;
     QString m_connectionString;

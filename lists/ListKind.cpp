@@ -25,6 +25,8 @@ const ListKind &ListKind::templates()
         k.updateRow = &store::Templates::update;
         k.deleteRow = &store::Templates::remove;
         k.tellChanged = &model::Calendar::tellTemplates;
+        k.table = model::Table::Templates;
+        k.stepNoun = QStringLiteral("Activity");
         k.clientSize = QSize(410, 255);
         k.label1 = QRect(8, 32, 89, 17);
         k.combo = QRect(88, 32, 313, 0);
@@ -66,6 +68,8 @@ const ListKind &ListKind::staff()
         k.updateRow = &store::StaffMembers::update;
         k.deleteRow = &store::StaffMembers::remove;
         k.tellChanged = &model::Calendar::tellStaff;
+        k.table = model::Table::Staff;
+        k.stepNoun = QStringLiteral("Staff Member");
         k.countUses = &store::StaffMembers::eventsNaming;
         k.clientSize = QSize(367, 225);
         k.label1 = QRect(8, 32, 105, 17);

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "model/Entry.h"
+
 namespace model { class Calendar; }
 namespace store { class Connection; }
 
@@ -36,6 +38,9 @@ struct ListKind
     int (*countUses)(store::Connection &conn, int id) = nullptr;
     // What the calendar is told after a write, so the windows showing the table follow.
     void (model::Calendar::*tellChanged)() = nullptr;
+    // The table as the calendar's undo steps name it, and the steps' noun ("Add Staff Member 'Jane'").
+    model::Table table = model::Table::Templates;
+    QString stepNoun;
 
     // Layout in pixels on a client area of clientSize. The combo box keeps its
     // natural height; only its left, top and width are used.

@@ -1,6 +1,7 @@
 #include "lists/frmListManager.h"
 
 #include "model/Calendar.h"
+#include "model/EntryRows.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
@@ -304,20 +305,38 @@ void frmListManager::loadDescription(int id)
     }
 }
 
-bool frmListManager::write(const std::function<void(store::Connection &)> &change, const QString &failureLine)
+bool frmListManager::write(const std::function<Written(store::Connection &)> &change, const QString &failureLine)
 {
     store::Connection conn;
+    Written written;
     try {
         conn.open(m_connectionString);
-        change(conn);
+        written = change(conn);
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(this, failureLine + kCrLf + e.description(), QString(), e.details());
         return false;
     }
-    conn.close();
-    if (m_services.calendar && m_kind.tellChanged)
+    if (m_services.calendar && written.id != -1) {
+        const QString title = written.before ? written.before->title : titleText();
+        m_services.calendar->entryWritten(conn, m_kind.table,
+                                          QStringLiteral("%1 %2 '%3'").arg(written.verb, m_kind.stepNoun, title),
+                                          written.id, written.before);
+    } else if (m_services.calendar && m_kind.tellChanged) {
         (m_services.calendar->*m_kind.tellChanged)();
+    }
     return true;
+}
+
+std::optional<model::Entry> frmListManager::storedEntry(store::Connection &conn, int id) const
+{
+    try {
+        return model::EntryRows::readOne(conn, m_kind.table, id);
+    } catch (const store::StoreError &) {
+        // A row another tool damaged is still written, only without undo.
+        if (!conn.isOpen())
+            throw;
+        return std::nullopt;
+    }
 }
 
 bool frmListManager::titleTaken() const
@@ -347,23 +366,37 @@ int frmListManager::usesOfSelectedEntry() const
 bool frmListManager::updateEntry()
 {
     return write(
-        [this](store::Connection &conn) { m_kind.updateRow(conn, m_selectedId, titleText(), descriptionText()); },
+        [this](store::Connection &conn) -> Written {
+            const std::optional<model::Entry> before = storedEntry(conn, m_selectedId);
+            m_kind.updateRow(conn, m_selectedId, titleText(), descriptionText());
+            if (!before)
+                return {};
+            return {QStringLiteral("Edit"), m_selectedId, before};
+        },
         QStringLiteral("An error occured while updating the record"));
 }
 
 bool frmListManager::insertEntry()
 {
-    return write([this](store::Connection &conn) { m_kind.insertRow(conn, titleText(), descriptionText()); },
-                 QStringLiteral("An error occured while adding a new record"));
+    return write(
+        [this](store::Connection &conn) -> Written {
+            return {QStringLiteral("Add"), m_kind.insertRow(conn, titleText(), descriptionText()), std::nullopt};
+        },
+        QStringLiteral("An error occured while adding a new record"));
 }
 
 bool frmListManager::deleteEntry()
 {
     return write(
-        [this](store::Connection &conn) {
+        [this](store::Connection &conn) -> Written {
             if (m_listIndex < 0)
                 throw store::StoreError(QStringLiteral("No entry is selected in the list."));
-            m_kind.deleteRow(conn, m_combo->itemData(m_listIndex).toInt());
+            const int id = m_combo->itemData(m_listIndex).toInt();
+            const std::optional<model::Entry> before = storedEntry(conn, id);
+            m_kind.deleteRow(conn, id);
+            if (!before)
+                return {};
+            return {QStringLiteral("Delete"), id, before};
         },
         QStringLiteral("An error occured while deleting the record"));
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -62,7 +63,17 @@ protected:
 
 private:
     // Runs one write on a connection of its own; a failure is shown under its first line.
-    bool write(const std::function<void(store::Connection &)> &change, const QString &failureLine);
+    // The change says what it wrote, for the calendar's undo: the verb of
+    // the step, the key, and the entry as it was before (none: new).
+    struct Written
+    {
+        QString verb;
+        int id = -1;
+        std::optional<model::Entry> before;
+    };
+    bool write(const std::function<Written(store::Connection &)> &change, const QString &failureLine);
+    // The entry as stored; none when it is gone or cannot be read.
+    [[nodiscard]] std::optional<model::Entry> storedEntry(store::Connection &conn, int id) const;
     void createControls();
     // Save and Close; true when saved and closed.
     bool saveAndClose();

@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMenuBar>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -79,18 +78,6 @@ CalendarCommands *CalendarCommands::install(const AppServices &services, frmEven
          &CalendarCommands::mnuPrintWeekPlan_Click);
     file->insertSeparator(beforeInFile);
 
-    // An Edit menu another command made first is shared.
-    QMenuBar *bar = main.menuBar();
-    QMenu *edit = bar->findChild<QMenu *>(QStringLiteral("mnuRootEdit"));
-    if (!edit) {
-        edit = new QMenu(QStringLiteral("&Edit"), bar);
-        edit->setObjectName(QStringLiteral("mnuRootEdit"));
-        const QList<QAction *> menus = bar->actions();
-        bar->insertMenu(menus.size() > 1 ? menus.at(1) : nullptr, edit);
-    }
-    QAction *undo = addAction(edit, nullptr, QStringLiteral("&Undo Repeat"), QStringLiteral("mnuUndoRepeat"));
-    wire(undo, &CalendarCommands::mnuUndoRepeat_Click);
-
     popup->addSeparator();
     wire(addAction(popup, nullptr, QStringLiteral("Print Week Plan"), QStringLiteral("popPrintWeekPlan")),
          &CalendarCommands::mnuPrintWeekPlan_Click);
@@ -98,13 +85,6 @@ CalendarCommands *CalendarCommands::install(const AppServices &services, frmEven
          &CalendarCommands::popRepeatWeekly_Click);
     wire(addAction(popup, nullptr, QStringLiteral("Copy Week To..."), QStringLiteral("popCopyWeek")),
          &CalendarCommands::popCopyWeek_Click);
-    QAction *popUndo = addAction(popup, nullptr, QStringLiteral("Undo Repeat"), QStringLiteral("popUndoRepeat"));
-    wire(popUndo, &CalendarCommands::mnuUndoRepeat_Click);
-
-    c->m_undoActions = {undo, popUndo};
-    c->setUndo({});
-    // The keys name rows of the calendar the repeat wrote to, no other.
-    connect(&main, &frmEventsMain::calendarChanged, c, [c]() { c->setUndo({}); });
     return c;
 }
 
@@ -113,17 +93,16 @@ QDate CalendarCommands::shownFirst() const
     return m_main.weekDate().date().addDays(-3);
 }
 
-void CalendarCommands::tellEvents(const QDate &first, const QDate &last)
+void CalendarCommands::added(store::Connection &conn, const QString &step, const QList<int> &ids)
 {
-    if (model::Calendar *calendar = m_main.calendar())
-        calendar->tellEvents(first, last);
-}
-
-void CalendarCommands::setUndo(const QList<int> &ids)
-{
-    m_lastRepeat = ids;
-    for (QAction *action : m_undoActions)
-        action->setEnabled(!ids.isEmpty());
+    model::Calendar *calendar = m_main.calendar();
+    if (!calendar || ids.isEmpty())
+        return;
+    QList<model::Calendar::EventWrite> writes;
+    writes.reserve(ids.size());
+    for (int id : ids)
+        writes.append({id, std::nullopt});
+    calendar->eventsWritten(conn, step, writes);
 }
 
 void CalendarCommands::mnuExportCalendar_Click()
@@ -225,16 +204,8 @@ void CalendarCommands::mnuImportCalendar_Click()
                                                  + e.description(), QString(), e.details());
         return;
     }
+    added(conn, QStringLiteral("Import Calendar"), result.added);
     conn.close();
-    if (!result.added.isEmpty()) {
-        QDate first, last;
-        for (const exchange::CalendarEvent &e : read.events) {
-            const QDate day = e.start.date();
-            first = first.isValid() ? std::min(first, day) : day;
-            last = last.isValid() ? std::max(last, day) : day;
-        }
-        tellEvents(first, last);
-    }
     QString summary = result.added.size() == 1 ? QStringLiteral("Added 1 event.")
                                                : QStringLiteral("Added %1 events.").arg(result.added.size());
     QStringList skipped;
@@ -301,7 +272,7 @@ void CalendarCommands::mnuPrintWeekPlan_Click()
 }
 
 void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &rows, const QString &what,
-                                         const QList<statements::EventValues> &skipped)
+                                         const QString &step, const QList<statements::EventValues> &skipped)
 {
     const QString notCopied = skipped.isEmpty()
         ? QString()
@@ -314,9 +285,10 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
                                 what))
         return;
     store::Connection conn;
+    QList<int> ids;
     try {
         conn.open(m_main.connectionString());
-        setUndo(exchange::insertEvents(conn, rows));
+        ids = exchange::insertEvents(conn, rows);
     } catch (const store::StoreError &e) {
         // Nothing was written, so the week shown is still what is stored.
         conn.close();
@@ -324,11 +296,7 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
                                                  + e.description(), QString(), e.details());
         return;
     }
-    conn.close();
-    const auto [first, last] = std::minmax_element(rows.cbegin(), rows.cend(), [](const auto &a, const auto &b) {
-        return a.startDate < b.startDate;
-    });
-    tellEvents(first->startDate, last->startDate);
+    added(conn, step, ids);
 }
 
 void CalendarCommands::popRepeatWeekly_Click()
@@ -367,7 +335,7 @@ void CalendarCommands::popRepeatWeekly_Click()
                                     title);
         return;
     }
-    createAfterAsking(rows, title);
+    createAfterAsking(rows, title, QStringLiteral("Repeat"));
 }
 
 void CalendarCommands::popCopyWeek_Click()
@@ -408,28 +376,5 @@ void CalendarCommands::popCopyWeek_Click()
     QList<statements::EventValues> copies, skipped;
     for (const statements::EventValues &v : exchange::shiftedCopies(week, shownMiddle.daysTo(target)))
         (present(v) ? skipped : copies).append(v);
-    createAfterAsking(copies, title, skipped);
-}
-
-void CalendarCommands::mnuUndoRepeat_Click()
-{
-    if (m_lastRepeat.isEmpty())
-        return;
-    if (!m_services.prompt->ask(&m_main, QStringLiteral("Delete the %1 events the last repeat created?").arg(m_lastRepeat.size()),
-                                QStringLiteral("Undo Repeat")))
-        return;
-    store::Connection conn;
-    try {
-        conn.open(m_main.connectionString());
-        exchange::deleteEvents(conn, m_lastRepeat);
-        setUndo({});
-    } catch (const store::StoreError &e) {
-        conn.close();
-        m_services.prompt->critical(&m_main, QStringLiteral("An error occured while deleting; nothing was deleted.\r\n") + e.description(),
-                                    QString(), e.details());
-        return;
-    }
-    conn.close();
-    // Only the keys were kept, not the days.
-    tellEvents(QDate(), QDate());
+    createAfterAsking(copies, title, QStringLiteral("Copy Week"), skipped);
 }

@@ -10,6 +10,7 @@ class QAction;
 class QMenu;
 class frmEventsMain;
 namespace statements { struct EventValues; }
+namespace store { class Connection; }
 
 // The main window's commands for the calendar file, the week plan and
 // repeated sessions. Owned by the main window; reads the shown week and the
@@ -20,8 +21,8 @@ class CalendarCommands : public QObject
 public:
     CalendarCommands(const AppServices &services, frmEventsMain &main);
 
-    // Adds the commands to the File menu (before `beforeInFile`), an Edit
-    // menu and the day popup, and returns the object that runs them.
+    // Adds the commands to the File menu (before `beforeInFile`) and the day
+    // popup, and returns the object that runs them.
     static CalendarCommands *install(const AppServices &services, frmEventsMain &main, QMenu *file,
                                      QAction *beforeInFile, QMenu *popup);
 
@@ -30,22 +31,16 @@ public:
     void mnuPrintWeekPlan_Click();
     void popRepeatWeekly_Click();
     void popCopyWeek_Click();
-    void mnuUndoRepeat_Click();
-
-    [[nodiscard]] bool canUndo() const { return !m_lastRepeat.isEmpty(); }
 
 private:
     [[nodiscard]] QDate shownFirst() const;
-    // Shows what would be made, asks, writes in one go and remembers it for undo.
+    // Shows what would be made, asks, and writes in one go as the undo step `step`.
     // `skipped`: copies left out because the target holds them already; listed too.
-    void createAfterAsking(const QList<statements::EventValues> &rows, const QString &what,
+    void createAfterAsking(const QList<statements::EventValues> &rows, const QString &what, const QString &step,
                            const QList<statements::EventValues> &skipped = {});
-    void setUndo(const QList<int> &ids);
-    // Tells the calendar in use that the events of these days changed; invalid: of any day.
-    void tellEvents(const QDate &first, const QDate &last);
+    // Keeps the new rows as one undo step of the calendar in use and tells it.
+    void added(store::Connection &conn, const QString &step, const QList<int> &ids);
 
     AppServices m_services;
     frmEventsMain &m_main;
-    QList<int> m_lastRepeat;
-    QList<QAction *> m_undoActions;
 };

@@ -6,6 +6,7 @@
 #include "lists/frmPredefinedEvents.h"
 #include "mainwindow/CalendarCommands.h"
 #include "mainwindow/FocusRing.h"
+#include "mainwindow/PromptedUndo.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "model/Calendar.h"
@@ -114,7 +115,7 @@ private:
 } // namespace
 
 frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
-    : QMainWindow(parent), m_services(services)
+    : QMainWindow(parent), m_services(services), m_undoQuestions(std::make_unique<PromptedUndo>(services.prompt, this))
 {
     setObjectName(QStringLiteral("frmEventsMain"));
     setWindowTitle(QStringLiteral("Orvenna"));
@@ -135,6 +136,13 @@ frmEventsMain::frmEventsMain(const AppServices &services, QWidget *parent)
     connect(m_followLater, &QTimer::timeout, this, &frmEventsMain::followWhenIdle);
     resize(kDesignClient.width(),
            kDesignClient.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+}
+
+frmEventsMain::~frmEventsMain()
+{
+    // The stack clears itself as the calendar goes, after these actions are gone.
+    if (m_calendar)
+        disconnect(&m_calendar->undoStack(), nullptr, this, nullptr);
 }
 
 void frmEventsMain::createControls()
@@ -295,6 +303,23 @@ void frmEventsMain::createMenus()
     close->setObjectName(QStringLiteral("mnuClose"));
     connect(close, &QAction::triggered, this, &frmEventsMain::mnuClose_Click);
 
+    QMenu *mnuRootEdit = bar->addMenu(QStringLiteral("&Edit"));
+    mnuRootEdit->setObjectName(QStringLiteral("mnuRootEdit"));
+    m_undo = mnuRootEdit->addAction(QStringLiteral("&Undo"));
+    m_undo->setObjectName(QStringLiteral("mnuUndo"));
+    m_undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(m_undo, &QAction::triggered, this, [this]() {
+        if (m_calendar)
+            m_calendar->undo();
+    });
+    m_redo = mnuRootEdit->addAction(QStringLiteral("&Redo"));
+    m_redo->setObjectName(QStringLiteral("mnuRedo"));
+    m_redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(m_redo, &QAction::triggered, this, [this]() {
+        if (m_calendar)
+            m_calendar->redo();
+    });
+
     QMenu *mnuRootView = bar->addMenu(QStringLiteral("&View"));
     mnuRootView->setObjectName(QStringLiteral("mnuRootView"));
     QAction *today = mnuRootView->addAction(QStringLiteral("&Today"));
@@ -339,6 +364,22 @@ void frmEventsMain::createMenus()
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
 
     CalendarCommands::install(m_services, *this, mnuRootFile, shared, m_mnuPopupRoot);
+    m_mnuPopupRoot->addAction(m_undo);
+    m_mnuPopupRoot->addAction(m_redo);
+    showUndoSteps();
+}
+
+void frmEventsMain::showUndoSteps()
+{
+    // A title's ampersand is shown, not taken for a mnemonic.
+    auto named = [](const QString &verb, const QString &step) {
+        return step.isEmpty() ? verb : verb + QLatin1Char(' ') + QString(step).replace(QLatin1Char('&'), QLatin1String("&&"));
+    };
+    QUndoStack *stack = m_calendar ? &m_calendar->undoStack() : nullptr;
+    m_undo->setEnabled(stack && stack->canUndo());
+    m_redo->setEnabled(stack && stack->canRedo());
+    m_undo->setText(named(QStringLiteral("&Undo"), stack && stack->canUndo() ? stack->undoText() : QString()));
+    m_redo->setText(named(QStringLiteral("&Redo"), stack && stack->canRedo() ? stack->redoText() : QString()));
 }
 
 void frmEventsMain::Form_Load()
@@ -598,8 +639,16 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
     const int next = day->neighbourOf(doomed);
     if (doomed != -1) {
         store::Connection conn;
+        std::optional<store::Event> before;
         try {
             getConnection(conn);
+            try {
+                before = store::Events::readOne(conn, doomed);
+            } catch (const store::StoreError &) {
+                // A row another tool damaged is still deleted, only without undo.
+                if (!conn.isOpen())
+                    throw;
+            }
             store::Events::remove(conn, doomed);
         } catch (const store::StoreError &e) {
             // Nothing was deleted: the week and its choice stay as they are.
@@ -608,9 +657,11 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
                                         QString(), e.details());
             return;
         }
-        conn.close();
-        if (m_calendar)
+        if (m_calendar && before)
+            m_calendar->eventsWritten(conn, QStringLiteral("Delete '%1'").arg(before->values.title), {{doomed, before}});
+        else if (m_calendar)
             m_calendar->tellEvents(day->DayDate().date(), day->DayDate().date());
+        conn.close();
     }
     if (next != -1)
         day->selectEvent(next);
@@ -779,6 +830,10 @@ void frmEventsMain::openCalendar()
     m_calendar = new model::Calendar(m_connectionString, this);
     delete before;
     m_services.calendar = m_calendar;
+    m_undoQuestions->setConnectionString(m_connectionString);
+    m_calendar->setQuestions(m_undoQuestions.get());
+    connect(&m_calendar->undoStack(), &QUndoStack::indexChanged, this, &frmEventsMain::showUndoSteps);
+    showUndoSteps();
     using Origin = model::Calendar::Origin;
     connect(m_calendar, &model::Calendar::eventsChanged, this,
             [this](const QDate &first, const QDate &last, Origin origin) {

@@ -7,8 +7,10 @@
 #include <QMainWindow>
 
 #include <array>
+#include <memory>
 
 class ActiveResize;
+class PromptedUndo;
 class QAction;
 class QCalendarWidget;
 class QDialog;
@@ -27,6 +29,7 @@ class frmEventsMain : public QMainWindow
     Q_OBJECT
 public:
     explicit frmEventsMain(const AppServices &services, QWidget *parent = nullptr);
+    ~frmEventsMain() override;
 
     // The load handler: connection string, calendar on today, heading, the
     // week around the present moment, the template list.
@@ -86,6 +89,8 @@ protected:
 private:
     void createControls();
     void createMenus();
+    // Edit > Undo and Redo name the steps of the calendar in use.
+    void showUndoSteps();
     void getConnection(store::Connection &conn) const;
     void loadWeek(const QDateTime &d);
     // Says in the status bar whether the panels show the week as stored now.
@@ -135,4 +140,7 @@ private:
     bool m_followWeek = false;
     bool m_followTemplates = false;
     QTimer *m_midnight = nullptr;
+    QAction *m_undo = nullptr;
+    QAction *m_redo = nullptr;
+    std::unique_ptr<PromptedUndo> m_undoQuestions;
 };

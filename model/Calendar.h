@@ -1,12 +1,24 @@
 #pragma once
 
+#include "model/Entry.h"
 #include "store/ChangeListener.h"
+#include "store/Event.h"
+#include "store/StoreError.h"
 
 #include <QDate>
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QUndoStack>
+
+#include <optional>
+
+namespace store { class Connection; }
 
 namespace model {
+
+class UndoQuestions;
 
 // One open calendar as the windows share it: says what changed in it, whether
 // a window of this copy wrote it or another copy of a shared calendar did. A
@@ -35,6 +47,36 @@ public:
     // change of any day always does.
     [[nodiscard]] static bool touches(const QDate &first, const QDate &last, const QDate &from, const QDate &to);
 
+    // Undo and redo. Every write of this copy is a step on this calendar's
+    // stack, so switching calendars leaves the steps of the other behind.
+    [[nodiscard]] QUndoStack &undoStack() { return m_undo; }
+    void setQuestions(UndoQuestions *questions) { m_questions = questions; }
+    [[nodiscard]] UndoQuestions *questions() const { return m_questions; }
+    // A step that fails writes nothing and stays where it is; the questions say so.
+    void undo();
+    void redo();
+
+    // A key a write of this copy gave or left, with the row as it was before (none: new).
+    struct EventWrite
+    {
+        int id = -1;
+        std::optional<store::Event> before;
+    };
+    // After a write of this copy committed: reads the rows as they are now,
+    // keeps the write as one undo step called `name` and tells the windows.
+    void eventsWritten(store::Connection &conn, const QString &name, const QList<EventWrite> &writes);
+    void entryWritten(store::Connection &conn, Table table, const QString &name, int id,
+                      const std::optional<Entry> &before);
+
+    // A row an undo put back under a new key: steps still holding the old
+    // one find it under the new.
+    [[nodiscard]] int currentKey(Table table, int key) const;
+    void keyMoved(Table table, int from, int to);
+    // For the steps: whether to leave the store alone (setting the stack back
+    // after a failure), and their failure.
+    [[nodiscard]] bool replaying() const { return m_replaying; }
+    void stepFailed(const store::StoreError &error);
+
 signals:
     void eventsChanged(const QDate &first, const QDate &last, model::Calendar::Origin origin);
     void templatesChanged(model::Calendar::Origin origin);
@@ -42,9 +84,17 @@ signals:
 
 private:
     void heard(const QString &table);
+    void step(bool back);
+    // New rows' keys are theirs, whatever an older step had moved there.
+    void claimed(Table table, const QList<int> &keys);
 
     QString m_connectionString;
     store::ChangeListener m_listener;
+    QUndoStack m_undo;
+    UndoQuestions *m_questions = nullptr;
+    QHash<int, int> m_movedKeys[3];
+    bool m_replaying = false;
+    std::optional<store::StoreError> m_failure;
 };
 
 } // namespace model

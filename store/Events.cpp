@@ -194,4 +194,51 @@ void Events::remove(Connection &conn, int id)
     conn.execute(statements::deleteEvent(id));
 }
 
+namespace {
+// Keeps a statement's key list short enough for either engine.
+constexpr qsizetype kKeysPerStatement = 500;
+} // namespace
+
+QHash<int, Event> Events::readMany(Connection &conn, const QList<int> &ids, bool lockRows)
+{
+    const QString lock = lockRows && conn.engine() == Engine::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
+    QHash<int, Event> events;
+    events.reserve(ids.size());
+    for (qsizetype from = 0; from < ids.size(); from += kKeysPerStatement) {
+        RowSet rs = conn.execute(statements::eventsByIds(ids.mid(from, kKeysPerStatement)) + lock);
+        while (!rs.eof()) {
+            const Event e = eventOf(rs, storedColumns(), Reading::Whole);
+            events.insert(e.id, e);
+            rs.moveNext();
+        }
+    }
+    return events;
+}
+
+int Events::restore(Connection &conn, int id, const statements::EventValues &values)
+{
+    if (id <= 0 || !conn.execute(statements::eventById(id)).eof()) {
+        conn.execute(statements::insertEvent(values));
+        const int key = conn.lastInsertId();
+        // Only the apostrophes the insert blanks need writing again.
+        if (values.title.contains(QLatin1Char('\'')) || values.description.contains(QLatin1Char('\''))
+            || values.notes.contains(QLatin1Char('\'')))
+            rewrite(conn, key, values);
+        return key;
+    }
+    conn.execute(statements::restoreEvent(values, id));
+    return id;
+}
+
+void Events::rewrite(Connection &conn, int id, const statements::EventValues &values)
+{
+    conn.execute(statements::rewriteEvent(values, id));
+}
+
+void Events::removeMany(Connection &conn, const QList<int> &ids)
+{
+    for (qsizetype from = 0; from < ids.size(); from += kKeysPerStatement)
+        conn.execute(statements::deleteEventsByIds(ids.mid(from, kKeysPerStatement)));
+}
+
 } // namespace store

@@ -4,6 +4,7 @@
 #include "store/StoreError.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 
 #include <optional>
@@ -65,6 +66,16 @@ public:
                                                         const statements::EventValues &values);
 
     static void remove(Connection &conn, int id);
+
+    // For undo and redo, which put rows back exactly as they were.
+    // Whole events by key; a key not stored is left out. `lockRows`: inside a
+    // WriteLocked transaction, the server locks them too until it ends.
+    [[nodiscard]] static QHash<int, Event> readMany(Connection &conn, const QList<int> &ids, bool lockRows = false);
+    // Stores the event under `id` when that key is free, else under a new one;
+    // returns the key it got.
+    static int restore(Connection &conn, int id, const statements::EventValues &values);
+    static void rewrite(Connection &conn, int id, const statements::EventValues &values);
+    static void removeMany(Connection &conn, const QList<int> &ids);
 };
 
 } // namespace store

@@ -72,4 +72,20 @@ void StaffMembers::remove(Connection &conn, int id)
     conn.execute(statements::deleteStaff(id));
 }
 
+int StaffMembers::restore(Connection &conn, int id, const QString &name, const QString &notes)
+{
+    if (id > 0 && conn.execute(statements::staffById(id)).eof()) {
+        conn.execute(statements::restoreStaff(name, notes, id));
+        return id;
+    }
+    const int key = insert(conn, name, notes);
+    rewrite(conn, key, name, notes);
+    return key;
+}
+
+void StaffMembers::rewrite(Connection &conn, int id, const QString &name, const QString &notes)
+{
+    conn.execute(statements::rewriteStaff(name, notes, id));
+}
+
 } // namespace store

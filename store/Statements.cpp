@@ -193,4 +193,76 @@ QString eventsNamingStaff(int staffId)
     return QStringLiteral("SELECT count(*) AS events FROM tblScheduledEvents WHERE idPOC = ") + id(staffId);
 }
 
+QString exactText(const QString &value)
+{
+    QString out = value;
+    out.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+namespace {
+QString idList(const QList<int> &ids)
+{
+    QStringList out;
+    out.reserve(ids.size());
+    for (int value : ids)
+        out << id(value);
+    return out.join(QLatin1Char(','));
+}
+} // namespace
+
+QString eventsByIds(const QList<int> &eventIds)
+{
+    return QStringLiteral("SELECT * from tblScheduledEvents where idScheduledEvent IN (") + idList(eventIds)
+        + QStringLiteral(")");
+}
+
+QString restoreEvent(const EventValues &v, int eventId)
+{
+    return QStringLiteral("INSERT INTO tblScheduledEvents(idScheduledEvent, title, Description, Notes, EventTime, "
+                          "EventTimeEnd, idPOC) VALUES(")
+        + id(eventId) + QStringLiteral(", ") + exactText(v.title) + QStringLiteral(", ") + exactText(v.description)
+        + QStringLiteral(", ") + exactText(v.notes) + QStringLiteral(", ") + literal(v.startDate, v.startTime)
+        + QStringLiteral(", ") + literal(v.endDate, v.endTime) + QStringLiteral(", ") + id(v.staffId) + QStringLiteral(")");
+}
+
+QString rewriteEvent(const EventValues &v, int eventId)
+{
+    return QStringLiteral("UPDATE tblScheduledEvents SET title = ") + exactText(v.title) + QStringLiteral(", Description = ")
+        + exactText(v.description) + QStringLiteral(", Notes = ") + exactText(v.notes) + QStringLiteral(", EventTime = ")
+        + literal(v.startDate, v.startTime) + QStringLiteral(", EventTimeEnd = ") + literal(v.endDate, v.endTime)
+        + QStringLiteral(", idPOC = ") + id(v.staffId) + QStringLiteral(" WHERE idScheduledEvent = ") + id(eventId);
+}
+
+QString deleteEventsByIds(const QList<int> &eventIds)
+{
+    return QStringLiteral("DELETE FROM tblScheduledEvents WHERE idScheduledEvent IN (") + idList(eventIds)
+        + QStringLiteral(")");
+}
+
+QString restoreTemplate(const QString &title, const QString &description, int templateId)
+{
+    return QStringLiteral("INSERT INTO tblPredefinedEvents(idPredefinedEvent, title, Description) VALUES(")
+        + id(templateId) + QStringLiteral(", ") + exactText(title) + QStringLiteral(", ") + exactText(description)
+        + QStringLiteral(")");
+}
+
+QString restoreStaff(const QString &name, const QString &notes, int staffId)
+{
+    return QStringLiteral("INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(") + id(staffId)
+        + QStringLiteral(", ") + exactText(name) + QStringLiteral(", ") + exactText(notes) + QStringLiteral(")");
+}
+
+QString rewriteTemplate(const QString &title, const QString &description, int templateId)
+{
+    return QStringLiteral("UPDATE tblPredefinedEvents SET title = ") + exactText(title) + QStringLiteral(", Description = ")
+        + exactText(description) + QStringLiteral(" WHERE idPredefinedEvent = ") + id(templateId);
+}
+
+QString rewriteStaff(const QString &name, const QString &notes, int staffId)
+{
+    return QStringLiteral("UPDATE tblPOCs SET pocName = ") + exactText(name) + QStringLiteral(", pocDescription = ")
+        + exactText(notes) + QStringLiteral(" WHERE idPOC = ") + id(staffId);
+}
+
 } // namespace statements

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QList>
 #include <QString>
 #include <QTime>
 
@@ -65,5 +66,17 @@ struct EventValues
 // order, should two copies of a shared calendar have made one at once.
 [[nodiscard]] QString calendarIdentity();
 [[nodiscard]] QString insertCalendarIdentity(const QString &identity);
+
+// Undo and redo put rows back as they were: at their old key, with every
+// character of their texts (apostrophes doubled, not blanked).
+[[nodiscard]] QString exactText(const QString &value);
+[[nodiscard]] QString eventsByIds(const QList<int> &eventIds);
+[[nodiscard]] QString restoreEvent(const EventValues &v, int eventId);
+[[nodiscard]] QString rewriteEvent(const EventValues &v, int eventId);
+[[nodiscard]] QString deleteEventsByIds(const QList<int> &eventIds);
+[[nodiscard]] QString restoreTemplate(const QString &title, const QString &description, int templateId);
+[[nodiscard]] QString restoreStaff(const QString &name, const QString &notes, int staffId);
+[[nodiscard]] QString rewriteTemplate(const QString &title, const QString &description, int templateId);
+[[nodiscard]] QString rewriteStaff(const QString &name, const QString &notes, int staffId);
 
 } // namespace statements

@@ -50,4 +50,20 @@ void Templates::remove(Connection &conn, int id)
     conn.execute(statements::deleteTemplate(id));
 }
 
+int Templates::restore(Connection &conn, int id, const QString &title, const QString &description)
+{
+    if (id > 0 && conn.execute(statements::templateById(id)).eof()) {
+        conn.execute(statements::restoreTemplate(title, description, id));
+        return id;
+    }
+    const int key = insert(conn, title, description);
+    rewrite(conn, key, title, description);
+    return key;
+}
+
+void Templates::rewrite(Connection &conn, int id, const QString &title, const QString &description)
+{
+    conn.execute(statements::rewriteTemplate(title, description, id));
+}
+
 } // namespace store

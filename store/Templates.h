@@ -24,6 +24,10 @@ public:
     static int insert(Connection &conn, const QString &title, const QString &description);
     static void update(Connection &conn, int id, const QString &title, const QString &description);
     static void remove(Connection &conn, int id);
+    // For undo and redo: stores the row under `id` when that key is free,
+    // else under a new one (returned), every character kept.
+    static int restore(Connection &conn, int id, const QString &title, const QString &description);
+    static void rewrite(Connection &conn, int id, const QString &title, const QString &description);
 };
 
 } // namespace store

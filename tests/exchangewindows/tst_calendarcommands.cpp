@@ -45,8 +45,9 @@ public:
     QString choose; // the popup entry to trigger
     void showPopup(QMenu *menu, const QPoint &) override
     {
-        if (auto *action = menu->findChild<QAction *>(choose))
-            action->trigger();
+        for (QAction *action : menu->actions())
+            if (action->objectName() == choose)
+                action->trigger();
     }
 };
 
@@ -176,9 +177,10 @@ void tst_CalendarCommands::menus()
                                                 "mnuPrintWeekPlan=Print Week Plan", "=", "mnuSharedCalendar=Shared Calendar...",
                                                 "=", "mnuClose=Close"}));
     QCOMPARE(texts("mnuPopupRoot").mid(3), (QStringList{"=", "popPrintWeekPlan=Print Week Plan", "popRepeatWeekly=Repeat Weekly...",
-                                                        "popCopyWeek=Copy Week To...", "popUndoRepeat=Undo Repeat"}));
-    QCOMPARE(texts("mnuRootEdit"), QStringList{"mnuUndoRepeat=Undo Repeat"});
-    QVERIFY(!w.main.findChild<QAction *>("mnuUndoRepeat")->isEnabled());
+                                                        "popCopyWeek=Copy Week To...", "mnuUndo=Undo", "mnuRedo=Redo"}));
+    QCOMPARE(texts("mnuRootEdit"), (QStringList{"mnuUndo=Undo", "mnuRedo=Redo"}));
+    QVERIFY(!w.main.findChild<QAction *>("mnuUndo")->isEnabled());
+    QVERIFY(!w.main.findChild<QAction *>("mnuRedo")->isEnabled());
 }
 
 void tst_CalendarCommands::repeat_data()
@@ -282,7 +284,8 @@ void tst_CalendarCommands::repeat()
     QStringList after = rows(db);
     std::sort(after.begin(), after.end());
     QCOMPARE(after, expected);
-    auto *undo = w.main.findChild<QAction *>("popUndoRepeat");
+    auto *undo = w.main.findChild<QAction *>("mnuUndo");
+    auto *redo = w.main.findChild<QAction *>("mnuRedo");
     QCOMPARE(undo->isEnabled(), !created.isEmpty());
     const int skipped = int(setup.count("Team there") + setup.count("Gym there"));
     if (command == "popCopyWeek" && prompt.shown.size() > 1)
@@ -301,16 +304,27 @@ void tst_CalendarCommands::repeat()
     QVERIFY2(asked.startsWith(QStringLiteral("Create these %1 events?").arg(created.size())), qPrintable(asked));
     QCOMPARE(asked.count(QStringLiteral("\r\n")), std::min<qsizetype>(created.size(), 13)); // 12 listed, then how many more
 
-    // Undo takes back exactly those rows, once.
+    // Undo takes back exactly those rows; redo makes them again, as often as asked.
+    QCOMPARE(undo->text(), command == "popRepeatWeekly" ? "&Undo Repeat" : "&Undo Copy Week");
     db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym' AND EventTime LIKE '2026-12-10%'");
-    w.main.choose = "popUndoRepeat";
-    w.main.ctlDayDetail_RightMouseClick(1, team);
-    QCOMPARE(db.count("tblScheduledEvents"), before.size());
-    QVERIFY(rows(db).contains("12-10 09:00 Edited"));
-    // Only the keys were kept, so the week shown is read again whatever days they were on.
-    QCOMPARE(shownTitles(w.main, 4), QStringList{"Edited"});
-    QVERIFY(!undo->isEnabled());
-    QVERIFY(!w.main.findChild<QAction *>("mnuUndoRepeat")->isEnabled());
+    const QStringList edited = rows(db);
+    for (int round = 0; round < 2; ++round) {
+        w.main.choose = "mnuUndo";
+        w.main.ctlDayDetail_RightMouseClick(1, team);
+        QCOMPARE(db.count("tblScheduledEvents"), before.size());
+        QVERIFY(rows(db).contains("12-10 09:00 Edited"));
+        QVERIFY(!undo->isEnabled());
+        QCOMPARE(redo->text(), command == "popRepeatWeekly" ? "&Redo Repeat" : "&Redo Copy Week");
+        redo->trigger();
+        QCOMPARE(rows(db), edited);
+    }
+    // The week shown follows both.
+    if (QTest::currentDataTag() == QLatin1String("copy week ahead")) {
+        w.main.mView_DateClick(QDateTime(QDate(2026, 12, 16), QTime(0, 0)));
+        QCOMPARE(shownTitles(w.main, 1), QStringList{"Team"});
+        undo->trigger();
+        QCOMPARE(shownTitles(w.main, 1), QStringList{});
+    }
 }
 
 void tst_CalendarCommands::exportRanges_data()
@@ -491,6 +505,17 @@ void tst_CalendarCommands::import()
                  .toString()
                  .split(" | ", Qt::SkipEmptyParts),
              stored);
+    if (!stored.isEmpty()) {
+        // One step takes the whole import back; redo puts it back under the
+        // same keys, so a second import still knows it.
+        QAction *undo = w.main.findChild<QAction *>("mnuUndo");
+        QCOMPARE(undo->text(), "&Undo Import Calendar");
+        const QVariant rows = db.scalar("SELECT group_concat(idScheduledEvent || title, '|') FROM tblScheduledEvents");
+        undo->trigger();
+        QCOMPARE(db.count("tblScheduledEvents"), 0);
+        w.main.findChild<QAction *>("mnuRedo")->trigger();
+        QCOMPARE(db.scalar("SELECT group_concat(idScheduledEvent || title, '|') FROM tblScheduledEvents"), rows);
+    }
     if (second.isEmpty())
         return;
     importOnce();

@@ -1,3 +1,4 @@
+#include "editor/EditorDriver.h"
 #include "editor/frmEventEditor.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -50,6 +51,15 @@ public:
 QTreeWidget *listOf(ctlWeekDayView *panel)
 {
     return panel->findChild<QTreeWidget *>("lvEventList");
+}
+
+QStringList shownTitles(const frmEventsMain &w, int panel)
+{
+    QStringList titles;
+    QTreeWidget *list = listOf(w.dayPanel(panel));
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        titles << list->topLevelItem(i)->text(0);
+    return titles;
 }
 
 // What the pointer resting on the entry shows, as plain text; empty: no tip.
@@ -148,6 +158,8 @@ private slots:
     void boxesOverTheirWindow_data();
     void boxesOverTheirWindow();
     void resizesInProportion();
+    void undoAndRedo_data();
+    void undoAndRedo();
 };
 
 void tst_MainWindow::startUp_data()
@@ -599,6 +611,10 @@ void tst_MainWindow::shortcuts_data()
     QTest::newRow("Return on a template: the chosen date") << "Return" << "" << "template";
     QTest::newRow("Return on a template: the selected entry's day") << "Return" << "Later" << "template";
     QTest::newRow("Return on a template: an entry chosen on the first day") << "Return" << "First" << "template";
+    // After a delete from the popup.
+    QTest::newRow("Ctrl+Z: the delete undone") << "Ctrl+Z" << "" << "undone";
+    QTest::newRow("Ctrl+Shift+Z: done again") << "Ctrl+Z, Ctrl+Shift+Z" << "" << "redone";
+    QTest::newRow("Ctrl+Y: done again") << "Ctrl+Z, Ctrl+Y" << "" << "redone";
 }
 
 void tst_MainWindow::shortcuts()
@@ -635,6 +651,11 @@ void tst_MainWindow::shortcuts()
             QVERIFY(QTest::qWaitForWindowActive(&d));
         });
     db.addEvent("Added meanwhile", QDateTime(day, QTime(9, 0), Qt::UTC), QDateTime(day, QTime(9, 30), Qt::UTC), 1);
+    if (result == "undone" || result == "redone") {
+        w.choose = "mnuPopDeleteAppointment";
+        w.ctlDayDetail_RightMouseClick(3, ids["Doomed"]);
+        QCOMPARE(db.count("tblScheduledEvents"), 4);
+    }
 
     if (result == "template")
         w.findChild<QListWidget *>("lstEventTemplates")->setFocus();
@@ -669,6 +690,9 @@ void tst_MainWindow::shortcuts()
         QCOMPARE(w.findChild<QCalendarWidget *>("mView")->selectedDate(), today);
         QCOMPARE(w.weekDate(), QDateTime(today, QTime(0, 0)));
         QCOMPARE(w.dayPanel(3)->DayDate().date(), today);
+    } else if (result == "undone" || result == "redone") {
+        QCOMPARE(db.count("tblScheduledEvents"), result == "undone" ? 5 : 4);
+        QCOMPARE(shownTitles(w, 3).contains("10:00 Doomed"), result == "undone");
     } else if (result == "reloaded") {
         QCOMPARE(listOf(w.dayPanel(3))->topLevelItem(1)->text(0), QStringLiteral("09:00 Added meanwhile"));
         QCOMPARE(w.dayPanel(3)->selectedEventId(), ids["Keep"]);
@@ -733,6 +757,193 @@ void tst_MainWindow::resizesInProportion()
     QCOMPARE(w.findChild<QListWidget *>("lstEventTemplates")->geometry(), QRect(10, 32, 306, 164));
     // The day panel lays out its own list to its new size.
     QCOMPARE(listOf(w.dayPanel(6))->width(), 434);
+}
+
+namespace {
+
+// Every row of the three tables, with its key, sorted.
+QStringList tables(TestDatabase &db)
+{
+    const QString sql = QStringLiteral(
+        "SELECT group_concat(r, '/') FROM (SELECT r FROM ("
+        " SELECT 'E'||idScheduledEvent||' '||title||'|'||Description||'|'||Notes||'|'||EventTime||'|'||EventTimeEnd||'|'||idPOC AS r"
+        " FROM tblScheduledEvents"
+        " UNION ALL SELECT 'T'||idPredefinedEvent||' '||title||'|'||Description FROM tblPredefinedEvents"
+        " UNION ALL SELECT 'S'||idPOC||' '||pocName||'|'||pocDescription FROM tblPOCs) ORDER BY r)");
+    return db.scalar(sql).toString().split('/', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+void tst_MainWindow::undoAndRedo_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("meanwhile"); // what another copy writes before the undo; {id}: the event's key
+    QTest::addColumn<QStringList>("answers"); // to undo's and redo's questions, in turn
+    QTest::addColumn<QString>("undoText");
+    QTest::addColumn<QString>("asked");  // the first question's start; empty: none
+    QTest::addColumn<QString>("undone"); // "before" the action, "theirs" (after the other copy's write), or rows
+    QTest::addColumn<QString>("redone"); // "after" the action, "theirs", or rows
+    const QStringList none;
+    QTest::newRow("add") << "add" << "" << none << "&Undo Add 'Warm-up && stretch'" << "" << "before" << "after";
+    QTest::newRow("template drop") << "drop" << "" << none << "&Undo Add 'Passing drill'" << "" << "before" << "after";
+    QTest::newRow("edit") << "edit" << "" << none << "&Undo Edit 'Warm-up && stretch'" << "" << "before" << "after";
+    QTest::newRow("delete in the editor") << "delete in editor" << "" << none << "&Undo Delete 'Shape play'" << ""
+                                          << "before" << "after";
+    QTest::newRow("delete from the popup") << "delete" << "" << none << "&Undo Delete 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("template edit") << "template edit" << "" << none << "&Undo Edit Activity 'Passing drill'" << ""
+                                   << "before" << "after";
+    QTest::newRow("staff delete") << "staff delete" << "" << none << "&Undo Delete Staff Member 'Jane Coachwright'" << ""
+                                  << "before" << "after";
+    // Another copy changed the row since: asked first; No keeps theirs, on redo too.
+    const QString changed = "Someone else changed \"Warm-up & stretch\" since:\r\n\r\nNotes: was \"Cones\", now \"Theirs\"";
+    const QString theirs = "UPDATE tblScheduledEvents SET Notes = 'Theirs' WHERE idScheduledEvent = {id}";
+    QTest::newRow("edit, changed meanwhile, No") << "edit" << theirs << QStringList{"No", "No"} << "" << changed << "theirs"
+                                                 << "theirs";
+    QTest::newRow("edit, changed meanwhile, Yes") << "edit" << theirs << QStringList{"Yes"} << "" << changed << "before"
+                                                  << "after";
+    QTest::newRow("edit, deleted meanwhile, Yes") << "edit" << "DELETE FROM tblScheduledEvents WHERE idScheduledEvent = {id}"
+                                                  << QStringList{"Yes"} << ""
+                                                  << "Someone else changed or deleted 1 of these events since:\r\n"
+                                                  << "before" << "after";
+    QTest::newRow("add, deleted meanwhile") << "add" << "DELETE FROM tblScheduledEvents WHERE idScheduledEvent = {id}" << none
+                                            << "" << "" << "theirs" << "after";
+    // The deleted event's key is taken meanwhile: it comes back under a new
+    // one, and redo deletes it there, not the row now under the old key.
+    QTest::newRow("delete, key taken meanwhile") << "delete"
+        << "INSERT INTO tblScheduledEvents(idScheduledEvent, title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+           "VALUES({id}, 'Squatter', '', '', '2026-06-16 08:00:00', '2026-06-16 09:00:00', 1)"
+        << none << "" << ""
+        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1/E{new} Shape play|Rondo|Bring bibs|2026-06-15 10:00:00|2026-06-15 11:00:00|1"
+        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1";
+    // A locked file: said, nothing written, and the step stays to be undone later.
+    QTest::newRow("undo on a locked file") << "delete" << "lock" << none << "" << "" << "before" << "after";
+}
+
+void tst_MainWindow::undoAndRedo()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, meanwhile);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, undoText);
+    QFETCH(QString, asked);
+    QFETCH(QString, undone);
+    QFETCH(QString, redone);
+    using namespace driver;
+    TestDatabase db;
+    const QDate day(2026, 6, 15);
+    db.exec("DELETE FROM tblPOCs");
+    db.exec("DELETE FROM tblPredefinedEvents");
+    db.addTemplate("Passing drill", "Pairs pass.");
+    const int jane = db.addStaff("Jane Coachwright", "Head coach");
+    int id = action == "add" || action == "drop"
+        ? -1
+        : db.addEvent(action == "edit" ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
+                      QDateTime(day, QTime(11, 0), Qt::UTC), jane, "Rondo", "Bring bibs");
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.mView_DateClick(QDateTime(day, QTime(0, 0)));
+    auto *undo = w.findChild<QAction *>("mnuUndo");
+    auto *redo = w.findChild<QAction *>("mnuRedo");
+    const QStringList before = tables(db);
+
+    if (action == "add" || action == "drop") {
+        db.modal().steps.enqueue([&](QDialog &editor) {
+            if (action == "add") {
+                retype(titleList(editor), "Warm-up & stretch");
+                retype(notes(editor), "Bring bibs");
+            }
+            press(editor, "saveAndClose");
+        });
+        w.choose = "popAddAppointment";
+        if (action == "add")
+            w.ctlDayDetail_RightMouseClick(3, -1);
+        else
+            w.ctlDayDetail_TemplateDropped(3);
+        id = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
+        QCOMPARE(shownTitles(w, 3).size(), 1);
+    } else if (action == "edit" || action == "delete in editor") {
+        db.modal().steps.enqueue([&](QDialog &editor) {
+            if (action == "edit") {
+                retype(notes(editor), "Cones");
+                press(editor, "saveAndClose");
+            } else {
+                press(editor, "deleteRecord");
+            }
+        });
+        w.ctlDayDetail_ScheduledEventSelected(3, id);
+    } else if (action == "delete") {
+        w.choose = "mnuPopDeleteAppointment";
+        w.ctlDayDetail_RightMouseClick(3, id);
+    } else {
+        db.modal().steps.enqueue([&](QDialog &manager) {
+            if (action == "template edit") {
+                retype(control<QPlainTextEdit>(manager, "txtDescription"), "Triangles.");
+                press(manager, "saveAndClose");
+            } else {
+                press(manager, "deleteRecord");
+                press(manager, "saveAndClose");
+            }
+        });
+        w.findChild<QAction *>(action == "template edit" ? "mnuPredefinedEvents" : "mnuPOCs")->trigger();
+    }
+    const QStringList after = tables(db);
+    QVERIFY(after != before);
+    QVERIFY(undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+    if (!undoText.isEmpty())
+        QCOMPARE(undo->text(), undoText);
+
+    std::unique_ptr<FileLock> lock;
+    if (meanwhile == "lock") {
+        lock = std::make_unique<FileLock>(db.path());
+        QVERIFY(lock->held);
+    } else if (!meanwhile.isEmpty()) {
+        db.exec(QString(meanwhile).replace("{id}", QString::number(id)));
+    }
+    const QStringList theirs = tables(db);
+    auto expected = [&](QString rows) {
+        if (rows == "before")
+            return before;
+        if (rows == "after")
+            return after;
+        if (rows == "theirs")
+            return theirs;
+        const int newKey = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
+        QStringList listed = rows.replace("{id}", QString::number(id)).replace("{new}", QString::number(newKey)).split('/');
+        for (const QString &row : before)
+            if (!row.startsWith('E'))
+                listed << row;
+        listed.sort();
+        return listed;
+    };
+    for (const QString &answer : answers)
+        db.prompt().answers.enqueue(answer == "No" ? Prompt::Answer::No : Prompt::Answer::Yes);
+    db.prompt().shown.clear();
+    if (lock) {
+        const QString text = undo->text();
+        undo->trigger();
+        QCOMPARE(db.prompt().shown.size(), 1);
+        QVERIFY2(db.prompt().shown[0].text.startsWith("An error occured while undoing; nothing was changed.\r\n"),
+                 qPrintable(db.prompt().shown[0].text));
+        QCOMPARE(tables(db), theirs);
+        QCOMPARE(undo->text(), text);
+        QVERIFY(!redo->isEnabled());
+        lock.reset();
+        db.prompt().shown.clear();
+    }
+    const QString step = undo->text();
+    undo->trigger();
+    QCOMPARE(db.prompt().shown.isEmpty() ? QString() : db.prompt().shown[0].text.left(asked.size()), asked);
+    QCOMPARE(tables(db), expected(undone));
+    QVERIFY(redo->isEnabled());
+    QCOMPARE(redo->text(), QString(step).replace("&Undo", "&Redo"));
+    // The week shown follows what the undo wrote.
+    if (action == "add" && meanwhile.isEmpty())
+        QCOMPARE(shownTitles(w, 3), QStringList());
+    redo->trigger();
+    QCOMPARE(tables(db), expected(redone));
+    QCOMPARE(db.prompt().answers.size(), 0);
 }
 
 #include "support/TestMain.h"

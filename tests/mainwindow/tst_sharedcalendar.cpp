@@ -2,7 +2,6 @@
 // changes without a click, and two coaches saving the same event.
 
 #include "editor/frmEventEditor.h"
-#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -50,6 +49,18 @@ void run(const QString &connectionString, const QString &statement)
     store::Connection conn;
     conn.open(connectionString);
     conn.execute(statement);
+}
+
+// "key title" of every stored event, in key order.
+QStringList titlesWithKeys(const QString &connectionString)
+{
+    store::Connection conn;
+    conn.open(connectionString);
+    QStringList rows;
+    for (store::RowSet rs = conn.execute("SELECT idScheduledEvent, title FROM tblScheduledEvents ORDER BY idScheduledEvent");
+         !rs.eof(); rs.moveNext())
+        rows << QString::number(rs.integer("idScheduledEvent")) + ' ' + rs.text("title");
+    return rows;
 }
 
 // A throw-away PostgreSQL of the test's own (the suite's server stays up for
@@ -191,8 +202,17 @@ void tst_SharedCalendar::switchCalendar()
     db.prompt().inputs.enqueue("1");
     w.choose = "popRepeatWeekly";
     w.ctlDayDetail_RightMouseClick(3, 1);
-    auto *undo = w.findChild<QAction *>("mnuUndoRepeat");
+    auto *undo = w.findChild<QAction *>("mnuUndo");
     QVERIFY(undo->isEnabled());
+    QCOMPARE(undo->text(), "&Undo Repeat");
+    // Undone and done again on either engine, the copy under the key it had.
+    const QString inUse = startOnServer ? server : store::connectionStringFor(db.folder());
+    const QStringList repeated = titlesWithKeys(inUse);
+    QCOMPARE(repeated.size(), 2);
+    undo->trigger();
+    QCOMPARE(titlesWithKeys(inUse), repeated.mid(0, 1));
+    w.findChild<QAction *>("mnuRedo")->trigger();
+    QCOMPARE(titlesWithKeys(inUse), repeated);
     db.prompt().shown.clear();
 
     typed.replace("{server}", server);
@@ -218,7 +238,7 @@ void tst_SharedCalendar::switchCalendar()
     QVERIFY(!undo->isEnabled());
     const QString other = startOnServer ? store::connectionStringFor(db.folder()) : server;
     run(other, statements::insertEvent(eventToday("Same key as the repeat", 10)));
-    w.findChild<CalendarCommands *>("calendarCommands")->mnuUndoRepeat_Click();
+    undo->trigger();
     QCOMPARE(db.prompt().shown.size(), 1);
     w.mView_DateClick(w.weekDate());
     QCOMPARE(shownTitles(w, 3), (QStringList{startOnServer ? "In the file" : "On the server", "Same key as the repeat"}));
