@@ -5,6 +5,7 @@
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
+#include "model/Calendar.h"
 #include "print/ReportFile.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
@@ -87,7 +88,7 @@ int main(int argc, char **argv)
 
     // Import a 10,000-event file into an empty calendar with the same staff member.
     const QByteArray file = exportAll(freshDatabase(dir, "source", 10000, 27), QString());
-    std::vector<double> imports;
+    std::vector<double> imports, undos, redos;
     int added = 0;
     for (int run = 0; run < 5; ++run) {
         const QString target = freshDatabase(dir, QStringLiteral("target%1").arg(run), 0, 1);
@@ -96,12 +97,27 @@ int main(int argc, char **argv)
         const exchange::ReadCalendar read = exchange::readCalendar(file, QDate(2026, 1, 1), QDate(2027, 12, 31));
         store::Connection conn;
         conn.open(target);
-        added = int(exchange::importEvents(conn, read.events, 1).added.size());
-        conn.close();
+        const QList<int> ids = exchange::importEvents(conn, read.events, 1).added;
+        added = int(ids.size());
         imports.push_back(t.nsecsElapsed() / 1e6);
+        // The import as the menu keeps it for undo; then taken back and made again.
+        model::Calendar calendar(target);
+        QList<model::Calendar::EventWrite> writes;
+        for (int id : ids)
+            writes.append({id, std::nullopt});
+        calendar.eventsWritten(conn, QStringLiteral("Import Calendar"), writes);
+        conn.close();
+        t.restart();
+        calendar.undo();
+        undos.push_back(t.nsecsElapsed() / 1e6);
+        t.restart();
+        calendar.redo();
+        redos.push_back(t.nsecsElapsed() / 1e6);
     }
     out << "import of a 10,000-event file (" << file.size() / 1024 << " KB, " << added << " added): median "
         << bench::median(imports) << " ms (target <= 3000)\n";
+    out << "undo of that import: median " << bench::median(undos) << " ms (target < 1000); redo: median "
+        << bench::median(redos) << " ms\n";
 
     // Repeat one event of the big calendar for 52 weeks, then take it back.
     std::vector<double> repeats;
