@@ -86,7 +86,9 @@ public:
     // Every resource of the calendar with its ETag.
     [[nodiscard]] QList<Resource> list(const QUrl &calendar);
     // What changed since `token`; an empty token gives every resource. A token
-    // the server no longer knows throws Fault::InvalidSyncToken.
+    // the server no longer knows throws Fault::InvalidSyncToken (RFC 6578);
+    // Xandikos answers 500 instead, so a failed report is best followed by a
+    // listing, which is always safe.
     [[nodiscard]] SyncReport syncCollection(const QUrl &calendar, const QString &token);
     // The resources with their text, in one request; one no longer there is left out.
     [[nodiscard]] QList<Resource> multiget(const QUrl &calendar, const QList<QUrl> &resources);

@@ -94,6 +94,7 @@ CONF
     cat >"$dir/servers.env" <<ENV
 RADICALE_URL=https://127.0.0.1:$radicale_port/
 RADICALE_FINGERPRINT=$fingerprint
+RADICALE_CERT=$dir/cert.pem
 XANDIKOS_URL=http://127.0.0.1:$xandikos_port/
 DAV_USER=$user
 DAV_PASSWORD=$password

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QUuid>
 
 using caldav::Account;
@@ -111,8 +112,22 @@ private slots:
     void faults();
 
 private:
+    [[nodiscard]] Account accountFor(const QString &server) const;
+
     QMap<QString, QString> m_servers;
 };
+
+Account tst_CalDav::accountFor(const QString &server) const
+{
+    Account account;
+    account.url = QUrl(m_servers.value(server + QStringLiteral("_URL")));
+    if (server == QLatin1String("RADICALE")) {
+        account.user = m_servers.value(QStringLiteral("DAV_USER"));
+        account.password = m_servers.value(QStringLiteral("DAV_PASSWORD"));
+        account.trustedFingerprint = m_servers.value(QStringLiteral("RADICALE_FINGERPRINT"));
+    }
+    return account;
+}
 
 void tst_CalDav::initTestCase()
 {
@@ -124,25 +139,37 @@ void tst_CalDav::initTestCase()
 void tst_CalDav::calendarRoundTrip_data()
 {
     QTest::addColumn<QString>("server");
-    QTest::newRow("radicale") << "RADICALE";
-    QTest::newRow("xandikos") << "XANDIKOS";
+    QTest::addColumn<bool>("worker"); // discovery on a thread of its own, as a sync in the background runs
+    QTest::newRow("radicale") << "RADICALE" << false;
+    QTest::newRow("xandikos") << "XANDIKOS" << false;
+    QTest::newRow("radicale, found on a worker thread") << "RADICALE" << true;
 }
 
 // Discovery, a new calendar, and every request the sync makes, on a real server.
 void tst_CalDav::calendarRoundTrip()
 {
     QFETCH(QString, server);
-    Account account;
-    account.url = QUrl(m_servers.value(server + QStringLiteral("_URL")));
-    if (server == QLatin1String("RADICALE")) {
-        account.user = m_servers.value(QStringLiteral("DAV_USER"));
-        account.password = m_servers.value(QStringLiteral("DAV_PASSWORD"));
-        account.trustedFingerprint = m_servers.value(QStringLiteral("RADICALE_FINGERPRINT"));
-    }
+    QFETCH(bool, worker);
+    const Account account = accountFor(server);
     // A failure of the client is told with its reason.
     try {
         CalDavClient client(account);
-        const caldav::Discovery found = client.discover();
+        caldav::Discovery found;
+        if (worker) {
+            QString failed;
+            std::unique_ptr<QThread> thread(QThread::create([&]() {
+                try {
+                    found = CalDavClient(account).discover();
+                } catch (const DavError &e) {
+                    failed = e.reason();
+                }
+            }));
+            thread->start();
+            QVERIFY(thread->wait(60000));
+            QCOMPARE(failed, QString());
+        } else {
+            found = client.discover();
+        }
         QVERIFY(found.home.isValid());
 
         const QString name = QStringLiteral("Orvenna Süd ") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
@@ -161,6 +188,9 @@ void tst_CalDav::calendarRoundTrip()
         const caldav::Discovery one = CalDavClient(direct).discover();
         QCOMPARE(one.calendars.size(), 1);
         QCOMPARE(one.calendars[0].displayName, name);
+        // From the principal, the same home.
+        direct.url = found.principal;
+        QCOMPARE(CalDavClient(direct).discover().home, found.home);
 
         const QUrl first = CalDavClient::resourceUrl(made.url, QStringLiteral("orvenna-1-a/b@club"));
         const QUrl second = CalDavClient::resourceUrl(made.url, QStringLiteral("orvenna-2"));
@@ -173,6 +203,11 @@ void tst_CalDav::calendarRoundTrip()
         } catch (const DavError &e) {
             QCOMPARE(e.fault(), Fault::PreconditionFailed);
         }
+        // Any change inside shows in the collection's ctag and sync token.
+        const caldav::Calendar filled = client.calendar(made.url);
+        QVERIFY(!made.ctag.isEmpty());
+        QVERIFY(filled.ctag != made.ctag);
+        QVERIFY(filled.syncToken != made.syncToken);
         const QList<caldav::Resource> listed = client.list(made.url);
         QCOMPARE(paths(listed), paths(QList<QUrl>{first, second}));
         const caldav::Resource got = client.get(first);
@@ -227,6 +262,7 @@ void tst_CalDav::refused_data()
     QTest::newRow("radicale: certificate not trusted") << "RADICALE" << "certificate" << Fault::Tls;
     QTest::newRow("radicale: calendar gone") << "RADICALE" << "gone" << Fault::NotFound;
     QTest::newRow("xandikos: calendar gone") << "XANDIKOS" << "gone" << Fault::NotFound;
+    QTest::newRow("radicale: sync token unknown") << "RADICALE" << "token" << Fault::InvalidSyncToken;
     QTest::newRow("xandikos: plain http to another machine") << "XANDIKOS" << "insecure" << Fault::Insecure;
 }
 
@@ -234,13 +270,7 @@ void tst_CalDav::refused()
 {
     QFETCH(QString, server);
     QFETCH(QString, what);
-    Account account;
-    account.url = QUrl(m_servers.value(server + QStringLiteral("_URL")));
-    if (server == QLatin1String("RADICALE")) {
-        account.user = m_servers.value(QStringLiteral("DAV_USER"));
-        account.password = m_servers.value(QStringLiteral("DAV_PASSWORD"));
-        account.trustedFingerprint = m_servers.value(QStringLiteral("RADICALE_FINGERPRINT"));
-    }
+    Account account = accountFor(server);
     if (what == QLatin1String("password"))
         account.password += QLatin1Char('x');
     if (what == QLatin1String("certificate"))
@@ -251,6 +281,9 @@ void tst_CalDav::refused()
     try {
         if (what == QLatin1String("gone"))
             (void)client.list(client.discover().home.resolved(QUrl(QStringLiteral("none/"))));
+        else if (what == QLatin1String("token"))
+            (void)client.syncCollection(client.makeCalendar(client.discover().home, QStringLiteral("Token")).url,
+                                        QStringLiteral("http://radicale.org/ns/sync/0000"));
         else
             (void)client.discover();
         QFAIL("accepted");
