@@ -5,6 +5,8 @@
 #include "store/Connection.h"
 #include "support/TestDatabase.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -530,6 +532,8 @@ void tst_Exchange::commandLine_data()
     QTest::addColumn<QString>("told");  // all of standard output for 0, else the first line of standard error
     QTest::addColumn<int>("events");    // in the calendar afterwards (two before)
     QTest::newRow("export all") << "export %1/plan" << 0 << "Exported 2 events to %1/plan.ics." << 2;
+    // No calendar named: the per-user one, where the calendar keeps it when installed system-wide.
+    QTest::newRow("export, calendar by default") << "export %1/plan" << 0 << "Exported 2 events to %1/plan.ics." << 2;
     QTest::newRow("export a range") << "export %1/plan.ics --from 12/8/2026 --to 2026-12-31" << 0
                                     << "Exported 1 events to %1/plan.ics." << 2;
     QTest::newRow("export into no folder") << "export %1/none/plan.ics" << 1
@@ -571,11 +575,23 @@ void tst_Exchange::commandLine()
 
     told.replace(QStringLiteral("%1"), db.folder());
     QStringList args = QProcess::splitCommand(QString(arguments).replace(QStringLiteral("%1"), db.folder()));
-    if (!arguments.startsWith(QLatin1String("--help")))
+    QProcess tool;
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/orvenna-ics");
+    if (QTest::currentDataTag() == QLatin1String("export, calendar by default")) {
+        if (TestDatabase::engine() == store::Engine::Postgres)
+            QSKIP("The calendar by default is a file.");
+        if (QFileInfo::exists(QFileInfo(program).path() + QStringLiteral("/eventDB.mdb")))
+            QSKIP("A calendar beside the tool comes first.");
+        QVERIFY(QDir(db.folder()).mkpath(QStringLiteral("data")));
+        QVERIFY(QFile::link(db.folder(), db.folder() + QStringLiteral("/data/orvenna")));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), db.folder() + QStringLiteral("/data"));
+        tool.setProcessEnvironment(env);
+    } else if (!arguments.startsWith(QLatin1String("--help"))) {
         args << (TestDatabase::engine() == store::Engine::Postgres ? QStringLiteral("--database") : QStringLiteral("--calendar"))
              << db.path();
-    QProcess tool;
-    tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvenna-ics"), args);
+    }
+    tool.start(program, args);
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());

@@ -58,27 +58,32 @@ QStringList paths(const QList<QUrl> &urls)
     return out;
 }
 
-// A server that gives one fixed answer to every request, or none at all.
+// A server that gives a fixed answer to every request, or none at all; by
+// path when answers for paths are given.
 class CannedServer : public QTcpServer
 {
 public:
-    explicit CannedServer(const QByteArray &answer) : m_answer(answer)
+    explicit CannedServer(const QByteArray &answer, const QMap<QByteArray, QByteArray> &byPath = {})
+        : m_answer(answer), m_byPath(byPath)
     {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this]() {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket]() {
-                    m_request += socket->readAll();
-                    const int end = m_request.indexOf("\r\n\r\n");
+                    QByteArray &request = m_requests[socket];
+                    request += socket->readAll();
+                    const int end = request.indexOf("\r\n\r\n");
                     if (end < 0 || m_answer.isEmpty())
                         return;
-                    const QByteArray head = m_request.left(end).toLower();
+                    const QByteArray head = request.left(end).toLower();
                     const int at = head.indexOf("content-length:");
                     const int length = at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toInt();
-                    if (m_request.size() < end + 4 + length)
+                    if (request.size() < end + 4 + length)
                         return;
-                    socket->write(m_answer);
+                    const QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
+                    socket->write(m_byPath.value(path, m_answer));
                     socket->disconnectFromHost();
+                    m_requests.remove(socket);
                 });
             }
         });
@@ -87,7 +92,8 @@ public:
 
 private:
     QByteArray m_answer;
-    QByteArray m_request;
+    QMap<QByteArray, QByteArray> m_byPath;
+    QHash<QTcpSocket *, QByteArray> m_requests;
 };
 
 QByteArray answer(const QByteArray &statusLine, const QByteArray &body, const QByteArray &headers = QByteArray())
@@ -110,6 +116,7 @@ private slots:
     void refused();
     void faults_data();
     void faults();
+    void discoverySteps();
 
 private:
     [[nodiscard]] Account accountFor(const QString &server) const;
@@ -377,6 +384,51 @@ void tst_CalDav::faults()
         QTEST(e.fault(), "fault");
         if (e.fault() == Fault::Redirect)
             QVERIFY(e.location().isValid());
+    }
+}
+
+// Every step of the way from a server's root to its calendars, on a server
+// that offers them nowhere else.
+void tst_CalDav::discoverySteps()
+{
+    const QByteArray listing =
+        "<multistatus xmlns='DAV:' xmlns:C='urn:ietf:params:xml:ns:caldav'>"
+        "<response><href>/dav/home/</href><propstat><prop><resourcetype><collection/></resourcetype></prop>"
+        "<status>HTTP/1.1 200 OK</status></propstat></response>"
+        "<response><href>/dav/home/tasks/</href><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
+        "<displayname>Tasks</displayname><C:supported-calendar-component-set><C:comp name='VTODO'/>"
+        "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
+        "<response><href>/dav/home/plan/</href><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
+        "<displayname>Plan</displayname><C:supported-calendar-component-set><C:comp name='VEVENT'/><C:comp name='VTODO'/>"
+        "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
+        // What a server could not give is no property of the resource.
+        "<response><href>/dav/home/inbox/</href><propstat><prop><displayname>Inbox</displayname></prop>"
+        "<status>HTTP/1.1 200 OK</status></propstat><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
+        "</prop><status>HTTP/1.1 404 Not Found</status></propstat></response></multistatus>";
+    CannedServer server(answer("404 Not Found", ""),
+                        {{"/.well-known/caldav", answer("301 Moved Permanently", "", "Location: /dav/\r\n")},
+                         {"/dav/", answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/dav/</href><propstat>"
+                                                              "<prop><current-user-principal><href>/dav/p/</href>"
+                                                              "</current-user-principal></prop><status>HTTP/1.1 200 OK"
+                                                              "</status></propstat></response></multistatus>")},
+                         {"/dav/p/", answer("207 Multi-Status", "<multistatus xmlns='DAV:' xmlns:C='urn:ietf:params:xml:ns:caldav'>"
+                                                                "<response><href>/dav/p/</href><propstat><prop><C:calendar-home-set>"
+                                                                "<href>../home/</href></C:calendar-home-set></prop><status>HTTP/1.1 "
+                                                                "200 OK</status></propstat></response></multistatus>")},
+                         {"/dav/home/", answer("207 Multi-Status", listing)}});
+    Account account;
+    account.url = server.url();
+    CalDavClient client(account);
+    try {
+        const caldav::Discovery found = client.discover();
+        QCOMPARE(found.principal, server.url().resolved(QUrl(QStringLiteral("/dav/p/"))));
+        QCOMPARE(found.home, server.url().resolved(QUrl(QStringLiteral("/dav/home/"))));
+        QCOMPARE(found.calendars.size(), 1);
+        QCOMPARE(found.calendars[0].displayName, QStringLiteral("Plan"));
+        QCOMPARE(found.calendars[0].url, server.url().resolved(QUrl(QStringLiteral("/dav/home/plan/"))));
+        QCOMPARE(found.calendars[0].components, QStringList({"VEVENT", "VTODO"}));
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
     }
 }
 
