@@ -164,9 +164,14 @@ int main(int argc, char *argv[])
         return Success;
     }
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 2 || (args[0] != QLatin1String("export") && args[0] != QLatin1String("import")))
-        return usage(args.isEmpty() ? QStringLiteral("export or import?")
-                                    : QStringLiteral("unexpected argument '%1'.").arg(args.value(2, args[0])));
+    if (args.isEmpty())
+        return usage(QStringLiteral("export or import?"));
+    if (args[0] != QLatin1String("export") && args[0] != QLatin1String("import"))
+        return usage(QStringLiteral("unexpected argument '%1'.").arg(args[0]));
+    if (args.size() == 1)
+        return usage(QStringLiteral("which file?"));
+    if (args.size() > 2)
+        return usage(QStringLiteral("unexpected argument '%1'.").arg(args[2]));
     const bool importing = args[0] == QLatin1String("import");
     for (const QCommandLineOption *option : {&from, &to, &staff, &calendar, &database}) {
         if (parser.values(*option).size() > 1)

@@ -552,6 +552,7 @@ void tst_Exchange::commandLine_data()
     QTest::newRow("dates the wrong way") << "export %1/x.ics --from 2026-12-31 --to 2026-12-01" << 2
                                          << "orvenna-ics: --to is before --from." << 2;
     QTest::newRow("no such command") << "print %1/x.ics" << 2 << "orvenna-ics: unexpected argument 'print'." << 2;
+    QTest::newRow("two files") << "export %1/x.ics %1/y.ics" << 2 << "orvenna-ics: unexpected argument '%1/y.ics'." << 2;
     QTest::newRow("help") << "--help" << 0 << "" << 2;
 }
 
