@@ -1,8 +1,11 @@
 #include "exchange/CalendarFile.h"
 
+#include "store/Connection.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QTimeZone>
 
 CalendarFileRead readCalendarFile(const QString &path, const exchange::DayRange &range, const exchange::ReadControl &control)
 {
@@ -53,4 +56,18 @@ void writeCalendarFile(const QString &path, const QByteArray &bytes)
             QStringLiteral("Cannot write %1. Make room on its disk or choose another place for it, then export again.").arg(shown),
             reason};
     }
+}
+
+int exportCalendarFile(const QString &connectionString, const std::optional<exchange::DayRange> &range,
+                       const QString &path)
+{
+    store::Connection conn;
+    conn.open(connectionString);
+    const QString identity = exchange::calendarIdentity(conn);
+    QList<exchange::CalendarEvent> events;
+    for (const exchange::StoredEvent &e : exchange::readEvents(conn, range))
+        events.append(exchange::toCalendarEvent(e, identity));
+    conn.close();
+    writeCalendarFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
+    return int(events.size());
 }

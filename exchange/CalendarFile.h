@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Reading and writing a calendar file whole, as the program's windows and a
 // tool without windows do it.
 
@@ -33,3 +35,9 @@ struct CalendarFileWriteError
 // Replaces the file whole; a failed write leaves the previous file as it was.
 // Throws CalendarFileWriteError.
 void writeCalendarFile(const QString &path, const QByteArray &bytes);
+
+// Writes the events of `range` (every one without it) from the calendar of
+// `connectionString` to the file, in this machine's zone, and returns how
+// many. Throws store::StoreError or CalendarFileWriteError.
+int exportCalendarFile(const QString &connectionString, const std::optional<exchange::DayRange> &range,
+                       const QString &path);

@@ -4,6 +4,7 @@
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
+#include "exchange/Summary.h"
 #include "exchangewindows/ExchangeDialogs.h"
 #include "exchangewindows/WeekPlan.h"
 #include "mainwindow/frmEventsMain.h"
@@ -117,17 +118,9 @@ void CalendarCommands::mnuExportCalendar_Click()
     }
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".ics");
-    store::Connection conn;
     int count = 0;
     try {
-        conn.open(m_main.connectionString());
-        const QString identity = exchange::calendarIdentity(conn);
-        QList<exchange::CalendarEvent> events;
-        for (const exchange::StoredEvent &e : exchange::readEvents(conn, dialog.range()))
-            events.append(exchange::toCalendarEvent(e, identity));
-        conn.close();
-        count = int(events.size());
-        writeCalendarFile(path, exchange::writeCalendar(events, QTimeZone::systemTimeZoneId()));
+        count = exportCalendarFile(m_main.connectionString(), dialog.range(), path);
     } catch (const store::StoreError &e) {
         m_services.prompt->critical(&m_main, QStringLiteral("An error occured while reading the events.\r\n") + e.description(),
                                     QString(), e.details());
@@ -137,8 +130,7 @@ void CalendarCommands::mnuExportCalendar_Click()
                                     e.reason);
         return;
     }
-    m_services.prompt->inform(&m_main, QStringLiteral("Exported %1 events to %2.").arg(count).arg(QDir::toNativeSeparators(path)),
-                              QStringLiteral("Export Calendar"));
+    m_services.prompt->inform(&m_main, exchange::exportSummary(count, path), QStringLiteral("Export Calendar"));
 }
 
 void CalendarCommands::mnuImportCalendar_Click()
@@ -206,28 +198,7 @@ void CalendarCommands::mnuImportCalendar_Click()
     }
     added(conn, QStringLiteral("Import Calendar"), result.added);
     conn.close();
-    QString summary = result.added.size() == 1 ? QStringLiteral("Added 1 event.")
-                                               : QStringLiteral("Added %1 events.").arg(result.added.size());
-    QStringList skipped;
-    if (result.alreadyImported)
-        skipped << QStringLiteral("%1 imported before").arg(result.alreadyImported);
-    if (result.ownEvents)
-        skipped << QStringLiteral("%1 exported from this calendar").arg(result.ownEvents);
-    if (read.cancelled)
-        skipped << QStringLiteral("%1 cancelled").arg(read.cancelled);
-    if (read.outsideRange)
-        skipped << QStringLiteral("%1 outside the chosen dates").arg(read.outsideRange);
-    if (!read.unknownZone.isEmpty()) {
-        QStringList named = read.unknownZone.mid(0, kListedRows);
-        if (read.unknownZone.size() > kListedRows)
-            named << QStringLiteral("... and %1 more").arg(read.unknownZone.size() - kListedRows);
-        skipped << QStringLiteral("%1 in a time zone the file does not define and Orvenna does not know: %2")
-                       .arg(read.unknownZone.size())
-                       .arg(named.join(QStringLiteral(", ")));
-    }
-    if (!skipped.isEmpty())
-        summary += QStringLiteral("\r\nSkipped: ") + skipped.join(QStringLiteral(", ")) + QStringLiteral(".");
-    m_services.prompt->inform(&m_main, summary, QStringLiteral("Import Calendar"));
+    m_services.prompt->inform(&m_main, exchange::importSummary(result, read), QStringLiteral("Import Calendar"));
 }
 
 void CalendarCommands::mnuPrintWeekPlan_Click()

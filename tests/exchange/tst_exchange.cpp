@@ -5,6 +5,9 @@
 #include "store/Connection.h"
 #include "support/TestDatabase.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
@@ -75,6 +78,8 @@ private slots:
     void importWritesAllOrNothing();
     void repeats_data();
     void repeats();
+    void commandLine_data();
+    void commandLine();
 };
 
 void tst_Exchange::exportRoundTrip_data()
@@ -517,6 +522,98 @@ void tst_Exchange::repeats()
     if (live) {
         QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty(), 1000);
         QCOMPARE(heard.takeFirst().at(0).toString(), QStringLiteral("tblscheduledevents"));
+    }
+}
+
+void tst_Exchange::commandLine_data()
+{
+    QTest::addColumn<QString>("arguments"); // %1: the folder; the calendar option follows
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("told");  // all of standard output for 0, else the first line of standard error
+    QTest::addColumn<int>("events");    // in the calendar afterwards (two before)
+    QTest::newRow("export all") << "export %1/plan" << 0 << "Exported 2 events to %1/plan.ics." << 2;
+    // No calendar named: the per-user one, where the calendar keeps it when installed system-wide.
+    QTest::newRow("export, calendar by default") << "export %1/plan" << 0 << "Exported 2 events to %1/plan.ics." << 2;
+    QTest::newRow("export a range") << "export %1/plan.ics --from 12/8/2026 --to 2026-12-31" << 0
+                                    << "Exported 1 events to %1/plan.ics." << 2;
+    QTest::newRow("export into no folder") << "export %1/none/plan.ics" << 1
+                                           << "orvenna-ics: The calendar file could not be written." << 2;
+    QTest::newRow("import, staff named") << "import %1/in.ics --from 2026-12-01 --to 2026-12-31 --staff \" dana \"" << 0
+                                         << "Added 2 events." << 4;
+    QTest::newRow("import, dates left out") << "import %1/in.ics --from 2026-12-01 --to 2026-12-07 --staff Dana" << 0
+                                            << "Added 1 event.\nSkipped: 1 outside the chosen dates." << 3;
+    QTest::newRow("import, staff unknown") << "import %1/in.ics --from 2026-12-01 --to 2026-12-31" << 1
+                                           << "orvenna-ics: No staff member is called Nobody." << 2;
+    QTest::newRow("import, no such staff member") << "import %1/in.ics --from 2026-12-01 --to 2026-12-31 --staff Kim" << 1
+                                                  << "orvenna-ics: No staff member is called Kim." << 2;
+    QTest::newRow("import, no calendar file") << "import %1/plan.txt --from 2026-12-01 --to 2026-12-31 --staff Dana" << 1
+                                              << "orvenna-ics: The calendar file could not be read." << 2;
+    QTest::newRow("import, no dates") << "import %1/in.ics --staff Dana" << 2 << "orvenna-ics: give both --from and --to." << 2;
+    QTest::newRow("dates the wrong way") << "export %1/x.ics --from 2026-12-31 --to 2026-12-01" << 2
+                                         << "orvenna-ics: --to is before --from." << 2;
+    QTest::newRow("no such command") << "print %1/x.ics" << 2 << "orvenna-ics: unexpected argument 'print'." << 2;
+    QTest::newRow("two files") << "export %1/x.ics %1/y.ics" << 2 << "orvenna-ics: unexpected argument '%1/y.ics'." << 2;
+    QTest::newRow("help") << "--help" << 0 << "" << 2;
+}
+
+// The tool without a window, on this engine's calendar, with the texts of the File menu.
+void tst_Exchange::commandLine()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, told);
+    TestDatabase db;
+    const int dana = db.addStaff(QStringLiteral("Dana"), QString());
+    db.addEvent(QStringLiteral("A"), at("2026-12-07 09:00"), at("2026-12-07 10:00"), dana);
+    db.addEvent(QStringLiteral("B"), at("2026-12-08 09:00"), at("2026-12-08 10:00"), dana);
+    QFile in(db.folder() + QStringLiteral("/in.ics"));
+    QVERIFY(in.open(QIODevice::WriteOnly));
+    in.write(calendar("BEGIN:VEVENT\r\nUID:i1\r\nSUMMARY:Away\r\nCONTACT:Nobody\r\nDTSTART:20261207T150000\r\n"
+                      "DTEND:20261207T160000\r\nEND:VEVENT\r\n"
+                      "BEGIN:VEVENT\r\nUID:i2\r\nSUMMARY:Home\r\nCONTACT:Nobody\r\nDTSTART:20261210T150000\r\n"
+                      "DTEND:20261210T160000\r\nEND:VEVENT\r\n"));
+    in.close();
+
+    told.replace(QStringLiteral("%1"), db.folder());
+    QStringList args = QProcess::splitCommand(QString(arguments).replace(QStringLiteral("%1"), db.folder()));
+    QProcess tool;
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/orvenna-ics");
+    if (QTest::currentDataTag() == QLatin1String("export, calendar by default")) {
+        if (TestDatabase::engine() == store::Engine::Postgres)
+            QSKIP("The calendar by default is a file.");
+        if (QFileInfo::exists(QFileInfo(program).path() + QStringLiteral("/eventDB.mdb")))
+            QSKIP("A calendar beside the tool comes first.");
+        QVERIFY(QDir(db.folder()).mkpath(QStringLiteral("data")));
+        QVERIFY(QFile::link(db.folder(), db.folder() + QStringLiteral("/data/orvenna")));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), db.folder() + QStringLiteral("/data"));
+        tool.setProcessEnvironment(env);
+    } else if (!arguments.startsWith(QLatin1String("--help"))) {
+        args << (TestDatabase::engine() == store::Engine::Postgres ? QStringLiteral("--database") : QStringLiteral("--calendar"))
+             << db.path();
+    }
+    tool.start(program, args);
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), exitCode);
+    if (exitCode != 0)
+        QCOMPARE(err.section(QLatin1Char('\n'), 0, 0), told);
+    else if (!told.isEmpty())
+        QCOMPARE(out, told + QLatin1Char('\n'));
+    QVERIFY2((exitCode == 0 ? err : out).isEmpty(), qPrintable(out + err));
+    QTEST(db.count("tblScheduledEvents"), "events");
+    if (arguments.startsWith(QLatin1String("export")) && exitCode == 0) {
+        QFile file(db.folder() + QStringLiteral("/plan.ics"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const exchange::ReadCalendar read = exchange::readCalendar(file.readAll(), QDate(2026, 1, 1), QDate(2026, 12, 31));
+        QCOMPARE(read.events.size(), told.contains(QLatin1String(" 2 ")) ? 2 : 1);
+        QCOMPARE(read.events.last().title, QStringLiteral("B"));
+    }
+    if (arguments == QLatin1String("--help")) {
+        QVERIFY(out.startsWith(QLatin1String("usage: orvenna-ics export FILE")));
+        QVERIFY(out.contains(QLatin1String("Exit status: 0 done, 1 failed (nothing was imported), 2 wrong command line.")));
     }
 }
 

@@ -25,9 +25,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* && $depends == *libqt6sql6-sqlite* ]] || fail "Depends: $depends"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for f in bin/orvenna bin/orvenna-newdb share/orvenna/css/css.css share/applications/orvenna.desktop \
+for f in bin/orvenna bin/orvenna-newdb bin/orvenna-ics share/orvenna/css/css.css share/applications/orvenna.desktop \
          share/icons/hicolor/scalable/apps/orvenna.svg share/man/man1/orvenna.1.gz share/man/man1/orvenna-newdb.1.gz \
-         share/doc/orvenna/copyright; do
+         share/man/man1/orvenna-ics.1.gz share/doc/orvenna/copyright; do
     [ -f "$root/usr/$f" ] || fail "not in the package: /usr/$f"
 done
 desktop-file-validate "$root/usr/share/applications/orvenna.desktop"
@@ -50,6 +50,11 @@ done
 timeout 10 "$bin/orvenna-newdb" --help >"$work/out" || fail "orvenna-newdb --help failed"
 grep -q '^usage: orvenna-newdb PATH' "$work/out" || fail "orvenna-newdb --help printed no usage"
 zcat "$root/usr/share/man/man1/orvenna-newdb.1.gz" | grep -qF '.BI \-\-database' || fail "orvenna-newdb(1) lacks --database"
+# The file exchange without a window, on a calendar made by orvenna-newdb.
+timeout 10 "$bin/orvenna-ics" --help | grep -q '^Exit status: 0 done' || fail "orvenna-ics --help names no exit status"
+"$bin/orvenna-newdb" "$work/ics.mdb" --demo
+timeout 30 "$bin/orvenna-ics" export "$work/plan" --calendar "$work/ics.mdb" >"$work/out" || fail "orvenna-ics export failed"
+grep -q "^Exported [1-9][0-9]* events to $work/plan.ics.\$" "$work/out" || fail "orvenna-ics export: $(cat "$work/out")"
 
 # Runs the calendar as the user in $as (or as this one), waits for FILE to
 # appear (at most 60 s) or for 3 s, checks that it is still running, stops it.
