@@ -364,6 +364,7 @@ void frmEventsMain::createMenus()
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
 
     CalendarCommands::install(m_services, *this, mnuRootFile, shared, m_mnuPopupRoot);
+    m_mnuPopupRoot->addSeparator();
     m_mnuPopupRoot->addAction(m_undo);
     m_mnuPopupRoot->addAction(m_redo);
     showUndoSteps();
