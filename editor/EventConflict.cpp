@@ -1,6 +1,7 @@
 #include "editor/EventConflict.h"
 
 #include "store/Connection.h"
+#include "store/Events.h"
 #include "store/StaffMembers.h"
 #include "ui/Prompt.h"
 #include "ui/Regional.h"
@@ -64,4 +65,35 @@ bool keepOthersVersion(Prompt &prompt, QWidget *parent, const QString &connectio
                                    + describeChanges(opened, now, connectionString)
                                    + QStringLiteral("\r\n\r\nOverwrite it with your version? Choose No to keep the "
                                                     "other version; what you changed here is then not saved."));
+}
+
+QString clashText(const store::Event &event, const QList<store::Event> &clashes)
+{
+    if (clashes.isEmpty())
+        return QString();
+    QStringList named;
+    for (const store::Event &c : clashes) {
+        QString one = QStringLiteral("'%1' %2-%3").arg(c.values.title, statements::timeText(c.values.startTime),
+                                                       statements::timeText(c.values.endTime));
+        if (c.values.startDate != event.values.startDate)
+            one += QStringLiteral(" from ") + c.values.startDate.toString(QStringLiteral("ddd M/d/yyyy"));
+        named << one;
+    }
+    const QString last = named.takeLast();
+    const QString listed = named.isEmpty() ? last : named.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    const QString who = clashes.first().staffName.isEmpty() ? QStringLiteral("This staff member") : clashes.first().staffName;
+    return QStringLiteral("%1 already has %2 that day.").arg(who, listed);
+}
+
+bool clashesAccepted(Prompt &prompt, QWidget *parent, store::Connection &conn, const store::Event &event, const QString &verb)
+{
+    QList<store::Event> clashes;
+    try {
+        clashes = store::Events::clashes(conn, event);
+    } catch (const store::StoreError &) {
+        return true;
+    }
+    if (clashes.isEmpty())
+        return true;
+    return prompt.ask(parent, clashText(event, clashes) + QStringLiteral(" %1 anyway?").arg(verb));
 }

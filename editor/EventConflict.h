@@ -5,6 +5,7 @@
 #include <QString>
 
 class Prompt;
+namespace store { class Connection; }
 class QWidget;
 
 // In a shared calendar another coach may save the same event while an editor
@@ -17,3 +18,13 @@ class QWidget;
 // editor `opened`; true when the user keeps the other's version.
 [[nodiscard]] bool keepOthersVersion(Prompt &prompt, QWidget *parent, const QString &connectionString,
                                      const store::Event &opened, const store::Event &now);
+
+// Whether to go on although the event's staff member has other events at
+// that time: says which ("Dana Whitfield already has 'Club training'
+// 18:00-19:30 that day. Save anyway?", `verb` being "Save"). True at once
+// when there are none, or when they cannot be read (the write then reports
+// what is wrong).
+[[nodiscard]] bool clashesAccepted(Prompt &prompt, QWidget *parent, store::Connection &conn, const store::Event &event,
+                                   const QString &verb);
+// The sentence naming the clashes; empty when there are none.
+[[nodiscard]] QString clashText(const store::Event &event, const QList<store::Event> &clashes);

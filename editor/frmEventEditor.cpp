@@ -462,8 +462,32 @@ void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
     }
 }
 
+bool frmEventEditor::clashesAccepted()
+{
+    store::Event event;
+    try {
+        event.values = valuesFromWindow();
+    } catch (const store::StoreError &) {
+        return true; // the save says what is missing
+    }
+    event.id = m_isExistingRecord ? m_currentEventId : -1;
+    // Asked when the time or the staff member is new, not at every save of an old clash.
+    if (m_opened && m_opened->start() == event.start() && m_opened->end() == event.end()
+        && m_opened->values.staffId == event.values.staffId)
+        return true;
+    store::Connection conn;
+    try {
+        conn.open(m_connectionString);
+    } catch (const store::StoreError &) {
+        return true;
+    }
+    return ::clashesAccepted(*m_services.prompt, this, conn, event, QStringLiteral("Save"));
+}
+
 bool frmEventEditor::saveAndClose()
 {
+    if (!clashesAccepted())
+        return false; // the window stays open with everything typed
     const bool saved = m_isExistingRecord ? updateScheduledEvent() : insertScheduledEvent();
     // A failed save keeps the window and everything typed in it.
     if (saved)

@@ -75,6 +75,8 @@ private:
     void createToolbar();
     // Save and Close; true when saved and closed.
     bool saveAndClose();
+    // Whether to save although the staff member has other events then.
+    bool clashesAccepted();
     [[nodiscard]] QStringList fieldValues() const;
     [[nodiscard]] std::optional<int> selectedStaffId() const;
     [[nodiscard]] statements::EventValues valuesFromWindow() const;

@@ -1,5 +1,6 @@
 #include "mainwindow/CalendarCommands.h"
 
+#include "editor/EventConflict.h"
 #include "exchange/CalendarFile.h"
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
@@ -15,6 +16,7 @@
 #include "print/ReportFile.h"
 #include "print/frmPrint.h"
 #include "store/Connection.h"
+#include "store/Events.h"
 #include "ui/ModalRunner.h"
 #include "ui/Prompt.h"
 
@@ -252,7 +254,30 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
         m_services.prompt->inform(&m_main, QStringLiteral("There is nothing to create.") + notCopied, what);
         return;
     }
-    if (!m_services.prompt->ask(&m_main, QStringLiteral("Create these %1 events?\r\n").arg(rows.size()) + listing(rows) + notCopied,
+    // Said in the same question: copies that would double-book their staff member.
+    QStringList clashes;
+    try {
+        store::Connection conn;
+        conn.open(m_main.connectionString());
+        for (const statements::EventValues &row : rows) {
+            store::Event copy;
+            copy.values = row;
+            const QString said = clashText(copy, store::Events::clashes(conn, copy));
+            if (!said.isEmpty())
+                clashes << rowText(row) + QStringLiteral(": ") + said;
+        }
+    } catch (const store::StoreError &) {
+        // The write says what is wrong with the calendar.
+    }
+    QString clashNote;
+    if (!clashes.isEmpty()) {
+        clashNote = QStringLiteral("\r\nAt the same time as other events of their staff member (%1):\r\n").arg(clashes.size())
+            + clashes.mid(0, kListedRows).join(QStringLiteral("\r\n"));
+        if (clashes.size() > kListedRows)
+            clashNote += QStringLiteral("\r\n... and %1 more").arg(clashes.size() - kListedRows);
+    }
+    if (!m_services.prompt->ask(&m_main, QStringLiteral("Create these %1 events?\r\n").arg(rows.size()) + listing(rows) + notCopied
+                                             + clashNote,
                                 what))
         return;
     store::Connection conn;

@@ -6,6 +6,8 @@
 #include "ui/FocusMark.h"
 #include "ui/Regional.h"
 
+#include <QApplication>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -26,6 +28,9 @@ constexpr int kKeyRole = Qt::UserRole;
 // The stored end and the staff member's id: the tip is made only when shown.
 constexpr int kEndRole = Qt::UserRole + 1;
 constexpr int kStaffRole = Qt::UserRole + 2;
+// The titles of the same staff member's entries this one overlaps.
+constexpr int kClashRole = Qt::UserRole + 3;
+const QColor kClash(255, 214, 214);
 const QColor kBackground(255, 255, 212);
 const QColor kTodayTitle(0, 70, 160);
 
@@ -107,6 +112,19 @@ QString ctlWeekDayView::templateMimeType()
     return QStringLiteral("application/x-orvenna-template");
 }
 
+QString ctlWeekDayView::eventMimeType()
+{
+    return QStringLiteral("application/x-orvenna-event");
+}
+
+std::optional<store::Event> ctlWeekDayView::shownEvent(int eventId) const
+{
+    const auto it = m_shown.constFind(eventId);
+    if (it == m_shown.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
 void ctlWeekDayView::setDayTitle(const QString &title)
 {
     m_lblWeekDay->setText(title);
@@ -121,6 +139,8 @@ void ctlWeekDayView::clearEvents(const QDateTime &eventsDate)
 {
     m_date = eventsDate;
     m_lvEventList->clear();
+    m_shown.clear();
+    m_pressedId = -1;
     // The click being handled must not go on to the new rows.
     if (m_mouseHandlers > 0)
         m_ignoreRest = true;
@@ -171,6 +191,21 @@ void ctlWeekDayView::showEvents(const QDateTime &eventsDate, QList<store::Event>
         item->setData(0, kEndRole, r.end());
         item->setData(0, kStaffRole, r.values.staffId);
         items.append(item);
+        m_shown.insert(r.id, r);
+    }
+    // One staff member's entries that overlap are marked, each naming the others.
+    auto until = [](const store::Event &e) { return std::max(e.end(), e.start().addSecs(60)); };
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        for (qsizetype j = i + 1; j < rows.size(); ++j) {
+            const store::Event &a = rows[i], &b = rows[j];
+            if (a.values.staffId < 0 || a.values.staffId != b.values.staffId || !a.end().isValid() || !b.end().isValid()
+                || !(a.start() < until(b) && b.start() < until(a)))
+                continue;
+            for (auto [item, other] : {std::pair{items[i], &b}, std::pair{items[j], &a}}) {
+                item->setData(0, kClashRole, item->data(0, kClashRole).toStringList() << other->values.title);
+                item->setBackground(0, kClash);
+            }
+        }
     }
     m_lvEventList->addTopLevelItems(items);
 }
@@ -191,6 +226,9 @@ QString ctlWeekDayView::entryTip(const QTreeWidgetItem *item) const
     const QString staff = m_staffNames.value(item->data(0, kStaffRole).toInt());
     if (!staff.isEmpty())
         tip += QStringLiteral("\nStaff Member: ") + staff;
+    const QStringList clashes = item->data(0, kClashRole).toStringList();
+    if (!clashes.isEmpty())
+        tip += QStringLiteral("\nAt the same time as: ") + clashes.join(QStringLiteral(", "));
     return tip;
 }
 
@@ -267,6 +305,21 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
                 emit deleteKeyPressed(selectedEventId());
             return true;
         }
+        const bool chosen = !m_lvEventList->selectedItems().isEmpty();
+        if (mods == Qt::ControlModifier && (key == Qt::Key_X || key == Qt::Key_C || key == Qt::Key_V)) {
+            if (key == Qt::Key_V)
+                emit pasteKeyPressed();
+            else if (chosen && key == Qt::Key_X)
+                emit cutKeyPressed(selectedEventId());
+            else if (chosen)
+                emit copyKeyPressed(selectedEventId());
+            return true;
+        }
+        if (mods == Qt::AltModifier && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+            if (chosen)
+                emit shiftKeyPressed(selectedEventId(), key == Qt::Key_Up ? -15 : 15);
+            return true;
+        }
         if ((key == Qt::Key_Menu && mods == Qt::NoModifier) || (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
             // At the selected entry, or at the top of an empty selection.
             const QList<QTreeWidgetItem *> selected = m_lvEventList->selectedItems();
@@ -312,7 +365,7 @@ bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
         // Only an entry cut short needs its whole text; the tip is plain text, never markup.
         auto *he = static_cast<QHelpEvent *>(event);
         QTreeWidgetItem *item = m_lvEventList->itemAt(he->pos());
-        if (item && isCutShort(item))
+        if (item && (isCutShort(item) || !item->data(0, kClashRole).toStringList().isEmpty()))
             QToolTip::showText(he->globalPos(),
                                Qt::convertFromPlainText(entryTip(item), Qt::WhiteSpaceNormal),
                                m_lvEventList->viewport(), m_lvEventList->visualItemRect(item));
@@ -339,7 +392,30 @@ bool ctlWeekDayView::eventFilter(QObject *watched, QEvent *event)
 
     ++m_mouseHandlers;
     bool handled = false;
+    if (type == QEvent::MouseMove && m_pressedId != -1 && (me->buttons() & Qt::LeftButton)
+        && (me->position().toPoint() - m_pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+        // The entry travels by its key; the day it lands on moves or copies it.
+        const int id = m_pressedId;
+        m_pressedId = -1;
+        auto *drag = new QDrag(this);
+        auto *mime = new QMimeData;
+        mime->setData(eventMimeType(), QByteArray::number(id));
+        if (QTreeWidgetItem *item = m_lvEventList->currentItem())
+            mime->setText(item->text(0));
+        drag->setMimeData(mime);
+        drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
+        --m_mouseHandlers;
+        return true;
+    }
+    if (type == QEvent::MouseButtonRelease)
+        m_pressedId = -1;
     if (type == QEvent::MouseButtonPress) {
+        m_pressedId = -1;
+        if (me->button() == Qt::LeftButton)
+            if (QTreeWidgetItem *item = m_lvEventList->itemAt(me->position().toPoint())) {
+                m_pressedId = idOfKey(item->data(0, kKeyRole).toString());
+                m_pressAt = me->position().toPoint();
+            }
         emit selectionTaken();
         if (me->button() == Qt::RightButton) {
             // The popup acts on the entry under the mouse.
@@ -369,20 +445,48 @@ void ctlWeekDayView::resizeEvent(QResizeEvent *event)
     m_lvEventList->setColumnWidth(0, w);
 }
 
+namespace {
+// An entry moves unless Ctrl is held, whatever the drag proposed.
+Qt::DropAction entryAction(const QDropEvent *event)
+{
+    return (event->modifiers() & Qt::ControlModifier) ? Qt::CopyAction : Qt::MoveAction;
+}
+} // namespace
+
 void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasFormat(templateMimeType()))
+    if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
+    } else if (event->mimeData()->hasFormat(eventMimeType())) {
+        event->setDropAction(entryAction(event));
+        event->accept();
+    }
 }
 
 void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (event->mimeData()->hasFormat(templateMimeType()))
+    if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
+    } else if (event->mimeData()->hasFormat(eventMimeType())) {
+        event->setDropAction(entryAction(event));
+        event->accept();
+    }
 }
 
 void ctlWeekDayView::dropEvent(QDropEvent *event)
 {
+    if (event->mimeData()->hasFormat(eventMimeType())) {
+        bool ok = false;
+        const int id = event->mimeData()->data(eventMimeType()).toInt(&ok);
+        if (!ok)
+            return;
+        const bool copy = entryAction(event) == Qt::CopyAction;
+        event->setDropAction(copy ? Qt::CopyAction : Qt::MoveAction);
+        event->accept();
+        // After the drag has ended: the host reloads lists, the dragging one among them.
+        QMetaObject::invokeMethod(this, [this, id, copy]() { emit eventDropped(id, copy); }, Qt::QueuedConnection);
+        return;
+    }
     if (!event->mimeData()->hasFormat(templateMimeType()))
         return;
     event->acceptProposedAction();

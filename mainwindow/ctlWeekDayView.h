@@ -5,6 +5,8 @@
 #include <QList>
 #include <QWidget>
 
+#include <optional>
+
 #include "store/Event.h"
 
 class FocusRing;
@@ -56,11 +58,24 @@ public:
 
     // Mime format of a template dragged from the main window's template list.
     static QString templateMimeType();
+    // Mime format of an entry dragged from a day: its event's key as text.
+    static QString eventMimeType();
+
+    // The event of an entry as the day listed it; none when not listed.
+    [[nodiscard]] std::optional<store::Event> shownEvent(int eventId) const;
 
 signals:
     void ScheduledEventSelected(int eventId);
     void RightMouseClick(int eventId);
     void templateDropped();
+    // An entry dragged here from a day, moved, or copied when Ctrl was held at the drop.
+    void eventDropped(int eventId, bool copy);
+    // Keys on the chosen entry or in the day: Ctrl+X, Ctrl+C, Ctrl+V, and
+    // Alt+Up/Alt+Down (minutes: -15 or 15).
+    void cutKeyPressed(int eventId);
+    void copyKeyPressed(int eventId);
+    void pasteKeyPressed();
+    void shiftKeyPressed(int eventId, int minutes);
     // A mouse button was pressed in the list, or it got a selection: the
     // host clears the other days, so the week has one selection.
     void selectionTaken();
@@ -92,6 +107,9 @@ private:
     FocusRing *m_focusRing;
     QDateTime m_date;
     QHash<int, QString> m_staffNames;
+    QHash<int, store::Event> m_shown; // by key
+    QPoint m_pressAt;                 // where a drag of an entry may start
+    int m_pressedId = -1;
     int m_mouseHandlers = 0;  // depth of our own handlers of a list mouse event
     bool m_ignoreRest = false; // the list was reloaded inside one: drop the rest of that click
 };

@@ -1,6 +1,7 @@
 #include "mainwindow/frmEventsMain.h"
 
 #include "about/frmAbout.h"
+#include "editor/EventConflict.h"
 #include "editor/frmEventEditor.h"
 #include "lists/frmPOC.h"
 #include "lists/frmPredefinedEvents.h"
@@ -237,6 +238,28 @@ void frmEventsMain::createControls()
         connect(panel, &ctlWeekDayView::ScheduledEventSelected, this,
                 [this, i](int id) { ctlDayDetail_ScheduledEventSelected(i, id); });
         connect(panel, &ctlWeekDayView::templateDropped, this, [this, i]() { ctlDayDetail_TemplateDropped(i); });
+        connect(panel, &ctlWeekDayView::eventDropped, this, [this, panel](int id, bool copy) {
+            placeEvent(id, panel->DayDate().date(), 0, copy);
+        });
+        connect(panel, &ctlWeekDayView::cutKeyPressed, this, [this](int id) {
+            m_clipEventId = id;
+            m_clipCut = true;
+        });
+        connect(panel, &ctlWeekDayView::copyKeyPressed, this, [this](int id) {
+            m_clipEventId = id;
+            m_clipCut = false;
+        });
+        connect(panel, &ctlWeekDayView::pasteKeyPressed, this, [this, panel]() {
+            if (m_clipEventId == -1)
+                return;
+            const int id = m_clipEventId;
+            // A cut event is moved once; a copied one may be placed again and again.
+            if (m_clipCut)
+                m_clipEventId = -1;
+            placeEvent(id, panel->DayDate().date(), 0, !m_clipCut);
+        });
+        connect(panel, &ctlWeekDayView::shiftKeyPressed, this,
+                [this](int id, int minutes) { placeEvent(id, QDate(), minutes, false); });
         connect(panel, &ctlWeekDayView::deleteKeyPressed, this, [this, i](int id) {
             m_selectedDayIndex = i;
             m_selectedEventId = id;
@@ -727,6 +750,84 @@ void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
     editor.setTitleText(item->text());
     editor.loadPredefinedEventDetails(item->data(Qt::UserRole).toInt());
     showModal(editor, true, false);
+}
+
+void frmEventsMain::placeEvent(int eventId, const QDate &day, int minutes, bool copy)
+{
+    using Outcome = store::Events::UpdateResult::Outcome;
+    const QString failureLine = copy ? QStringLiteral("An error occured while adding a new record")
+                                     : QStringLiteral("An error occured while updating the record");
+    store::Connection conn;
+    int placed = -1;
+    try {
+        getConnection(conn);
+        // The event as the week shows it: a change since then is asked about.
+        std::optional<store::Event> expected;
+        for (ctlWeekDayView *panel : m_ctlDayDetail)
+            if (!expected)
+                expected = panel->shownEvent(eventId);
+        if (!expected)
+            expected = store::Events::readOne(conn, eventId);
+        if (!expected) {
+            m_services.prompt->inform(this, QStringLiteral("This event no longer exists; another copy of Orvenna may have deleted it."));
+            if (m_calendar)
+                m_calendar->tellEvents(QDate(), QDate());
+            return;
+        }
+        store::Event moved = *expected;
+        const qint64 length = expected->start().secsTo(expected->end());
+        const QDateTime start = QDateTime(day.isValid() ? day : expected->values.startDate, expected->values.startTime, Qt::UTC)
+                                    .addSecs(60 * minutes);
+        moved.values.startDate = start.date();
+        moved.values.startTime = start.time();
+        if (expected->end().isValid()) {
+            const QDateTime end = start.addSecs(length);
+            moved.values.endDate = end.date();
+            moved.values.endTime = end.time();
+        }
+        if (!copy && moved.start() == expected->start())
+            return;
+        moved.id = copy ? -1 : eventId;
+        if (!clashesAccepted(*m_services.prompt, this, conn, moved, copy ? QStringLiteral("Copy") : QStringLiteral("Move")))
+            return;
+        if (copy) {
+            placed = store::Events::insert(conn, moved.values);
+            if (m_calendar)
+                m_calendar->eventsWritten(conn, QStringLiteral("Copy '%1'").arg(moved.values.title), {{placed, std::nullopt}});
+        } else {
+            for (;;) {
+                const store::Events::UpdateResult result = store::Events::updateIfUnchanged(conn, eventId, *expected, moved.values);
+                if (result.outcome == Outcome::Updated) {
+                    placed = eventId;
+                    if (m_calendar)
+                        m_calendar->eventsWritten(conn, QStringLiteral("Move '%1'").arg(moved.values.title), {{eventId, expected}});
+                    break;
+                }
+                if (result.outcome == Outcome::Gone) {
+                    m_services.prompt->inform(this, QStringLiteral("This event no longer exists; another copy of Orvenna may have deleted it."));
+                    break;
+                }
+                if (keepOthersVersion(*m_services.prompt, this, m_connectionString, *expected, *result.current))
+                    break;
+                // Overwritten with what the user moved, over this version only.
+                expected = result.current;
+            }
+            if (placed == -1 && m_calendar)
+                m_calendar->tellEvents(QDate(), QDate());
+        }
+    } catch (const store::StoreError &e) {
+        conn.close();
+        m_services.prompt->critical(this, failureLine + QStringLiteral("\r\n") + e.description(), QString(), e.details());
+        return;
+    }
+    conn.close();
+    // The keys go on with the event where it now is.
+    if (placed != -1)
+        for (ctlWeekDayView *panel : m_ctlDayDetail)
+            if (panel->selectEvent(placed)) {
+                panel->setFocus(Qt::OtherFocusReason);
+                break;
+            }
 }
 
 void frmEventsMain::ctlDayDetail_ScheduledEventSelected(int, int eventId)

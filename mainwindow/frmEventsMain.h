@@ -68,6 +68,10 @@ public:
     void ctlDayDetail_RightMouseClick(int index, int eventId);
     void ctlDayDetail_ScheduledEventSelected(int index, int eventId);
     void ctlDayDetail_TemplateDropped(int index);
+    // Moves the event to `day` at the same time (invalid: its own day), then
+    // by `minutes`; or copies it there. Asks first about a clash, and about a
+    // change another copy made meanwhile; one undo step.
+    void placeEvent(int eventId, const QDate &day, int minutes, bool copy);
 
     // The popup is opened through here so tests can look at it instead.
     virtual void showPopup(QMenu *menu, const QPoint &globalPos);
@@ -140,6 +144,8 @@ private:
     bool m_followWeek = false;
     bool m_followTemplates = false;
     QTimer *m_midnight = nullptr;
+    int m_clipEventId = -1; // Ctrl+X or Ctrl+C on an entry; Ctrl+V places it
+    bool m_clipCut = false;
     QAction *m_undo = nullptr;
     QAction *m_redo = nullptr;
     std::unique_ptr<PromptedUndo> m_undoQuestions;

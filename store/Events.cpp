@@ -3,6 +3,8 @@
 #include "store/Connection.h"
 #include "store/Transaction.h"
 
+#include <algorithm>
+
 namespace store {
 namespace {
 
@@ -198,6 +200,24 @@ namespace {
 // Keeps a statement's key list short enough for either engine.
 constexpr qsizetype kKeysPerStatement = 500;
 } // namespace
+
+QList<Event> Events::clashes(Connection &conn, const Event &event)
+{
+    QList<Event> found;
+    if (!event.start().isValid() || !event.end().isValid())
+        return found;
+    // An event without length still takes its minute.
+    const QDateTime end = std::max(event.end(), event.start().addSecs(60));
+    RowSet rs = conn.execute(statements::clashingEvents(event.values.staffId, event.start(), end, event.id));
+    while (!rs.eof()) {
+        try {
+            found.append(eventOf(rs, withStaffColumns(), Reading::Whole));
+        } catch (const StoreError &) {
+        }
+        rs.moveNext();
+    }
+    return found;
+}
 
 QHash<int, Event> Events::readMany(Connection &conn, const QList<int> &ids, bool lockRows)
 {

@@ -67,6 +67,11 @@ public:
 
     static void remove(Connection &conn, int id);
 
+    // The staff member's other events that overlap the event's time (those
+    // starting up to a day before it), with the staff member's name; one
+    // indexed query. Rows that cannot be read whole are left out.
+    [[nodiscard]] static QList<Event> clashes(Connection &conn, const Event &event);
+
     // For undo and redo, which put rows back exactly as they were.
     // Whole events by key; a key not stored is left out. `lockRows`: inside a
     // WriteLocked transaction, the server locks them too until it ends.

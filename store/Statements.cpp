@@ -193,6 +193,19 @@ QString eventsNamingStaff(int staffId)
     return QStringLiteral("SELECT count(*) AS events FROM tblScheduledEvents WHERE idPOC = ") + id(staffId);
 }
 
+QString clashingEvents(int staffId, const QDateTime &start, const QDateTime &end, int exceptEventId)
+{
+    const QDateTime from = start.addDays(-1);
+    return QStringLiteral("SELECT tblScheduledEvents.*, tblPOCs.pocName FROM tblScheduledEvents ")
+        + QStringLiteral("LEFT JOIN tblPOCs ON tblScheduledEvents.idPOC = tblPOCs.idPOC ")
+        + QStringLiteral("WHERE tblScheduledEvents.idPOC = ") + id(staffId)
+        + QStringLiteral(" AND tblScheduledEvents.EventTime >= ") + literal(from.date(), from.time())
+        + QStringLiteral(" AND tblScheduledEvents.EventTime < ") + literal(end.date(), end.time())
+        + QStringLiteral(" AND tblScheduledEvents.EventTimeEnd > ") + literal(start.date(), start.time())
+        + QStringLiteral(" AND tblScheduledEvents.idScheduledEvent <> ") + id(exceptEventId)
+        + QStringLiteral(" ORDER BY tblScheduledEvents.EventTime, tblScheduledEvents.idScheduledEvent");
+}
+
 QString exactText(const QString &value)
 {
     QString out = value;

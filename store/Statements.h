@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QTime>
@@ -66,6 +67,11 @@ struct EventValues
 // order, should two copies of a shared calendar have made one at once.
 [[nodiscard]] QString calendarIdentity();
 [[nodiscard]] QString insertCalendarIdentity(const QString &identity);
+
+// The staff member's other events overlapping start..end, with the staff
+// member's name, in order of start: those starting up to a day before
+// `start`, so the index on the start time bounds the rows read.
+[[nodiscard]] QString clashingEvents(int staffId, const QDateTime &start, const QDateTime &end, int exceptEventId);
 
 // Undo and redo put rows back as they were: at their old key, with every
 // character of their texts (apostrophes doubled, not blanked).

@@ -5,6 +5,7 @@
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
+#include "store/Schema.h"
 #include "ui/Regional.h"
 
 #include <QAction>
@@ -521,11 +522,12 @@ void tst_MainWindow::damagedDatabase_data()
     QTest::newRow("empty file") << "" << "" << 0 << 0
                                 << notCalendar + "Unable to execute statement: no such table: tblScheduledEvents";
     // Never read, never written: a later Orvenna may keep the rows otherwise.
-    QTest::newRow("made by a newer version") << "tool" << "PRAGMA user_version = 3" << 0 << 0
-                                             << "The calendar file %1 was made by a newer version of Orvenna, which this one "
+    QTest::newRow("made by a newer version") << "tool" << QStringLiteral("PRAGMA user_version = %1").arg(store::kSchemaVersion + 1)
+                                             << 0 << 0
+                                             << QStringLiteral("The calendar file %1 was made by a newer version of Orvenna, which this one "
                                                 "cannot use, so it was left as it is. Open it with that newer Orvenna.\n"
-                                                "Could not open '%1': The calendar's schema is version 3; this Orvenna "
-                                                "knows versions up to 2.";
+                                                "Could not open '%1': The calendar's schema is version %2; this Orvenna "
+                                                "knows versions up to %3.").arg(QStringLiteral("%1"), QString::number(store::kSchemaVersion + 1), QString::number(store::kSchemaVersion));
     // An unreadable row is named once; every other row of its day is listed.
     QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "Invalid use of Null: column 'Title'.";
     QTest::newRow("start not a date") << "tool" << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"
