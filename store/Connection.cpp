@@ -8,7 +8,6 @@
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -22,16 +21,6 @@ namespace store {
 namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
-
-// The server driver's words, on one line and without the status code it
-// appends in brackets, which is empty when the connection itself failed.
-QString describe(const QSqlError &error)
-{
-    static const QRegularExpression status(QStringLiteral("\\([0-9A-Z]*\\)\\s*$"));
-    QString database = error.databaseText();
-    database.remove(status);
-    return errorFrom(QSqlError(error.driverText(), database.simplified(), error.type()), QString()).driverText();
-}
 
 bool isInsert(const QString &sql)
 {
@@ -307,7 +296,7 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         return query;
     }
     const QSqlError error = query->lastError();
-    if (m_engine != Engine::Postgres || !isConnectionLost(error))
+    if (m_engine != Engine::Postgres || !isConnectionLost(error, m_name))
         throw failure(error);
     query.reset();
     m_lost = true;
@@ -330,12 +319,11 @@ void Connection::requireOpen() const
 
 StoreError Connection::failure(const QSqlError &error)
 {
-    if (m_engine == Engine::Sqlite)
-        return errorFrom(error, m_path);
-    if (!isConnectionLost(error))
-        return StoreError(describe(error));
+    const StoreError e = errorFrom(error, m_path);
+    if (m_engine == Engine::Sqlite || !isConnectionLost(error, m_name))
+        return e;
     m_lost = true;
-    return StoreError(StoreError::Reason::ServerLost, m_path, describe(error));
+    return StoreError(StoreError::Reason::ServerLost, m_path, e.driverText());
 }
 
 // As a statement: the driver's own BEGIN and COMMIT drop SQLite's result code,

@@ -7,10 +7,12 @@
 #include <QAtomicInteger>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QLocalSocket>
 #include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <optional>
@@ -45,6 +47,23 @@ QString serverText(const QSqlError &error)
     return text.isEmpty() ? error.driverText() : text;
 }
 
+// Whether a server answers at the address at all: a refusal in words this
+// program does not know (a server speaking another language) is told apart
+// from a server that is not there without reading them.
+bool answers(const ServerAddress &a)
+{
+    constexpr int kKnockMs = 1000;
+    QString host = a.host.isEmpty() ? qEnvironmentVariable("PGHOST", QStringLiteral("/var/run/postgresql")) : a.host;
+    if (host.startsWith(QLatin1Char('/'))) {
+        QLocalSocket socket;
+        socket.connectToServer(host + QStringLiteral("/.s.PGSQL.%1").arg(a.port));
+        return socket.waitForConnected(kKnockMs);
+    }
+    QTcpSocket socket;
+    socket.connectToHost(host, quint16(a.port));
+    return socket.waitForConnected(kKnockMs);
+}
+
 QString plainReason(const ServerAddress &a, const QSqlError &error)
 {
     const QString detail = serverText(error);
@@ -59,6 +78,9 @@ QString plainReason(const ServerAddress &a, const QSqlError &error)
         reason = QStringLiteral("The database server at %1 did not answer within %2 seconds").arg(where).arg(kConnectTimeoutSeconds);
     else if (has("the database system is starting up") || has("shutting down"))
         reason = QStringLiteral("The database server at %1 is starting or stopping").arg(where);
+    else if (answers(a))
+        reason = QStringLiteral("The database server at %1 refused to open the database \"%2\" for user \"%3\"")
+                     .arg(where, a.database, a.user);
     else
         reason = QStringLiteral("The database server at %1 cannot be reached (is it running?)").arg(where);
     return reason + QStringLiteral(": ") + detail;
@@ -195,13 +217,12 @@ void dropIdleServerConnections()
     }
 }
 
-bool isConnectionLost(const QSqlError &error)
+bool isConnectionLost(const QSqlError &error, const QString &name)
 {
-    const QString text = error.databaseText();
-    return error.type() == QSqlError::ConnectionError || text.contains(QLatin1String("server closed the connection"))
-        || text.contains(QLatin1String("no connection to the server"))
-        || text.contains(QLatin1String("terminating connection")) || text.contains(QLatin1String("connection to server"))
-        || text.contains(QLatin1String("could not receive data")) || text.contains(QLatin1String("could not send data"));
+    // The driver closes its side when libpq finds the connection broken; a
+    // failure libpq makes up itself comes without a SQLSTATE.
+    return error.type() == QSqlError::ConnectionError || reasonOfSqlState(error.nativeErrorCode()) == StoreError::Reason::ServerLost
+        || !QSqlDatabase::database(name, false).isOpen();
 }
 
 } // namespace store

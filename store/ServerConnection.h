@@ -19,8 +19,9 @@ void releaseServerConnection(const QString &name, const QString &url, bool healt
 // Forgets the kept connections (of this thread), e.g. after the server restarted.
 void dropIdleServerConnections();
 
-// True when the failure means the connection itself is gone, not the statement.
-[[nodiscard]] bool isConnectionLost(const QSqlError &error);
+// True when the failure on the open connection `name` means the connection
+// itself is gone, not the statement.
+[[nodiscard]] bool isConnectionLost(const QSqlError &error, const QString &name);
 
 inline constexpr int kConnectTimeoutSeconds = 3;
 

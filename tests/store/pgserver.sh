@@ -3,7 +3,9 @@
 # The throw-away PostgreSQL 15 the store tests run against: a cluster of its
 # own in DIR, no TCP, reachable only through the Unix socket in DIR, superuser
 # "orvenna" with trust login. initdb and pg_ctl refuse to run as root, so as
-# root the server runs as "nobody" in a folder handed over to it.
+# root the server runs as "nobody" in a folder handed over to it. A German
+# locale is compiled into DIR/locale when the system has its source, so that a
+# test can have the server speak German (SET lc_messages = 'de_DE.UTF-8').
 set -u
 action=${1:-} dir=${2:-}
 bin=${ORVENNA_PG_BINDIR:-/usr/lib/postgresql/15/bin}
@@ -41,7 +43,8 @@ start)
     cd "$dir" || fail "cannot enter $dir"
     as_owner "$bin/initdb" -D "$dir/data" -U orvenna --auth=trust -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 \
         || fail "initdb failed: $(tail -n 5 "$dir/initdb.log")"
-    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+    as_owner mkdir -p "$dir/locale" && as_owner localedef -i de_DE -f UTF-8 "$dir/locale/de_DE.UTF-8" >/dev/null 2>&1 || true
+    LOCPATH="$dir/locale" as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
         -o "-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
         start >/dev/null 2>&1 || fail "pg_ctl start failed: $(tail -n 5 "$dir/server.log" 2>/dev/null)"
     "$bin/psql" -h "$dir" -U orvenna -d postgres -Atqc 'SELECT 1' >/dev/null 2>&1 \

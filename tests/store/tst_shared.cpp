@@ -4,11 +4,17 @@
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/Engine.h"
+#include "store/ServerConnection.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 const QDate kDay(2026, 12, 6);
@@ -35,6 +41,8 @@ private slots:
     void serverDropsConnections();
     void serverLostInTransaction_data();
     void serverLostInTransaction();
+    void serverSpeaksGerman_data();
+    void serverSpeaksGerman();
 };
 
 void tst_Shared::initTestCase()
@@ -164,6 +172,116 @@ void tst_Shared::serverLostInTransaction()
     conn.rollbackTransaction();
     conn.close();
     QCOMPARE(db.count("tblPredefinedEvents"), 0);
+}
+
+void tst_Shared::serverSpeaksGerman_data()
+{
+    QTest::addColumn<QStringList>("setup"); // run first, as the server's superuser; {db}: this test's database
+    QTest::addColumn<bool>("serverWide"); // the whole server speaks German, also before a login
+    QTest::addColumn<QString>("url");     // empty: this test's database as orvenna
+    QTest::addColumn<QString>("statement"); // empty: only the open
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("german"); // the server's own words, kept as the details
+    const QString insert = statements::insertTemplate("Rondo", "");
+    QTest::newRow("login may only read")
+        << QStringList{"DO $$ BEGIN CREATE ROLE reader LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$",
+                       "GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader"}
+        << false << TestDatabase::serverUrl(QString(), "reader") << insert << "Your login may only read the shared calendar"
+        << "keine Berechtigung";
+    QTest::newRow("rows held by another copy")
+        << QStringList{"ALTER DATABASE {db} SET lock_timeout = '50ms'"} << false << QString()
+        << statements::updateTemplate("Rondo", "", 1) << "Another copy of Orvenna was changing the same rows" << "Sperre";
+    QTest::newRow("server takes no changes")
+        << QStringList{"ALTER DATABASE {db} SET default_transaction_read_only = on"} << false << QString() << insert
+        << "takes no changes at the moment" << "Read-Only-Transaktion";
+    QTest::newRow("key already taken")
+        << QStringList{"SELECT setval(pg_get_serial_sequence('tblpredefinedevents', 'idpredefinedevent'), 1, false)"} << false
+        << QString() << insert << "already holds a row with the key" << "doppelter Schl";
+    QTest::newRow("connection lost") << QStringList() << false << QString() << insert << "was lost" << "Verbindung wird abgebrochen";
+    QTest::newRow("login refused") << QStringList() << true << TestDatabase::serverUrl(QString(), "intruder") << QString()
+                                   << "refused to open the database" << "Rolle";
+    QTest::newRow("no such database") << QStringList() << true << TestDatabase::serverUrl("nocal") << QString()
+                                      << "refused to open the database \"nocal\"" << "Datenbank";
+}
+
+// A club's server set to German: the plain reason comes from what happened,
+// not from reading the server's words.
+void tst_Shared::serverSpeaksGerman()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(bool, serverWide);
+    QFETCH(QString, url);
+    QFETCH(QString, statement);
+    QFETCH(QString, told);
+    QFETCH(QString, german);
+    TestDatabase db;
+    db.addTemplate("Passing", "");
+    const QString name = db.scalar("SELECT current_database()").toString();
+    struct Reset
+    {
+        TestDatabase &db;
+        QString name;
+        ~Reset()
+        {
+            // From another database: this one may refuse writes by now.
+            const QString url = TestDatabase::serverUrl("postgres");
+            const QString other = store::openServerConnection(url, false);
+            {
+                QSqlQuery q(QSqlDatabase::database(other, false));
+                for (const QString &sql : {"ALTER DATABASE " + name + " RESET ALL", QStringLiteral("ALTER SYSTEM RESET lc_messages"),
+                                           QStringLiteral("SELECT pg_reload_conf()")}) {
+                    if (!q.exec(sql))
+                        qCritical("The test server stays set to German: %s", qPrintable(q.lastError().text()));
+                }
+            }
+            store::releaseServerConnection(other, url, false);
+            store::dropIdleServerConnections();
+        }
+    } reset{db, name};
+    try {
+        db.exec("SET lc_messages = 'de_DE.UTF-8'");
+    } catch (const std::exception &e) {
+        QSKIP(qPrintable("The test server has no German locale (tests/store/pgserver.sh makes one with localedef): "
+                         + QString::fromUtf8(e.what())));
+    }
+    if (serverWide) {
+        db.exec("ALTER SYSTEM SET lc_messages = 'de_DE.UTF-8'");
+        db.exec("SELECT pg_reload_conf()");
+        QTRY_COMPARE(db.scalar("SHOW lc_messages").toString(), "de_DE.UTF-8"); // each a new session
+    }
+    db.exec("ALTER DATABASE " + name + " SET lc_messages = 'de_DE.UTF-8'");
+    for (const QString &step : setup)
+        db.exec(QString(step).replace("{db}", name));
+    if (url.isEmpty())
+        url = db.connectionString();
+    store::dropIdleServerConnections();
+
+    std::optional<store::Connection> holder; // another copy in the middle of changing the template
+    if (QTest::currentDataTag() == QLatin1String("rows held by another copy")) {
+        holder.emplace();
+        holder->open(url);
+        holder->beginTransaction();
+        holder->execute(statements::updateTemplate("Passing", "mine", 1));
+    }
+    store::Connection conn;
+    try {
+        conn.open(url);
+        QVERIFY2(!statement.isEmpty(), "opened");
+        if (QTest::currentDataTag() == QLatin1String("connection lost"))
+            db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                    " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
+        conn.beginTransaction(); // a lost connection is not opened afresh inside one
+        conn.execute(statement);
+        conn.commitTransaction();
+        QFAIL("the write went through");
+    } catch (const store::StoreError &e) {
+        QVERIFY2(e.description().contains(told), qPrintable(e.description()));
+        const QString details = statement.isEmpty() ? e.description() : e.details();
+        QVERIFY2(details.contains(german), qPrintable(details));
+    }
+    conn.rollbackTransaction();
+    if (holder)
+        holder->rollbackTransaction();
 }
 
 #include "support/TestMain.h"
