@@ -4,6 +4,7 @@
 #include "store/Schema.h"
 #include "store/StoreError.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAtomicInteger>
 #include <QElapsedTimer>
 #include <QHash>
@@ -14,6 +15,7 @@
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <optional>
 
@@ -21,9 +23,99 @@ namespace store {
 namespace {
 
 QAtomicInteger<quint64> g_serverCounter;
-QMutex g_idleMutex;
-// thread and URL -> the name of an idle open connection
-QHash<QPair<Qt::HANDLE, QString>, QString> g_idle;
+QMutex g_idleMutex; // guards g_recentFailures
+
+void closeConnection(const QString &name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// The kept connections of one thread, at most one per address. A QSqlDatabase
+// may only be used on the thread that opened it, so the thread owns them: it
+// closes those left idle too long, and all of them when it ends.
+class KeptConnections
+{
+public:
+    KeptConnections() = default;
+    KeptConnections(const KeptConnections &) = delete;
+    KeptConnections &operator=(const KeptConnections &) = delete;
+    ~KeptConnections() { closeAll(); }
+
+    QString take(const QString &url)
+    {
+        closeIdle();
+        const auto it = m_kept.find(url);
+        if (it == m_kept.end())
+            return {};
+        const QString name = it->name;
+        m_kept.erase(it);
+        return name;
+    }
+    bool keep(const QString &url, const QString &name)
+    {
+        closeIdle();
+        if (m_kept.contains(url))
+            return false;
+        Kept &kept = m_kept[url];
+        kept.name = name;
+        kept.idle.start();
+        scheduleSweep();
+        return true;
+    }
+    void closeAll()
+    {
+        for (const Kept &kept : std::as_const(m_kept))
+            closeConnection(kept.name);
+        m_kept.clear();
+    }
+
+private:
+    // A server may drop a session left idle for long, and keeps a process for
+    // each one meanwhile.
+    static constexpr qint64 kIdleMs = 60 * 1000;
+
+    // Where the thread runs an event loop (the windows' thread, a worker), an
+    // idle connection is closed even when no operation follows.
+    void scheduleSweep()
+    {
+        QObject *loop = QThread::currentThread()->eventDispatcher();
+        if (m_sweepPending || !loop)
+            return;
+        m_sweepPending = true;
+        QTimer::singleShot(kIdleMs + 100, loop, [this]() {
+            m_sweepPending = false;
+            closeIdle();
+            if (!m_kept.isEmpty())
+                scheduleSweep();
+        });
+    }
+
+    void closeIdle()
+    {
+        for (auto it = m_kept.begin(); it != m_kept.end();) {
+            if (it->idle.elapsed() >= kIdleMs) {
+                closeConnection(it->name);
+                it = m_kept.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    struct Kept
+    {
+        QString name;
+        QElapsedTimer idle;
+    };
+    QHash<QString, Kept> m_kept; // by address
+    bool m_sweepPending = false;
+};
+
+thread_local KeptConnections t_kept;
 
 // A server that just failed to answer is not waited for again at once: the
 // week and the template list would each wait out the connect timeout.
@@ -148,16 +240,16 @@ QString openServerConnection(const QString &url, bool requireTables, bool *reuse
     const ServerAddress a = parseServerUrl(url);
     if (reused)
         *reused = false;
+    if (requireTables) {
+        const QString name = t_kept.take(url);
+        if (!name.isEmpty()) {
+            if (reused)
+                *reused = true;
+            return name;
+        }
+    }
     {
         QMutexLocker lock(&g_idleMutex);
-        if (requireTables) {
-            const QString name = g_idle.take({QThread::currentThreadId(), url});
-            if (!name.isEmpty()) {
-                if (reused)
-                    *reused = true;
-                return name;
-            }
-        }
         const auto failed = g_recentFailures.constFind(url);
         if (failed != g_recentFailures.constEnd() && failed->since.elapsed() < kRememberFailureMs)
             throw StoreError(failed->description);
@@ -179,42 +271,14 @@ QString openServerConnection(const QString &url, bool requireTables, bool *reuse
 
 void releaseServerConnection(const QString &name, const QString &url, bool healthy)
 {
-    if (healthy && QSqlDatabase::database(name, false).isOpen()) {
-        QMutexLocker lock(&g_idleMutex);
-        const QPair<Qt::HANDLE, QString> key{QThread::currentThreadId(), url};
-        if (!g_idle.contains(key)) {
-            g_idle.insert(key, name);
-            return;
-        }
-    }
-    {
-        QSqlDatabase db = QSqlDatabase::database(name, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    if (healthy && QSqlDatabase::database(name, false).isOpen() && t_kept.keep(url, name))
+        return;
+    closeConnection(name);
 }
 
 void dropIdleServerConnections()
 {
-    QStringList names;
-    {
-        QMutexLocker lock(&g_idleMutex);
-        for (auto it = g_idle.begin(); it != g_idle.end();) {
-            if (it.key().first == QThread::currentThreadId()) {
-                names << it.value();
-                it = g_idle.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (const QString &name : names) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
+    t_kept.closeAll();
 }
 
 bool isConnectionLost(const QSqlError &error, const QString &name)

@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <optional>
+#include <thread>
 
 namespace {
 const QDate kDay(2026, 12, 6);
@@ -41,6 +42,9 @@ private slots:
     void serverDropsConnections();
     void serverLostInTransaction_data();
     void serverLostInTransaction();
+    void keptConnectionLost_data();
+    void keptConnectionLost();
+    void threadClosesItsConnections();
     void serverSpeaksGerman_data();
     void serverSpeaksGerman();
 };
@@ -138,8 +142,10 @@ void tst_Shared::serverDropsConnections()
 void tst_Shared::serverLostInTransaction_data()
 {
     QTest::addColumn<bool>("atCommit"); // else at the next statement
-    QTest::newRow("at the commit") << true;
-    QTest::newRow("at a statement") << false;
+    QTest::addColumn<bool>("kept");     // on a kept connection, lost before the first statement
+    QTest::newRow("at the commit") << true << false;
+    QTest::newRow("at a statement") << false << false;
+    QTest::newRow("at the first statement, kept connection") << false << true;
 }
 
 // A server stopped during a write (an import): the plain reason naming the
@@ -147,11 +153,17 @@ void tst_Shared::serverLostInTransaction_data()
 void tst_Shared::serverLostInTransaction()
 {
     QFETCH(bool, atCommit);
+    QFETCH(bool, kept);
     TestDatabase db;
     store::Connection conn;
+    if (kept) {
+        conn.open(db.connectionString());
+        conn.close();
+    }
     conn.open(db.connectionString());
     conn.beginTransaction();
-    conn.execute(statements::insertTemplate("Rondo", ""));
+    if (!kept)
+        conn.execute(statements::insertTemplate("Rondo", ""));
     // What a fast shutdown does to every session.
     db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
             " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
@@ -282,6 +294,77 @@ void tst_Shared::serverSpeaksGerman()
     conn.rollbackTransaction();
     if (holder)
         holder->rollbackTransaction();
+}
+
+void tst_Shared::keptConnectionLost_data()
+{
+    QTest::addColumn<bool>("afterCommit"); // else the server dropped the kept connection before
+    QTest::addColumn<QString>("told");     // empty: saved without a word
+    QTest::newRow("dropped while kept") << false << QString();
+    QTest::newRow("reply lost after the commit") << true << "was lost";
+}
+
+// A kept connection that is gone: a save is sent on a fresh one, but one whose
+// reply was lost after it had landed is not sent again.
+void tst_Shared::keptConnectionLost()
+{
+    QFETCH(bool, afterCommit);
+    QFETCH(QString, told);
+    TestDatabase db;
+    const QString url = db.connectionString();
+    if (afterCommit) {
+        // The row lands through another session, which commits it; then this
+        // session ends before it answers.
+        db.exec("CREATE EXTENSION IF NOT EXISTS dblink");
+        db.exec("DROP SEQUENCE IF EXISTS reply_lost");
+        db.exec("CREATE SEQUENCE reply_lost");
+        db.exec(QStringLiteral("CREATE OR REPLACE FUNCTION commit_then_hang_up() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                               "BEGIN IF nextval('reply_lost') = 1 THEN "
+                               "PERFORM dblink_exec(%1, format('INSERT INTO tblPredefinedEvents(title, Description) "
+                               "VALUES(%L, %L)', NEW.title, NEW.description)); "
+                               "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(30); END IF; "
+                               "RETURN NEW; END $$")
+                    .arg("'host=" + qEnvironmentVariable("ORVENNA_TEST_PGHOST") + " user=orvenna dbname=' || current_database()"));
+        db.exec("CREATE TRIGGER commit_then_hang_up BEFORE INSERT ON tblPredefinedEvents FOR EACH ROW "
+                "EXECUTE FUNCTION commit_then_hang_up()");
+    }
+    store::Connection conn;
+    conn.open(url);
+    conn.close(); // kept
+    if (!afterCommit)
+        db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
+    conn.open(url);
+    try {
+        conn.execute(statements::insertTemplate("Rondo", ""));
+        QCOMPARE(QString(), told);
+    } catch (const store::StoreError &e) {
+        QVERIFY2(!told.isEmpty() && e.description().contains(told), qPrintable(e.description()));
+    }
+    conn.close();
+    QCOMPARE(db.count("tblPredefinedEvents"), 1);
+}
+
+// A thread that ends takes the connections it kept with it.
+void tst_Shared::threadClosesItsConnections()
+{
+    TestDatabase db;
+    const QString sessions = "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'orvenna'"
+                             " AND datname = current_database()";
+    QCOMPARE(db.scalar(sessions).toInt(), 0);
+    QString failure;
+    std::thread worker([&] {
+        try {
+            store::Connection conn;
+            conn.open(db.connectionString());
+            (void)conn.execute(statements::allTemplates());
+        } catch (const store::StoreError &e) {
+            failure = e.description();
+        }
+    });
+    worker.join();
+    QCOMPARE(failure, QString());
+    QTRY_COMPARE(db.scalar(sessions).toInt(), 0);
 }
 
 #include "support/TestMain.h"
