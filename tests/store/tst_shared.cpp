@@ -14,8 +14,15 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <thread>
+
+#include <signal.h>
 
 namespace {
 const QDate kDay(2026, 12, 6);
@@ -40,6 +47,7 @@ private slots:
     void otherCopyHears_data();
     void otherCopyHears();
     void serverDropsConnections();
+    void stalledServerLeavesWindowFree();
     void serverLostInTransaction_data();
     void serverLostInTransaction();
     void keptConnectionLost_data();
@@ -137,6 +145,66 @@ void tst_Shared::serverDropsConnections()
     saving.execute(statements::deleteEvent(1));
     QTRY_VERIFY(!heard.isEmpty());
     QCOMPARE(heard.takeFirst().at(0).toString(), QStringLiteral("tblscheduledevents"));
+}
+
+// A server that is up but does not answer holds up only the listener's own
+// thread: the window's event loop keeps turning, and once the server answers
+// again the listener hears on.
+void tst_Shared::stalledServerLeavesWindowFree()
+{
+    TestDatabase db;
+    store::ChangeListener listening;
+    QSignalSpy heard(&listening, &store::ChangeListener::changed);
+    listening.listen(db.connectionString());
+    QVERIFY(listening.isListening());
+    const pid_t backend = db.scalar("SELECT pid FROM pg_stat_activity WHERE datname = current_database()"
+                                    " AND application_name = 'orvenna' AND query LIKE 'LISTEN%'").toInt();
+    QVERIFY(backend > 0);
+    QCOMPARE(::kill(backend, SIGSTOP), 0);
+    struct Resume
+    {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{backend};
+
+    // Should the window's thread stop turning its event loop, the server is
+    // resumed so that the run ends, as a failure.
+    std::atomic<int> turns{0};
+    std::atomic<bool> frozen{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        int last = -1;
+        while (!ended.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) {
+            if (turns == last) {
+                frozen = true;
+                ::kill(backend, SIGCONT);
+                return;
+            }
+            last = turns;
+        }
+    });
+    QTimer tick;
+    tick.setInterval(50);
+    connect(&tick, &QTimer::timeout, this, [&turns] { ++turns; });
+    tick.start();
+    // Longer than the listener's check of its connection takes to come round.
+    QTRY_VERIFY_WITH_TIMEOUT(turns >= 100, 30000);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    ended.notify_all();
+    watchdog.join();
+    QVERIFY(!frozen);
+
+    ::kill(backend, SIGCONT);
+    store::Connection saving;
+    saving.open(db.connectionString());
+    saving.execute(statements::insertTemplate("Rondo", ""));
+    QTRY_VERIFY(heard.contains(QVariantList{QStringLiteral("tblpredefinedevents")}));
 }
 
 void tst_Shared::serverLostInTransaction_data()
