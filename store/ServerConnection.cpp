@@ -6,6 +6,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAtomicInteger>
+#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QLocalSocket>
@@ -17,6 +19,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 namespace store {
@@ -142,32 +145,121 @@ QString serverText(const QSqlError &error)
 // Whether a server answers at the address at all: a refusal in words this
 // program does not know (a server speaking another language) is told apart
 // from a server that is not there without reading them.
-bool answers(const ServerAddress &a)
+bool answers(const QString &name, int port)
 {
     constexpr int kKnockMs = 1000;
-    QString host = a.host.isEmpty() ? qEnvironmentVariable("PGHOST", QStringLiteral("/var/run/postgresql")) : a.host;
+    const QString host = name.isEmpty() ? qEnvironmentVariable("PGHOST", QStringLiteral("/var/run/postgresql")) : name;
     if (host.startsWith(QLatin1Char('/'))) {
         QLocalSocket socket;
-        socket.connectToServer(host + QStringLiteral("/.s.PGSQL.%1").arg(a.port));
+        socket.connectToServer(host + QStringLiteral("/.s.PGSQL.%1").arg(port));
         return socket.waitForConnected(kKnockMs);
     }
     QTcpSocket socket;
-    socket.connectToHost(host, quint16(a.port));
+    socket.connectToHost(host, quint16(port));
     return socket.waitForConnected(kKnockMs);
+}
+
+bool answers(const ServerAddress &a)
+{
+    return answers(a.host, a.port)
+        || std::any_of(a.moreHosts.begin(), a.moreHosts.end(), [](const auto &h) { return answers(h.first, h.second); });
+}
+
+// The hosts as a sentence names them.
+QString where(const ServerAddress &a)
+{
+    if (a.moreHosts.isEmpty())
+        return a.host.isEmpty() ? QStringLiteral("this computer") : a.host;
+    QStringList hosts{a.host};
+    for (const auto &h : a.moreHosts)
+        hosts << h.first;
+    return hosts.join(QStringLiteral(", "));
+}
+
+int connectTimeout(const ServerAddress &a)
+{
+    bool ok = false;
+    const int seconds = a.option(QStringLiteral("connect_timeout")).toInt(&ok);
+    return ok ? seconds : kConnectTimeoutSeconds;
+}
+
+// A value as libpq's connection string reads it.
+QString quoted(const QString &value)
+{
+    QString v = value;
+    v.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + v + QLatin1Char('\'');
+}
+
+// The certificates a server's is checked against when the address names none:
+// libpq's own ~/.postgresql/root.crt or PGSSLROOTCERT when there is one, else
+// the system's store.
+QString rootCertificates()
+{
+    if (qEnvironmentVariableIsSet("PGSSLROOTCERT") || QFile::exists(QDir::homePath() + QStringLiteral("/.postgresql/root.crt")))
+        return {};
+    for (const char *bundle : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt", "/etc/ssl/cert.pem"}) {
+        if (QFile::exists(QLatin1String(bundle)))
+            return QLatin1String(bundle);
+    }
+    return {};
+}
+
+// The options libpq is given: the address's own, and the program's defaults.
+QString connectOptions(const ServerAddress &a)
+{
+    QStringList options{QStringLiteral("connect_timeout=%1").arg(connectTimeout(a)),
+                        QStringLiteral("application_name=") + quoted(a.option(QStringLiteral("application_name")).isEmpty()
+                                                                         ? QStringLiteral("orvenna")
+                                                                         : a.option(QStringLiteral("application_name"))),
+                        QStringLiteral("keepalives_idle=5;keepalives_interval=2;keepalives_count=2;tcp_user_timeout=3000")};
+    const QString sslMode = a.sslMode();
+    if (!sslMode.isEmpty())
+        options << QStringLiteral("sslmode=") + sslMode;
+    if (a.option(QStringLiteral("sslrootcert")).isEmpty()
+        && (sslMode == QLatin1String("verify-full") || sslMode == QLatin1String("verify-ca"))) {
+        const QString system = rootCertificates();
+        if (!system.isEmpty())
+            options << QStringLiteral("sslrootcert=") + quoted(system);
+    }
+    for (const auto &[key, value] : a.options) {
+        if (key != QLatin1String("sslmode") && key != QLatin1String("connect_timeout") && key != QLatin1String("application_name"))
+            options << key + QLatin1Char('=') + quoted(value);
+    }
+    if (!a.moreHosts.isEmpty()) {
+        QStringList ports{QString::number(a.port)};
+        for (const auto &h : a.moreHosts)
+            ports << QString::number(h.second);
+        options << QStringLiteral("port=") + ports.join(QLatin1Char(','));
+    }
+    return options.join(QLatin1Char(';'));
 }
 
 QString plainReason(const ServerAddress &a, const QSqlError &error)
 {
     const QString detail = serverText(error);
-    const QString where = a.host.isEmpty() ? QStringLiteral("this computer") : a.host;
+    const QString where = store::where(a);
     auto has = [&detail](const char *s) { return detail.contains(QLatin1String(s), Qt::CaseInsensitive); };
     QString reason;
-    if (has("password") || has("authentication") || has("pg_hba.conf") || has("role \""))
+    // libpq's words about TLS, in English here: at the open no SQLSTATE comes.
+    if (has("certificate verify failed") || has("does not match host name") || has("root certificate file"))
+        reason = QStringLiteral("The database server at %1 could not prove that it is the server the address names (its "
+                                "certificate is for another name, or not signed by an authority this computer trusts), "
+                                "so nothing was sent to it")
+                     .arg(where);
+    else if (has("no encryption"))
+        reason = QStringLiteral("The database server at %1 takes only encrypted connections, and the address asks for "
+                                "none (sslmode=disable)")
+                     .arg(where);
+    else if (has("server does not support SSL"))
+        reason = QStringLiteral("The database server at %1 offers no encryption, which the address asks for (sslmode)")
+                     .arg(where);
+    else if (has("password") || has("authentication") || has("pg_hba.conf") || has("role \""))
         reason = QStringLiteral("The server refused the login of user \"%1\"").arg(a.user);
     else if (has("database \"") && has("does not exist"))
         reason = QStringLiteral("The server has no database \"%1\"").arg(a.database);
     else if (has("timeout"))
-        reason = QStringLiteral("The database server at %1 did not answer within %2 seconds").arg(where).arg(kConnectTimeoutSeconds);
+        reason = QStringLiteral("The database server at %1 did not answer within %2 seconds").arg(where).arg(connectTimeout(a));
     else if (has("the database system is starting up") || has("shutting down"))
         reason = QStringLiteral("The database server at %1 is starting or stopping").arg(where);
     else if (answers(a))
@@ -188,15 +280,20 @@ QString openNew(const QString &url, const ServerAddress &a, bool requireTables)
         if (!db.isValid()) {
             failure = QStringLiteral("Qt's PostgreSQL driver QPSQL is not installed (package libqt6sql6-psql)");
         } else {
-            if (!a.host.isEmpty())
-                db.setHostName(a.host);
-            db.setPort(a.port);
+            if (!a.moreHosts.isEmpty()) {
+                QStringList hosts{a.host};
+                for (const auto &h : a.moreHosts)
+                    hosts << h.first;
+                db.setHostName(hosts.join(QLatin1Char(','))); // the ports go with the options
+            } else {
+                if (!a.host.isEmpty())
+                    db.setHostName(a.host);
+                db.setPort(a.port);
+            }
             db.setUserName(a.user);
             db.setDatabaseName(a.database);
             // No password: libpq reads ~/.pgpass or PGPASSWORD itself.
-            db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=orvenna;keepalives_idle=5;"
-                                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=3000")
-                                     .arg(kConnectTimeoutSeconds));
+            db.setConnectOptions(connectOptions(a));
             if (!db.open()) {
                 failure = plainReason(a, db.lastError());
             } else if (requireTables) {
