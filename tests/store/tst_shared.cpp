@@ -8,15 +8,20 @@
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
 
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
+#include <QTcpServer>
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -44,6 +49,7 @@ class tst_Shared : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void otherCopyHears_data();
     void otherCopyHears();
     void serverDropsConnections();
@@ -55,6 +61,8 @@ private slots:
     void threadClosesItsConnections();
     void serverSpeaksGerman_data();
     void serverSpeaksGerman();
+    void encryptedLink_data();
+    void encryptedLink();
 };
 
 void tst_Shared::initTestCase()
@@ -69,12 +77,58 @@ void tst_Shared::initTestCase()
     qputenv("PGHOST", qgetenv("ORVENNA_TEST_PGHOST"));
 }
 
+// A server of this test's own that takes only TLS over TCP, on this
+// computer's address on its network, with certificates made by openssl in its
+// folder (tests/store/pgserver.sh start-tls).
+struct TlsServer
+{
+    QString dir = QStringLiteral("/tmp/orvenna-pgtls-%1").arg(QCoreApplication::applicationPid());
+    QString ip;
+    int port = 0;
+    int downPort = 0; // where nothing listens
+    QString failure;
+
+    TlsServer()
+    {
+        for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback() && !address.isLinkLocal()) {
+                ip = address.toString();
+                break;
+            }
+        }
+        if (ip.isEmpty()) {
+            failure = "this computer has no network address besides loopback";
+            return;
+        }
+        port = freePort();
+        downPort = freePort();
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("pgserver.sh"), "start-tls", dir, QString::number(port), ip});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            failure = QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    ~TlsServer() { QProcess::execute("bash", {QFINDTESTDATA("pgserver.sh"), "stop", dir}); }
+
+    static int freePort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::Any, 0);
+        return probe.serverPort();
+    }
+};
+std::unique_ptr<TlsServer> g_tlsServer;
+
 // The test database's address with the host left out, as on the server itself.
 static QString defaultSocketUrl(const QString &url)
 {
     store::ServerAddress a = store::parseServerUrl(url);
     a.host.clear();
     return a.url();
+}
+
+void tst_Shared::cleanupTestCase()
+{
+    g_tlsServer.reset();
 }
 
 void tst_Shared::otherCopyHears_data()
@@ -433,6 +487,60 @@ void tst_Shared::threadClosesItsConnections()
     worker.join();
     QCOMPARE(failure, QString());
     QTRY_COMPARE(db.scalar(sessions).toInt(), 0);
+}
+
+void tst_Shared::encryptedLink_data()
+{
+    QTest::addColumn<QString>("url"); // {ip} {port} {down} {tls}: the TLS server's
+    QTest::addColumn<QString>("told"); // empty: opens, encrypted
+    QTest::addColumn<bool>("verified"); // as the Shared Calendar dialog says
+    const QString prove = "could not prove that it is the server the address names";
+    QTest::newRow("checked against the club's CA") << "postgresql://orvenna@{ip}:{port}/postgres?sslrootcert={tls}/ca.crt"
+                                                   << QString() << true;
+    QTest::newRow("by default against the system's certificates") << "postgresql://orvenna@{ip}:{port}/postgres"
+                                                                   << prove << true;
+    QTest::newRow("another CA") << "postgresql://orvenna@{ip}:{port}/postgres?sslrootcert={tls}/other-ca.crt" << prove << true;
+    QTest::newRow("a name the certificate is not for")
+        << "postgresql://orvenna@127.0.0.1:{port}/postgres?sslmode=verify-full&sslrootcert={tls}/ca.crt" << prove << true;
+    QTest::newRow("a name the certificate is for")
+        << "postgresql://orvenna@localhost:{port}/postgres?sslmode=verify-full&sslrootcert={tls}/ca.crt" << QString() << true;
+    QTest::newRow("lowered to encryption only") << "postgresql://orvenna@{ip}:{port}/postgres?sslmode=require" << QString()
+                                                << false;
+    QTest::newRow("lowered to no encryption") << "postgresql://orvenna@{ip}:{port}/postgres?sslmode=disable"
+                                              << "takes only encrypted connections" << false;
+    QTest::newRow("the first of two hosts down")
+        << "postgresql://orvenna@{ip}:{down},{ip}:{port}/postgres?sslrootcert={tls}/ca.crt&connect_timeout=5" << QString()
+        << true;
+}
+
+void tst_Shared::encryptedLink()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, told);
+    QFETCH(bool, verified);
+    if (!g_tlsServer)
+        g_tlsServer = std::make_unique<TlsServer>();
+    const TlsServer &server = *g_tlsServer;
+    if (server.ip.isEmpty())
+        QSKIP(qPrintable(server.failure));
+    QVERIFY2(server.failure.isEmpty(), qPrintable(server.failure));
+    url.replace("{ip}", server.ip).replace("{port}", QString::number(server.port))
+        .replace("{down}", QString::number(server.downPort)).replace("{tls}", server.dir + "/tls");
+    QCOMPARE(store::isVerifiedLink(url), verified);
+    try {
+        const QString name = store::openServerConnection(url, false);
+        bool encrypted = false;
+        {
+            QSqlQuery q(QSqlDatabase::database(name, false));
+            QVERIFY(q.exec("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()") && q.next());
+            encrypted = q.value(0).toBool();
+        }
+        store::releaseServerConnection(name, url, false);
+        QVERIFY2(told.isEmpty(), "opened");
+        QVERIFY(encrypted);
+    } catch (const store::StoreError &e) {
+        QVERIFY2(!told.isEmpty() && e.description().contains(told), qPrintable(e.description()));
+    }
 }
 
 #include "support/TestMain.h"
