@@ -58,6 +58,7 @@ private slots:
     void serverLostInTransaction();
     void keptConnectionLost_data();
     void keptConnectionLost();
+    void closedInTransaction();
     void threadClosesItsConnections();
     void serverSpeaksGerman_data();
     void serverSpeaksGerman();
@@ -465,6 +466,23 @@ void tst_Shared::keptConnectionLost()
     }
     conn.close();
     QCOMPARE(db.count("tblPredefinedEvents"), 1);
+}
+
+// A connection closed half way through a write is not kept with the write
+// still open: the next operation would land inside it, never to be committed.
+void tst_Shared::closedInTransaction()
+{
+    TestDatabase db;
+    store::Connection conn;
+    conn.open(db.connectionString());
+    conn.beginTransaction();
+    conn.execute(statements::insertTemplate("Rondo", ""));
+    conn.close();
+    store::Connection next;
+    next.open(db.connectionString());
+    next.execute(statements::insertTemplate("Passing", ""));
+    next.close();
+    QCOMPARE(db.scalar("SELECT string_agg(title, ',') FROM tblPredefinedEvents").toString(), QStringLiteral("Passing"));
 }
 
 // A thread that ends takes the connections it kept with it.
