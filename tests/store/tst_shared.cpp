@@ -101,21 +101,19 @@ struct TlsServer
             failure = "this computer has no network address besides loopback";
             return;
         }
-        port = freePort();
-        downPort = freePort();
+        {
+            QTcpServer first, second; // both held, so that the ports differ
+            first.listen(QHostAddress::Any, 0);
+            second.listen(QHostAddress::Any, 0);
+            port = first.serverPort();
+            downPort = second.serverPort();
+        }
         QProcess p;
         p.start("bash", {QFINDTESTDATA("pgserver.sh"), "start-tls", dir, QString::number(port), ip});
         if (!p.waitForFinished(60000) || p.exitCode() != 0)
             failure = QString::fromLocal8Bit(p.readAllStandardError());
     }
     ~TlsServer() { QProcess::execute("bash", {QFINDTESTDATA("pgserver.sh"), "stop", dir}); }
-
-    static int freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::Any, 0);
-        return probe.serverPort();
-    }
 };
 std::unique_ptr<TlsServer> g_tlsServer;
 
