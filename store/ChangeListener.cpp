@@ -20,7 +20,9 @@ namespace detail {
 // What the listening thread shares with the listener.
 struct ListenState
 {
+    enum First { Waiting, Done, GaveUp };
     std::atomic<bool> listening{false};
+    std::atomic<int> first{Waiting}; // the first connection, and whether listen() waited for it
     QSemaphore firstTried;
 };
 
@@ -47,6 +49,14 @@ public:
         });
         m_timer->start();
         connectNow();
+        int waiting = ListenState::Waiting;
+        if (!m_state->first.compare_exchange_strong(waiting, ListenState::Done)) {
+            // listen() went on without it: what changed meanwhile went unheard.
+            if (m_name.isEmpty())
+                m_missed = true;
+            else
+                emit changed(QString());
+        }
         m_state->firstTried.release();
     }
 
@@ -117,6 +127,8 @@ private:
 } // namespace detail
 
 namespace {
+// How long listen() waits for the first connection.
+constexpr int kFirstWaitMs = 2000;
 // How long stop() waits for the listening thread. A thread held by a stalled
 // server is not waited for: it ends by itself once the server answers or the
 // connection breaks.
@@ -158,8 +170,13 @@ void ChangeListener::listen(const QString &connectionString)
     connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_forward = connect(worker, &detail::ListenWorker::changed, this, &ChangeListener::changed, Qt::QueuedConnection);
     m_thread->start();
-    // The windows' first load relies on hearing what follows it.
-    m_state->firstTried.tryAcquire(1, (kConnectTimeoutSeconds + 2) * 1000);
+    // The windows' first load relies on hearing what follows it; a server that
+    // does not answer soon is not waited for, and once it does the listener
+    // says that anything may have changed.
+    if (!m_state->firstTried.tryAcquire(1, kFirstWaitMs)) {
+        int waiting = detail::ListenState::Waiting;
+        m_state->first.compare_exchange_strong(waiting, detail::ListenState::GaveUp);
+    }
 }
 
 void ChangeListener::stop()

@@ -27,8 +27,9 @@ public:
     explicit ChangeListener(QObject *parent = nullptr);
     ~ChangeListener() override;
 
-    // Returns once the first connection was made or failed; a server that does
-    // not answer is waited for no longer than the connect timeout.
+    // Returns once the first connection was made or failed, or after two
+    // seconds: should it be made later, changed() says that anything may have
+    // changed.
     void listen(const QString &connectionString);
     void stop();
     [[nodiscard]] bool isListening() const;

@@ -4,10 +4,12 @@
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/Engine.h"
+#include "store/Schema.h"
 #include "store/ServerConnection.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QProcess>
@@ -19,6 +21,7 @@
 
 #include <QTcpServer>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <memory>
@@ -54,6 +57,7 @@ private slots:
     void otherCopyHears();
     void serverDropsConnections();
     void stalledServerLeavesWindowFree();
+    void listenerLateToConnect();
     void serverLostInTransaction_data();
     void serverLostInTransaction();
     void keptConnectionLost_data();
@@ -258,6 +262,46 @@ void tst_Shared::stalledServerLeavesWindowFree()
     saving.open(db.connectionString());
     saving.execute(statements::insertTemplate("Rondo", ""));
     QTRY_VERIFY(heard.contains(QVariantList{QStringLiteral("tblpredefinedevents")}));
+}
+
+// A server that takes a connection but is slow to answer it: listen() does not
+// wait for it, and once the listener is in, it says that anything may have
+// changed, for what changed before went unheard.
+void tst_Shared::listenerLateToConnect()
+{
+    if (!g_tlsServer)
+        g_tlsServer = std::make_unique<TlsServer>();
+    if (g_tlsServer->ip.isEmpty())
+        QSKIP(qPrintable(g_tlsServer->failure));
+    QVERIFY2(g_tlsServer->failure.isEmpty(), qPrintable(g_tlsServer->failure));
+    // Through its socket, waiting for it as long as it takes.
+    const QString url = "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(g_tlsServer->dir)) + ':'
+        + QString::number(g_tlsServer->port) + "/postgres?connect_timeout=60";
+    const QString announcing = store::openServerConnection(url, false);
+    QFile pidFile(g_tlsServer->dir + "/data/postmaster.pid");
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const pid_t postmaster = pid_t(pidFile.readLine().trimmed().toInt());
+    QVERIFY(postmaster > 0);
+    // Sessions already open go on; a new one waits until the server goes on.
+    QCOMPARE(::kill(postmaster, SIGSTOP), 0);
+    struct Resume
+    {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{postmaster};
+
+    store::ChangeListener listening;
+    QSignalSpy heard(&listening, &store::ChangeListener::changed);
+    listening.listen(url);
+    QVERIFY(!listening.isListening());
+    {
+        QSqlQuery q(QSqlDatabase::database(announcing, false));
+        QVERIFY(q.exec(QStringLiteral("NOTIFY %1, 'tblpocs'").arg(store::kChangeChannel)));
+    }
+    ::kill(postmaster, SIGCONT);
+    QTRY_VERIFY_WITH_TIMEOUT(listening.isListening(), 30000);
+    QTRY_VERIFY(heard.contains(QVariantList{QString()}));
+    store::releaseServerConnection(announcing, url, false);
 }
 
 void tst_Shared::serverLostInTransaction_data()
