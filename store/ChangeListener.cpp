@@ -5,26 +5,139 @@
 #include "store/ServerConnection.h"
 #include "store/StoreError.h"
 
+#include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
-#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
 
 namespace store {
+namespace detail {
+
+// What the listening thread shares with the listener.
+struct ListenState
+{
+    enum First { Waiting, Done, GaveUp };
+    std::atomic<bool> listening{false};
+    std::atomic<int> first{Waiting}; // the first connection, and whether listen() waited for it
+    QSemaphore firstTried;
+};
+
+// The listening connection, on its own thread: made, used and closed there.
+class ListenWorker : public QObject
+{
+    Q_OBJECT
+public:
+    ListenWorker(const QString &url, std::shared_ptr<ListenState> state)
+        : m_url(url), m_state(std::move(state))
+    {
+    }
+    ~ListenWorker() override { drop(); }
+
+    void start()
+    {
+        m_timer = new QTimer(this);
+        m_timer->setInterval(kRetryMs);
+        connect(m_timer, &QTimer::timeout, this, [this]() {
+            if (m_name.isEmpty())
+                connectNow();
+            else
+                checkAlive();
+        });
+        m_timer->start();
+        connectNow();
+        int waiting = ListenState::Waiting;
+        if (!m_state->first.compare_exchange_strong(waiting, ListenState::Done)) {
+            // listen() went on without it: what changed meanwhile went unheard.
+            if (m_name.isEmpty())
+                m_missed = true;
+            else
+                emit changed(QString());
+        }
+        m_state->firstTried.release();
+    }
+
+signals:
+    void changed(const QString &table);
+
+private:
+    static constexpr int kRetryMs = 3000;
+
+    void connectNow()
+    {
+        try {
+            m_name = openServerConnection(m_url, false);
+        } catch (const StoreError &) {
+            m_missed = true; // the windows report the failure; this only waits
+            return;
+        }
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (!db.driver()->subscribeToNotification(QLatin1String(kChangeChannel))) {
+            drop();
+            m_missed = true;
+            return;
+        }
+        connect(db.driver(), &QSqlDriver::notification, this,
+                [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                    emit changed(payload.toString());
+                });
+        m_state->listening = true;
+        if (m_missed) {
+            m_missed = false;
+            emit changed(QString());
+        }
+    }
+
+    void checkAlive()
+    {
+        {
+            QSqlQuery q(QSqlDatabase::database(m_name, false));
+            if (q.exec(QStringLiteral("SELECT 1")))
+                return;
+        }
+        drop();
+        m_missed = true;
+        connectNow();
+    }
+
+    void drop()
+    {
+        m_state->listening = false;
+        if (m_name.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            if (db.driver())
+                disconnect(db.driver(), nullptr, this, nullptr);
+        }
+        releaseServerConnection(m_name, m_url, false);
+        m_name.clear();
+    }
+
+    QString m_url;
+    QString m_name;
+    bool m_missed = false;
+    QTimer *m_timer = nullptr;
+    std::shared_ptr<ListenState> m_state;
+};
+
+} // namespace detail
+
 namespace {
-constexpr int kRetryMs = 3000;
-}
+// How long listen() waits for the first connection.
+constexpr int kFirstWaitMs = 2000;
+// How long stop() waits for the listening thread. A thread held by a stalled
+// server is not waited for: it ends by itself once the server answers or the
+// connection breaks.
+constexpr unsigned long kStopWaitMs = 1000;
+} // namespace
 
 ChangeListener::ChangeListener(QObject *parent)
     : QObject(parent)
 {
-    m_timer.setInterval(kRetryMs);
-    connect(&m_timer, &QTimer::timeout, this, [this]() {
-        if (isListening())
-            checkAlive();
-        else
-            connectNow();
-    });
 }
 
 ChangeListener::~ChangeListener()
@@ -32,99 +145,58 @@ ChangeListener::~ChangeListener()
     stop();
 }
 
+bool ChangeListener::isListening() const
+{
+    return m_state && m_state->listening;
+}
+
 void ChangeListener::listen(const QString &connectionString)
 {
     stop();
     if (engineOf(connectionString) != Engine::Postgres)
         return;
-    m_url = connectionString.trimmed();
-    m_missed = false;
-    m_timer.start();
-    connectNow();
+    const QString url = connectionString.trimmed();
+    try {
+        (void)parseServerUrl(url);
+    } catch (const StoreError &) {
+        return; // the windows report the address
+    }
+    m_state = std::make_shared<detail::ListenState>();
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("orvenna-listener"));
+    auto *worker = new detail::ListenWorker(url, m_state);
+    worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::started, worker, &detail::ListenWorker::start);
+    connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    m_forward = connect(worker, &detail::ListenWorker::changed, this, &ChangeListener::changed, Qt::QueuedConnection);
+    m_thread->start();
+    // The windows' first load relies on hearing what follows it; a server that
+    // does not answer soon is not waited for, and once it does the listener
+    // says that anything may have changed.
+    if (!m_state->firstTried.tryAcquire(1, kFirstWaitMs)) {
+        int waiting = detail::ListenState::Waiting;
+        m_state->first.compare_exchange_strong(waiting, detail::ListenState::GaveUp);
+    }
 }
 
 void ChangeListener::stop()
 {
-    m_timer.stop();
-    delete m_probe;
-    drop();
-    m_url.clear();
-}
-
-void ChangeListener::drop()
-{
-    if (m_name.isEmpty())
+    if (!m_thread)
         return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        if (db.driver())
-            disconnect(db.driver(), nullptr, this, nullptr);
-    }
-    releaseServerConnection(m_name, m_url, false);
-    m_name.clear();
-}
-
-void ChangeListener::connectNow()
-{
-    delete m_probe; // still no answer from the last knock
-    ServerAddress a;
-    try {
-        a = parseServerUrl(m_url);
-    } catch (const StoreError &) {
-        m_timer.stop();
+    disconnect(m_forward);
+    m_state.reset();
+    QThread *thread = m_thread;
+    m_thread = nullptr;
+    thread->quit();
+    if (thread->wait(kStopWaitMs)) {
+        delete thread;
         return;
     }
-    if (a.host.isEmpty() || a.host.startsWith(QLatin1Char('/'))) {
-        openListening(); // a local socket answers or refuses at once
-        return;
-    }
-    m_probe = new QTcpSocket(this);
-    connect(m_probe, &QTcpSocket::connected, this, [this]() {
-        m_probe->deleteLater();
-        m_probe = nullptr;
-        openListening();
-    });
-    connect(m_probe, &QTcpSocket::errorOccurred, this, [this]() {
-        m_probe->deleteLater();
-        m_probe = nullptr;
-        m_missed = true;
-    });
-    m_probe->connectToHost(a.host, quint16(a.port));
-}
-
-void ChangeListener::openListening()
-{
-    try {
-        m_name = openServerConnection(m_url, false);
-    } catch (const StoreError &) {
-        m_missed = true; // the windows report the failure; this only waits
-        return;
-    }
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    if (!db.driver()->subscribeToNotification(QLatin1String(kChangeChannel))) {
-        drop();
-        m_missed = true;
-        return;
-    }
-    connect(db.driver(), &QSqlDriver::notification, this,
-            [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
-                emit changed(payload.toString());
-            });
-    if (m_missed) {
-        m_missed = false;
-        emit changed(QString());
-    }
-}
-
-void ChangeListener::checkAlive()
-{
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
-    if (q.exec(QStringLiteral("SELECT 1")))
-        return;
-    q = QSqlQuery();
-    drop();
-    m_missed = true;
-    connectNow();
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (thread->isFinished())
+        thread->deleteLater();
 }
 
 } // namespace store
+
+#include "ChangeListener.moc"

@@ -8,7 +8,6 @@
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -23,22 +22,27 @@ namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
 
-// The server driver's words, on one line and without the status code it
-// appends in brackets, which is empty when the connection itself failed.
-QString describe(const QSqlError &error)
-{
-    static const QRegularExpression status(QStringLiteral("\\([0-9A-Z]*\\)\\s*$"));
-    QString database = error.databaseText();
-    database.remove(status);
-    return errorFrom(QSqlError(error.driverText(), database.simplified(), error.type()), QString()).driverText();
-}
-
-bool isInsert(const QString &sql)
+bool startsWith(const QString &sql, QLatin1String keyword)
 {
     qsizetype i = 0;
     while (i < sql.size() && sql.at(i).isSpace())
         ++i;
-    return QStringView(sql).mid(i, 6).compare(QLatin1String("INSERT"), Qt::CaseInsensitive) == 0;
+    return QStringView(sql).mid(i, keyword.size()).compare(keyword, Qt::CaseInsensitive) == 0
+        && (i + keyword.size() >= sql.size() || !sql.at(i + keyword.size()).isLetterOrNumber());
+}
+
+bool isInsert(const QString &sql)
+{
+    return startsWith(sql, QLatin1String("INSERT"));
+}
+
+// Whether running the statement twice leaves what running it once does. A read
+// does; the program's updates and deletes set fixed values of rows named by
+// key. An insert does not: a lost reply may come after its commit.
+bool isRepeatable(const QString &sql)
+{
+    return startsWith(sql, QLatin1String("SELECT")) || startsWith(sql, QLatin1String("UPDATE"))
+        || startsWith(sql, QLatin1String("DELETE"));
 }
 
 // The windows carry keys as 32-bit integers. Once another tool has used the
@@ -244,6 +248,7 @@ void Connection::openServer(const QString &url)
     m_path = url;
     m_engine = Engine::Postgres;
     m_lost = false;
+    m_inTransaction = false;
 }
 
 void Connection::close()
@@ -251,8 +256,10 @@ void Connection::close()
     if (m_name.isEmpty())
         return;
     if (m_engine == Engine::Postgres) {
-        releaseServerConnection(m_name, m_path, !m_lost);
+        // A transaction left open would hold its locks in the kept connection.
+        releaseServerConnection(m_name, m_path, !m_lost && !m_inTransaction);
         m_name.clear();
+        m_inTransaction = false;
         m_engine = Engine::Sqlite;
         return;
     }
@@ -298,6 +305,9 @@ int Connection::lastInsertId()
 
 std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
 {
+    const bool repeatable = !m_inTransaction && isRepeatable(sql);
+    if (m_engine == Engine::Postgres && m_reused && !repeatable)
+        makeSureAlive();
     auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
     // QPSQL streams forward-only rows and drops the rest when the next statement
     // runs on the connection; the server's small results are fetched whole.
@@ -307,19 +317,36 @@ std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
         return query;
     }
     const QSqlError error = query->lastError();
-    if (m_engine != Engine::Postgres || !isConnectionLost(error))
+    if (m_engine != Engine::Postgres || !isConnectionLost(error, m_name))
         throw failure(error);
     query.reset();
     m_lost = true;
-    if (m_reused) {
-        // A kept connection the server dropped meanwhile (it restarted): the
-        // statement never ran, so it runs once on a fresh connection.
+    if (m_reused && repeatable) {
+        // A kept connection the server dropped meanwhile (it restarted). Most
+        // likely the statement never ran; if it did, running it again changes
+        // nothing more.
         const QString url = m_path;
         openServer(url);
         m_reused = false;
         return run(sql);
     }
     throw failure(error);
+}
+
+void Connection::makeSureAlive()
+{
+    m_reused = false;
+    QSqlQuery probe(QSqlDatabase::database(m_name, false));
+    if (probe.exec(QStringLiteral("SELECT 1")))
+        return;
+    const QSqlError error = probe.lastError();
+    probe = QSqlQuery();
+    if (!isConnectionLost(error, m_name))
+        throw failure(error);
+    m_lost = true;
+    const QString url = m_path;
+    openServer(url);
+    m_reused = false;
 }
 
 void Connection::requireOpen() const
@@ -330,12 +357,11 @@ void Connection::requireOpen() const
 
 StoreError Connection::failure(const QSqlError &error)
 {
-    if (m_engine == Engine::Sqlite)
-        return errorFrom(error, m_path);
-    if (!isConnectionLost(error))
-        return StoreError(describe(error));
+    const StoreError e = errorFrom(error, m_path);
+    if (m_engine == Engine::Sqlite || !isConnectionLost(error, m_name))
+        return e;
     m_lost = true;
-    return StoreError(StoreError::Reason::ServerLost, m_path, describe(error));
+    return StoreError(StoreError::Reason::ServerLost, m_path, e.driverText());
 }
 
 // As a statement: the driver's own BEGIN and COMMIT drop SQLite's result code,
@@ -350,13 +376,16 @@ void Connection::runTransactionStatement(const QString &sql)
 void Connection::beginTransaction(Begin begin)
 {
     requireOpen();
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (m_engine == Engine::Sqlite) {
         runTransactionStatement(begin == Begin::WriteLocked ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
         return;
     }
+    if (m_reused)
+        makeSureAlive(); // what runs inside is never run again
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.transaction())
         throw failure(db.lastError());
+    m_inTransaction = true;
 }
 
 void Connection::commitTransaction()
@@ -367,12 +396,14 @@ void Connection::commitTransaction()
         runTransactionStatement(QStringLiteral("COMMIT"));
         return;
     }
+    m_inTransaction = false;
     if (!db.commit())
         throw failure(db.lastError());
 }
 
 void Connection::rollbackTransaction()
 {
+    m_inTransaction = false;
     if (isOpen())
         QSqlDatabase::database(m_name, false).rollback();
 }

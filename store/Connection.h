@@ -89,6 +89,9 @@ public:
 private:
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);
+    // Makes sure a kept server connection still stands before a statement
+    // that must not run twice is sent on it; opens a fresh one when not.
+    void makeSureAlive();
     void requireOpen() const;
     void runTransactionStatement(const QString &sql);
     // The engine's failure: for the file, with its plain reason; for the
@@ -101,6 +104,7 @@ private:
     Engine m_engine = Engine::Sqlite;
     bool m_reused = false; // a kept server connection, not yet used by this operation
     bool m_lost = false;   // the server connection failed; not to be kept
+    bool m_inTransaction = false; // on the server, between begin and commit or rollback
 };
 
 } // namespace store

@@ -3,6 +3,7 @@
 #include "store/Engine.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSqlError>
 
 namespace store {
@@ -15,6 +16,16 @@ QString driverTextOf(const QSqlError &error)
     if (!db.isEmpty() && db != text)
         text = text.isEmpty() ? db : text + QStringLiteral(": ") + db;
     return text.isEmpty() ? QStringLiteral("Unknown database error.") : text;
+}
+
+// The server driver's words, on one line and without the status code it
+// appends in brackets, which is empty when the connection itself failed.
+QString serverTextOf(const QSqlError &error)
+{
+    static const QRegularExpression status(QStringLiteral("\\([0-9A-Z]*\\)\\s*$"));
+    QString database = error.databaseText();
+    database.remove(status);
+    return driverTextOf(QSqlError(error.driverText(), database.simplified(), error.type()));
 }
 
 // SQLite's primary result codes; the driver may hand on extended ones.
@@ -61,15 +72,24 @@ QString plainReason(StoreError::Reason reason, const QString &path)
     const QString file = QDir::toNativeSeparators(path);
     switch (reason) {
     case StoreError::Reason::ReadOnly:
+        if (isServerUrl(path))
+            return QStringLiteral("Your login may only read the shared calendar %1, so nothing was saved. Ask whoever "
+                                  "keeps the server for a login that may make changes.").arg(path);
         return QStringLiteral("The calendar file %1 is read-only, so nothing can be saved. Make the file and its "
                               "folder writable, then try again.").arg(file);
     case StoreError::Reason::Locked:
+        if (isServerUrl(path))
+            return QStringLiteral("Another copy of Orvenna was changing the same rows of the shared calendar %1 at the "
+                                  "same moment, so nothing was saved. Try again.").arg(path);
         return QStringLiteral("Another program holds the calendar file %1 locked. Close that program or wait until "
                               "it has finished, then try again.").arg(file);
     case StoreError::Reason::Missing:
         return QStringLiteral("The calendar file %1 is missing. Put it back, or make a new one with "
                               "orvenna-newdb.").arg(file);
     case StoreError::Reason::DiskFull:
+        if (isServerUrl(path))
+            return QStringLiteral("The disk of the server of the shared calendar %1 is full, so nothing was saved. Ask "
+                                  "whoever keeps the server to free some space, then try again.").arg(path);
         return QStringLiteral("The disk that holds the calendar file %1 is full. Free some space on it, then try "
                               "again.").arg(file);
     case StoreError::Reason::NotCalendar:
@@ -92,14 +112,46 @@ QString plainReason(StoreError::Reason reason, const QString &path)
             : QStringLiteral("%1 comes from an older Orvenna and could not be brought up to date when it was opened, "
                              "so it cannot take imports yet. Make the file and its folder writable, then try again.")
                   .arg(calendar(path));
+    case StoreError::Reason::Standby:
+        return QStringLiteral("The server of the shared calendar %1 takes no changes at the moment (it is a standby, or "
+                              "set to read-only), so nothing was saved. Ask whoever keeps the server, then try again.")
+            .arg(path);
+    case StoreError::Reason::Duplicate:
+        return QStringLiteral("The shared calendar %1 already holds a row with the key this one would get, so nothing "
+                              "was saved. Ask whoever keeps the server to check the calendar's key counters.")
+            .arg(path);
     case StoreError::Reason::Other:
         break;
     }
     return {};
 }
 
+StoreError::Reason reasonOfSqlState(const QString &sqlState)
+{
+    using R = StoreError::Reason;
+    // 08: connection exceptions; 57P01-57P03: the server shuts down, crashed, or is not taking sessions yet.
+    if (sqlState.startsWith(QLatin1String("08")) || sqlState == QLatin1String("57P01")
+        || sqlState == QLatin1String("57P02") || sqlState == QLatin1String("57P03"))
+        return R::ServerLost;
+    if (sqlState == QLatin1String("42501"))
+        return R::ReadOnly;
+    // Serialization failure, deadlock, a lock not had in time.
+    if (sqlState == QLatin1String("40001") || sqlState == QLatin1String("40P01") || sqlState == QLatin1String("55P03"))
+        return R::Locked;
+    if (sqlState == QLatin1String("25006"))
+        return R::Standby;
+    if (sqlState == QLatin1String("23505"))
+        return R::Duplicate;
+    if (sqlState == QLatin1String("53100"))
+        return R::DiskFull;
+    return R::Other;
+}
+
 StoreError errorFrom(const QSqlError &error, const QString &path)
 {
+    // The server's words are in its own language; its SQLSTATE is not.
+    if (isServerUrl(path))
+        return StoreError(reasonOfSqlState(error.nativeErrorCode()), path, serverTextOf(error));
     const QString text = driverTextOf(error);
     bool numeric = false;
     const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;

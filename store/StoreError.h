@@ -15,7 +15,13 @@ class StoreError : public std::runtime_error
 {
 public:
     // Why the store failed, where a person can do something about it.
-    enum class Reason { Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged, ServerLost, Newer, Outdated };
+    enum class Reason {
+        Other, ReadOnly, Locked, Missing, DiskFull, NotCalendar, Damaged, ServerLost, Newer, Outdated,
+        // The server takes no changes at the moment (a standby, or set to read-only).
+        Standby,
+        // The row's key is already taken (a restored calendar whose key counter lags).
+        Duplicate,
+    };
 
     // A failure of the store's own making (a NULL, a bad literal): its text is the reason.
     explicit StoreError(const QString &description)
@@ -40,7 +46,12 @@ private:
 // shared calendar's address); empty for Other.
 [[nodiscard]] QString plainReason(StoreError::Reason reason, const QString &path);
 
-// The failure of a statement or an open on the database file at `path`.
+// The failure of a statement or an open on the database file at `path`, or on
+// the server when `path` is a shared calendar's address.
 [[nodiscard]] StoreError errorFrom(const QSqlError &error, const QString &path);
+
+// What a PostgreSQL SQLSTATE means for the user; Other when nothing plainer can
+// be said. ServerLost for every code that ends the session.
+[[nodiscard]] StoreError::Reason reasonOfSqlState(const QString &sqlState);
 
 } // namespace store

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # pgserver.sh start|stop DIR
+# pgserver.sh start-tls DIR PORT IP
 # The throw-away PostgreSQL 15 the store tests run against: a cluster of its
 # own in DIR, no TCP, reachable only through the Unix socket in DIR, superuser
 # "orvenna" with trust login. initdb and pg_ctl refuse to run as root, so as
-# root the server runs as "nobody" in a folder handed over to it.
+# root the server runs as "nobody" in a folder handed over to it. A German
+# locale is compiled into DIR/locale when the system has its source, so that a
+# test can have the server speak German (SET lc_messages = 'de_DE.UTF-8').
+# start-tls also listens on TCP PORT, takes only TLS there (hostssl), and
+# shows a certificate for IP and localhost signed by DIR/tls/ca.crt; a CA that
+# signed nothing of it is DIR/tls/other-ca.crt.
 set -u
 action=${1:-} dir=${2:-}
 bin=${ORVENNA_PG_BINDIR:-/usr/lib/postgresql/15/bin}
@@ -28,9 +34,7 @@ stop_server() {
     rm -rf "$dir"
 }
 
-[ -n "$dir" ] || { echo "usage: pgserver.sh start|stop DIR" >&2; exit 2; }
-case "$action" in
-start)
+make_cluster() {
     stop_server # what a killed run may have left
     [ -x "$bin/initdb" ] && [ -x "$bin/pg_ctl" ] || fail "no initdb/pg_ctl in $bin (install postgresql-15)"
     mkdir -p "$dir" || fail "cannot make $dir"
@@ -41,12 +45,49 @@ start)
     cd "$dir" || fail "cannot enter $dir"
     as_owner "$bin/initdb" -D "$dir/data" -U orvenna --auth=trust -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 \
         || fail "initdb failed: $(tail -n 5 "$dir/initdb.log")"
-    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+}
+
+# A CA, a certificate of the server signed by it for IP and localhost, and a
+# CA that signed nothing, made by the server's owner so that it may read its key.
+make_certificates() {
+    local ip=$1 tls="$dir/tls"
+    as_owner mkdir -p "$tls" || fail "cannot make $tls"
+    (
+        cd "$tls" &&
+        as_owner openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Orvenna test CA" \
+            -keyout ca.key -out ca.crt &&
+        as_owner openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Another CA" \
+            -keyout other-ca.key -out other-ca.crt &&
+        as_owner openssl req -newkey rsa:2048 -nodes -subj "/CN=$ip" -keyout server.key -out server.csr &&
+        printf 'subjectAltName=IP:%s,DNS:localhost\n' "$ip" | as_owner tee server.ext >/dev/null &&
+        as_owner openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+            -extfile server.ext -out server.crt &&
+        as_owner chmod 600 server.key
+    ) >"$dir/openssl.log" 2>&1 || fail "openssl failed: $(tail -n 5 "$dir/openssl.log")"
+}
+
+[ -n "$dir" ] || { echo "usage: pgserver.sh start|stop DIR" >&2; exit 2; }
+case "$action" in
+start)
+    make_cluster
+    as_owner mkdir -p "$dir/locale" && as_owner localedef -i de_DE -f UTF-8 "$dir/locale/de_DE.UTF-8" >/dev/null 2>&1 || true
+    LOCPATH="$dir/locale" as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
         -o "-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
         start >/dev/null 2>&1 || fail "pg_ctl start failed: $(tail -n 5 "$dir/server.log" 2>/dev/null)"
     "$bin/psql" -h "$dir" -U orvenna -d postgres -Atqc 'SELECT 1' >/dev/null 2>&1 \
         || fail "the server does not answer on $dir"
     echo "PostgreSQL $("$bin/postgres" --version | awk '{print $3}') running, socket in $dir"
+    ;;
+start-tls)
+    port=${3:-} ip=${4:-}
+    [ -n "$port" ] && [ -n "$ip" ] || { echo "usage: pgserver.sh start-tls DIR PORT IP" >&2; exit 2; }
+    make_cluster
+    make_certificates "$ip"
+    printf 'local all all trust\nhostssl all all all trust\n' | as_owner tee "$dir/data/pg_hba.conf" >/dev/null
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+        -o "-c listen_addresses='*' -c port=$port -c unix_socket_directories='$dir' -c fsync=off -c ssl=on -c ssl_cert_file='$dir/tls/server.crt' -c ssl_key_file='$dir/tls/server.key'" \
+        start >/dev/null 2>&1 || fail "pg_ctl start failed: $(tail -n 5 "$dir/server.log" 2>/dev/null)"
+    echo "PostgreSQL with TLS running on port $port, socket in $dir"
     ;;
 stop)
     stop_server

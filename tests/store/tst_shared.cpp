@@ -4,11 +4,33 @@
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/Engine.h"
+#include "store/Schema.h"
+#include "store/ServerConnection.h"
 #include "store/Statements.h"
 #include "support/TestDatabase.h"
 
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+
+#include <QTcpServer>
+#include <QTimer>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <signal.h>
 
 namespace {
 const QDate kDay(2026, 12, 6);
@@ -30,11 +52,22 @@ class tst_Shared : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void otherCopyHears_data();
     void otherCopyHears();
     void serverDropsConnections();
+    void stalledServerLeavesWindowFree();
+    void listenerLateToConnect();
     void serverLostInTransaction_data();
     void serverLostInTransaction();
+    void keptConnectionLost_data();
+    void keptConnectionLost();
+    void closedInTransaction();
+    void threadClosesItsConnections();
+    void serverSpeaksGerman_data();
+    void serverSpeaksGerman();
+    void encryptedLink_data();
+    void encryptedLink();
 };
 
 void tst_Shared::initTestCase()
@@ -49,12 +82,56 @@ void tst_Shared::initTestCase()
     qputenv("PGHOST", qgetenv("ORVENNA_TEST_PGHOST"));
 }
 
+// A server of this test's own that takes only TLS over TCP, on this
+// computer's address on its network, with certificates made by openssl in its
+// folder (tests/store/pgserver.sh start-tls).
+struct TlsServer
+{
+    QString dir = QStringLiteral("/tmp/orvenna-pgtls-%1").arg(QCoreApplication::applicationPid());
+    QString ip;
+    int port = 0;
+    int downPort = 0; // where nothing listens
+    QString failure;
+
+    TlsServer()
+    {
+        for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback() && !address.isLinkLocal()) {
+                ip = address.toString();
+                break;
+            }
+        }
+        if (ip.isEmpty()) {
+            failure = "this computer has no network address besides loopback";
+            return;
+        }
+        {
+            QTcpServer first, second; // both held, so that the ports differ
+            first.listen(QHostAddress::Any, 0);
+            second.listen(QHostAddress::Any, 0);
+            port = first.serverPort();
+            downPort = second.serverPort();
+        }
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("pgserver.sh"), "start-tls", dir, QString::number(port), ip});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            failure = QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    ~TlsServer() { QProcess::execute("bash", {QFINDTESTDATA("pgserver.sh"), "stop", dir}); }
+};
+std::unique_ptr<TlsServer> g_tlsServer;
+
 // The test database's address with the host left out, as on the server itself.
 static QString defaultSocketUrl(const QString &url)
 {
     store::ServerAddress a = store::parseServerUrl(url);
     a.host.clear();
     return a.url();
+}
+
+void tst_Shared::cleanupTestCase()
+{
+    g_tlsServer.reset();
 }
 
 void tst_Shared::otherCopyHears_data()
@@ -127,11 +204,113 @@ void tst_Shared::serverDropsConnections()
     QCOMPARE(heard.takeFirst().at(0).toString(), QStringLiteral("tblscheduledevents"));
 }
 
+// A server that is up but does not answer holds up only the listener's own
+// thread: the window's event loop keeps turning, and once the server answers
+// again the listener hears on.
+void tst_Shared::stalledServerLeavesWindowFree()
+{
+    TestDatabase db;
+    store::ChangeListener listening;
+    QSignalSpy heard(&listening, &store::ChangeListener::changed);
+    listening.listen(db.connectionString());
+    QVERIFY(listening.isListening());
+    const pid_t backend = db.scalar("SELECT pid FROM pg_stat_activity WHERE datname = current_database()"
+                                    " AND application_name = 'orvenna' AND query LIKE 'LISTEN%'").toInt();
+    QVERIFY(backend > 0);
+    QCOMPARE(::kill(backend, SIGSTOP), 0);
+    struct Resume
+    {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{backend};
+
+    // Should the window's thread stop turning its event loop, the server is
+    // resumed so that the run ends, as a failure.
+    std::atomic<int> turns{0};
+    std::atomic<bool> frozen{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        int last = -1;
+        while (!ended.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) {
+            if (turns == last) {
+                frozen = true;
+                ::kill(backend, SIGCONT);
+                return;
+            }
+            last = turns;
+        }
+    });
+    QTimer tick;
+    tick.setInterval(50);
+    connect(&tick, &QTimer::timeout, this, [&turns] { ++turns; });
+    tick.start();
+    // Longer than the listener's check of its connection takes to come round.
+    QTRY_VERIFY_WITH_TIMEOUT(turns >= 100, 30000);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    ended.notify_all();
+    watchdog.join();
+    QVERIFY(!frozen);
+
+    ::kill(backend, SIGCONT);
+    store::Connection saving;
+    saving.open(db.connectionString());
+    saving.execute(statements::insertTemplate("Rondo", ""));
+    QTRY_VERIFY(heard.contains(QVariantList{QStringLiteral("tblpredefinedevents")}));
+}
+
+// A server that takes a connection but is slow to answer it: listen() does not
+// wait for it, and once the listener is in, it says that anything may have
+// changed, for what changed before went unheard.
+void tst_Shared::listenerLateToConnect()
+{
+    if (!g_tlsServer)
+        g_tlsServer = std::make_unique<TlsServer>();
+    if (g_tlsServer->ip.isEmpty())
+        QSKIP(qPrintable(g_tlsServer->failure));
+    QVERIFY2(g_tlsServer->failure.isEmpty(), qPrintable(g_tlsServer->failure));
+    // Through its socket, waiting for it as long as it takes.
+    const QString url = "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(g_tlsServer->dir)) + ':'
+        + QString::number(g_tlsServer->port) + "/postgres?connect_timeout=60";
+    const QString announcing = store::openServerConnection(url, false);
+    QFile pidFile(g_tlsServer->dir + "/data/postmaster.pid");
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const pid_t postmaster = pid_t(pidFile.readLine().trimmed().toInt());
+    QVERIFY(postmaster > 0);
+    // Sessions already open go on; a new one waits until the server goes on.
+    QCOMPARE(::kill(postmaster, SIGSTOP), 0);
+    struct Resume
+    {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{postmaster};
+
+    store::ChangeListener listening;
+    QSignalSpy heard(&listening, &store::ChangeListener::changed);
+    listening.listen(url);
+    QVERIFY(!listening.isListening());
+    {
+        QSqlQuery q(QSqlDatabase::database(announcing, false));
+        QVERIFY(q.exec(QStringLiteral("NOTIFY %1, 'tblpocs'").arg(store::kChangeChannel)));
+    }
+    ::kill(postmaster, SIGCONT);
+    QTRY_VERIFY_WITH_TIMEOUT(listening.isListening(), 30000);
+    QTRY_VERIFY(heard.contains(QVariantList{QString()}));
+    store::releaseServerConnection(announcing, url, false);
+}
+
 void tst_Shared::serverLostInTransaction_data()
 {
     QTest::addColumn<bool>("atCommit"); // else at the next statement
-    QTest::newRow("at the commit") << true;
-    QTest::newRow("at a statement") << false;
+    QTest::addColumn<bool>("kept");     // on a kept connection, lost before the first statement
+    QTest::newRow("at the commit") << true << false;
+    QTest::newRow("at a statement") << false << false;
+    QTest::newRow("at the first statement, kept connection") << false << true;
 }
 
 // A server stopped during a write (an import): the plain reason naming the
@@ -139,11 +318,17 @@ void tst_Shared::serverLostInTransaction_data()
 void tst_Shared::serverLostInTransaction()
 {
     QFETCH(bool, atCommit);
+    QFETCH(bool, kept);
     TestDatabase db;
     store::Connection conn;
+    if (kept) {
+        conn.open(db.connectionString());
+        conn.close();
+    }
     conn.open(db.connectionString());
     conn.beginTransaction();
-    conn.execute(statements::insertTemplate("Rondo", ""));
+    if (!kept)
+        conn.execute(statements::insertTemplate("Rondo", ""));
     // What a fast shutdown does to every session.
     db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
             " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
@@ -164,6 +349,258 @@ void tst_Shared::serverLostInTransaction()
     conn.rollbackTransaction();
     conn.close();
     QCOMPARE(db.count("tblPredefinedEvents"), 0);
+}
+
+void tst_Shared::serverSpeaksGerman_data()
+{
+    QTest::addColumn<QStringList>("setup"); // run first, as the server's superuser; {db}: this test's database
+    QTest::addColumn<bool>("serverWide"); // the whole server speaks German, also before a login
+    QTest::addColumn<QString>("url");     // empty: this test's database as orvenna
+    QTest::addColumn<QString>("statement"); // empty: only the open
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("german"); // the server's own words, kept as the details
+    const QString insert = statements::insertTemplate("Rondo", "");
+    QTest::newRow("login may only read")
+        << QStringList{"DO $$ BEGIN CREATE ROLE reader LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$",
+                       "GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader"}
+        << false << TestDatabase::serverUrl(QString(), "reader") << insert << "Your login may only read the shared calendar"
+        << "keine Berechtigung";
+    QTest::newRow("rows held by another copy")
+        << QStringList{"ALTER DATABASE {db} SET lock_timeout = '50ms'"} << false << QString()
+        << statements::updateTemplate("Rondo", "", 1) << "Another copy of Orvenna was changing the same rows" << "Sperre";
+    QTest::newRow("server takes no changes")
+        << QStringList{"ALTER DATABASE {db} SET default_transaction_read_only = on"} << false << QString() << insert
+        << "takes no changes at the moment" << "Read-Only-Transaktion";
+    QTest::newRow("key already taken")
+        << QStringList{"SELECT setval(pg_get_serial_sequence('tblpredefinedevents', 'idpredefinedevent'), 1, false)"} << false
+        << QString() << insert << "already holds a row with the key" << "doppelter Schl";
+    QTest::newRow("connection lost") << QStringList() << false << QString() << insert << "was lost" << "Verbindung wird abgebrochen";
+    QTest::newRow("login refused") << QStringList() << true << TestDatabase::serverUrl(QString(), "intruder") << QString()
+                                   << "refused to open the database" << "Rolle";
+    QTest::newRow("no such database") << QStringList() << true << TestDatabase::serverUrl("nocal") << QString()
+                                      << "refused to open the database \"nocal\"" << "Datenbank";
+}
+
+// A club's server set to German: the plain reason comes from what happened,
+// not from reading the server's words.
+void tst_Shared::serverSpeaksGerman()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(bool, serverWide);
+    QFETCH(QString, url);
+    QFETCH(QString, statement);
+    QFETCH(QString, told);
+    QFETCH(QString, german);
+    TestDatabase db;
+    db.addTemplate("Passing", "");
+    const QString name = db.scalar("SELECT current_database()").toString();
+    struct Reset
+    {
+        TestDatabase &db;
+        QString name;
+        ~Reset()
+        {
+            // From another database: this one may refuse writes by now.
+            const QString url = TestDatabase::serverUrl("postgres");
+            const QString other = store::openServerConnection(url, false);
+            {
+                QSqlQuery q(QSqlDatabase::database(other, false));
+                for (const QString &sql : {"ALTER DATABASE " + name + " RESET ALL", QStringLiteral("ALTER SYSTEM RESET lc_messages"),
+                                           QStringLiteral("SELECT pg_reload_conf()")}) {
+                    if (!q.exec(sql))
+                        qCritical("The test server stays set to German: %s", qPrintable(q.lastError().text()));
+                }
+            }
+            store::releaseServerConnection(other, url, false);
+            store::dropIdleServerConnections();
+        }
+    } reset{db, name};
+    try {
+        db.exec("SET lc_messages = 'de_DE.UTF-8'");
+    } catch (const std::exception &e) {
+        QSKIP(qPrintable("The test server has no German locale (tests/store/pgserver.sh makes one with localedef): "
+                         + QString::fromUtf8(e.what())));
+    }
+    if (serverWide) {
+        db.exec("ALTER SYSTEM SET lc_messages = 'de_DE.UTF-8'");
+        db.exec("SELECT pg_reload_conf()");
+        QTRY_COMPARE(db.scalar("SHOW lc_messages").toString(), "de_DE.UTF-8"); // each a new session
+    }
+    db.exec("ALTER DATABASE " + name + " SET lc_messages = 'de_DE.UTF-8'");
+    for (const QString &step : setup)
+        db.exec(QString(step).replace("{db}", name));
+    if (url.isEmpty())
+        url = db.connectionString();
+    store::dropIdleServerConnections();
+
+    std::optional<store::Connection> holder; // another copy in the middle of changing the template
+    if (QTest::currentDataTag() == QLatin1String("rows held by another copy")) {
+        holder.emplace();
+        holder->open(url);
+        holder->beginTransaction();
+        holder->execute(statements::updateTemplate("Passing", "mine", 1));
+    }
+    store::Connection conn;
+    try {
+        conn.open(url);
+        QVERIFY2(!statement.isEmpty(), "opened");
+        if (QTest::currentDataTag() == QLatin1String("connection lost"))
+            db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                    " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
+        conn.beginTransaction(); // a lost connection is not opened afresh inside one
+        conn.execute(statement);
+        conn.commitTransaction();
+        QFAIL("the write went through");
+    } catch (const store::StoreError &e) {
+        QVERIFY2(e.description().contains(told), qPrintable(e.description()));
+        const QString details = statement.isEmpty() ? e.description() : e.details();
+        QVERIFY2(details.contains(german), qPrintable(details));
+    }
+    conn.rollbackTransaction();
+    if (holder)
+        holder->rollbackTransaction();
+}
+
+void tst_Shared::keptConnectionLost_data()
+{
+    QTest::addColumn<bool>("afterCommit"); // else the server dropped the kept connection before
+    QTest::addColumn<QString>("told");     // empty: saved without a word
+    QTest::newRow("dropped while kept") << false << QString();
+    QTest::newRow("reply lost after the commit") << true << "was lost";
+}
+
+// A kept connection that is gone: a save is sent on a fresh one, but one whose
+// reply was lost after it had landed is not sent again.
+void tst_Shared::keptConnectionLost()
+{
+    QFETCH(bool, afterCommit);
+    QFETCH(QString, told);
+    TestDatabase db;
+    const QString url = db.connectionString();
+    if (afterCommit) {
+        // The row lands through another session, which commits it; then this
+        // session ends before it answers.
+        db.exec("CREATE EXTENSION IF NOT EXISTS dblink");
+        db.exec("DROP SEQUENCE IF EXISTS reply_lost");
+        db.exec("CREATE SEQUENCE reply_lost");
+        db.exec(QStringLiteral("CREATE OR REPLACE FUNCTION commit_then_hang_up() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                               "BEGIN IF nextval('reply_lost') = 1 THEN "
+                               "PERFORM dblink_exec(%1, format('INSERT INTO tblPredefinedEvents(title, Description) "
+                               "VALUES(%L, %L)', NEW.title, NEW.description)); "
+                               "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(30); END IF; "
+                               "RETURN NEW; END $$")
+                    .arg("'host=" + qEnvironmentVariable("ORVENNA_TEST_PGHOST") + " user=orvenna dbname=' || current_database()"));
+        db.exec("CREATE TRIGGER commit_then_hang_up BEFORE INSERT ON tblPredefinedEvents FOR EACH ROW "
+                "EXECUTE FUNCTION commit_then_hang_up()");
+    }
+    store::Connection conn;
+    conn.open(url);
+    conn.close(); // kept
+    if (!afterCommit)
+        db.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                " WHERE application_name = 'orvenna' AND datname = current_database() AND pid <> pg_backend_pid()");
+    conn.open(url);
+    try {
+        conn.execute(statements::insertTemplate("Rondo", ""));
+        QCOMPARE(QString(), told);
+    } catch (const store::StoreError &e) {
+        QVERIFY2(!told.isEmpty() && e.description().contains(told), qPrintable(e.description()));
+    }
+    conn.close();
+    QCOMPARE(db.count("tblPredefinedEvents"), 1);
+}
+
+// A connection closed half way through a write is not kept with the write
+// still open: the next operation would land inside it, never to be committed.
+void tst_Shared::closedInTransaction()
+{
+    TestDatabase db;
+    store::Connection conn;
+    conn.open(db.connectionString());
+    conn.beginTransaction();
+    conn.execute(statements::insertTemplate("Rondo", ""));
+    conn.close();
+    store::Connection next;
+    next.open(db.connectionString());
+    next.execute(statements::insertTemplate("Passing", ""));
+    next.close();
+    QCOMPARE(db.scalar("SELECT string_agg(title, ',') FROM tblPredefinedEvents").toString(), QStringLiteral("Passing"));
+}
+
+// A thread that ends takes the connections it kept with it.
+void tst_Shared::threadClosesItsConnections()
+{
+    TestDatabase db;
+    const QString sessions = "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'orvenna'"
+                             " AND datname = current_database()";
+    QCOMPARE(db.scalar(sessions).toInt(), 0);
+    QString failure;
+    std::thread worker([&] {
+        try {
+            store::Connection conn;
+            conn.open(db.connectionString());
+            (void)conn.execute(statements::allTemplates());
+        } catch (const store::StoreError &e) {
+            failure = e.description();
+        }
+    });
+    worker.join();
+    QCOMPARE(failure, QString());
+    QTRY_COMPARE(db.scalar(sessions).toInt(), 0);
+}
+
+void tst_Shared::encryptedLink_data()
+{
+    QTest::addColumn<QString>("url"); // {ip} {port} {down} {tls}: the TLS server's
+    QTest::addColumn<QString>("told"); // empty: opens, encrypted
+    QTest::addColumn<bool>("verified"); // as the Shared Calendar dialog says
+    const QString prove = "could not prove that it is the server the address names";
+    QTest::newRow("checked against the club's CA") << "postgresql://orvenna@{ip}:{port}/postgres?sslrootcert={tls}/ca.crt"
+                                                   << QString() << true;
+    QTest::newRow("by default against the system's certificates") << "postgresql://orvenna@{ip}:{port}/postgres"
+                                                                   << prove << true;
+    QTest::newRow("another CA") << "postgresql://orvenna@{ip}:{port}/postgres?sslrootcert={tls}/other-ca.crt" << prove << true;
+    QTest::newRow("a name the certificate is not for")
+        << "postgresql://orvenna@127.0.0.1:{port}/postgres?sslmode=verify-full&sslrootcert={tls}/ca.crt" << prove << true;
+    QTest::newRow("a name the certificate is for")
+        << "postgresql://orvenna@localhost:{port}/postgres?sslmode=verify-full&sslrootcert={tls}/ca.crt" << QString() << true;
+    QTest::newRow("lowered to encryption only") << "postgresql://orvenna@{ip}:{port}/postgres?sslmode=require" << QString()
+                                                << false;
+    QTest::newRow("lowered to no encryption") << "postgresql://orvenna@{ip}:{port}/postgres?sslmode=disable"
+                                              << "takes only encrypted connections" << false;
+    QTest::newRow("the first of two hosts down")
+        << "postgresql://orvenna@{ip}:{down},{ip}:{port}/postgres?sslrootcert={tls}/ca.crt&connect_timeout=5" << QString()
+        << true;
+}
+
+void tst_Shared::encryptedLink()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, told);
+    QFETCH(bool, verified);
+    if (!g_tlsServer)
+        g_tlsServer = std::make_unique<TlsServer>();
+    const TlsServer &server = *g_tlsServer;
+    if (server.ip.isEmpty())
+        QSKIP(qPrintable(server.failure));
+    QVERIFY2(server.failure.isEmpty(), qPrintable(server.failure));
+    url.replace("{ip}", server.ip).replace("{port}", QString::number(server.port))
+        .replace("{down}", QString::number(server.downPort)).replace("{tls}", server.dir + "/tls");
+    QCOMPARE(store::isVerifiedLink(url), verified);
+    try {
+        const QString name = store::openServerConnection(url, false);
+        bool encrypted = false;
+        {
+            QSqlQuery q(QSqlDatabase::database(name, false));
+            QVERIFY(q.exec("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()") && q.next());
+            encrypted = q.value(0).toBool();
+        }
+        store::releaseServerConnection(name, url, false);
+        QVERIFY2(told.isEmpty(), "opened");
+        QVERIFY(encrypted);
+    } catch (const store::StoreError &e) {
+        QVERIFY2(!told.isEmpty() && e.description().contains(told), qPrintable(e.description()));
+    }
 }
 
 #include "support/TestMain.h"

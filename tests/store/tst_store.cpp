@@ -34,6 +34,8 @@ private slots:
     void settingsFile();
     void serverUrls_data();
     void serverUrls();
+    void verifiedLinks_data();
+    void verifiedLinks();
     void dialect_data();
     void dialect();
     void dayQueryBounds_data();
@@ -92,19 +94,47 @@ void tst_Store::settingsFile()
 void tst_Store::serverUrls_data()
 {
     QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("parsed"); // user|host|port|database, or the reason it is refused
-    QTest::newRow("host and port") << "postgresql://coach@db.club.org:6543/calendar" << "coach|db.club.org|6543|calendar";
-    QTest::newRow("default port") << "postgresql://coach@db/calendar" << "coach|db|5432|calendar";
-    QTest::newRow("socket folder") << "postgresql://coach@%2Fvar%2Frun%2Fpostgresql/cal" << "coach|/var/run/postgresql|5432|cal";
-    QTest::newRow("ipv6") << "postgres://coach@[::1]:5433/cal" << "coach|::1|5433|cal";
-    QTest::newRow("encoded user") << "postgresql://d%40na@db/cal" << "d@na|db|5432|cal";
+    QTest::addColumn<QString>("parsed"); // user|host|port|database|more hosts|options, or the reason it is refused
+    QTest::newRow("host and port") << "postgresql://coach@db.club.org:6543/calendar" << "coach|db.club.org|6543|calendar||";
+    QTest::newRow("default port") << "postgresql://coach@db/calendar" << "coach|db|5432|calendar||";
+    QTest::newRow("socket folder") << "postgresql://coach@%2Fvar%2Frun%2Fpostgresql/cal" << "coach|/var/run/postgresql|5432|cal||";
+    QTest::newRow("ipv6") << "postgres://coach@[::1]:5433/cal" << "coach|::1|5433|cal||";
+    QTest::newRow("encoded user") << "postgresql://d%40na@db/cal" << "d@na|db|5432|cal||";
     QTest::newRow("password") << "postgresql://coach:secret@db/cal" << "pgpass";
     QTest::newRow("no user") << "postgresql://db/cal" << "no user";
     QTest::newRow("no database") << "postgresql://coach@db/" << "no database";
     QTest::newRow("bad port") << "postgresql://coach@db:99999/cal" << "no valid port";
-    QTest::newRow("options") << "postgresql://coach@db/cal?sslmode=disable" << "after the database";
+    QTest::newRow("an option") << "postgresql://coach@db/cal?sslmode=disable" << "coach|db|5432|cal||sslmode=disable";
+    QTest::newRow("several hosts") << "postgresql://coach@db1,db2:5433,[::1]/orvenna?target_session_attrs=read-write"
+                                   << "coach|db1|5432|orvenna|db2:5433 ::1:5432|target_session_attrs=read-write";
+    QTest::newRow("every option")
+        << "postgresql://coach@db/cal?sslmode=verify-full&sslrootcert=/etc/club/ca.crt&sslcert=%2Fhome%2Fcoach%2Fme.crt"
+           "&sslkey=/home/coach/me.key&sslcrl=/etc/club/crl.pem&connect_timeout=10&application_name=front%20desk"
+           "&target_session_attrs=primary&passfile=/home/coach/.pgpass"
+        << "coach|db|5432|cal||sslmode=verify-full sslrootcert=/etc/club/ca.crt sslcert=/home/coach/me.crt "
+           "sslkey=/home/coach/me.key sslcrl=/etc/club/crl.pem connect_timeout=10 application_name=front desk "
+           "target_session_attrs=primary passfile=/home/coach/.pgpass";
+    QTest::newRow("password option") << "postgresql://coach@db/cal?sslmode=require&password=secret" << "pgpass";
+    QTest::newRow("unknown option") << "postgresql://coach@db/cal?sslmod=disable" << "which is not one of sslmode";
+    QTest::newRow("unknown sslmode") << "postgresql://coach@db/cal?sslmode=verify" << "it may be disable, allow";
+    QTest::newRow("bad timeout") << "postgresql://coach@db/cal?connect_timeout=soon" << "must be a number of seconds";
+    QTest::newRow("option twice") << "postgresql://coach@db/cal?sslmode=disable&sslmode=require" << "twice";
+    QTest::newRow("option without value") << "postgresql://coach@db/cal?sslrootcert" << "no value";
+    QTest::newRow("empty host in the list") << "postgresql://coach@db1,/cal" << "no valid host";
+    QTest::newRow("fragment") << "postgresql://coach@db/cal#x" << "after the database";
     QTest::newRow("file") << "/home/coach/eventDB.mdb" << "not a PostgreSQL address";
     QTest::newRow("another kind of address") << "mysql://coach:secret@db/cal" << "not a PostgreSQL address";
+}
+
+static QString parsedText(const store::ServerAddress &a)
+{
+    QStringList more;
+    for (const auto &[host, port] : a.moreHosts)
+        more << host + ':' + QString::number(port);
+    QStringList options;
+    for (const auto &[key, value] : a.options)
+        options << key + '=' + value;
+    return QStringList({a.user, a.host, QString::number(a.port), a.database, more.join(' '), options.join(' ')}).join('|');
 }
 
 void tst_Store::serverUrls()
@@ -113,10 +143,9 @@ void tst_Store::serverUrls()
     QFETCH(QString, parsed);
     try {
         const store::ServerAddress a = store::parseServerUrl(url);
-        QCOMPARE(QStringList({a.user, a.host, QString::number(a.port), a.database}).join('|'), parsed);
+        QCOMPARE(parsedText(a), parsed);
         // Written back, it reads the same.
-        const store::ServerAddress again = store::parseServerUrl(a.url());
-        QCOMPARE(QStringList({again.user, again.host, QString::number(again.port), again.database}).join('|'), parsed);
+        QCOMPARE(parsedText(store::parseServerUrl(a.url())), parsed);
     } catch (const StoreError &e) {
         QVERIFY2(e.description().contains(parsed), qPrintable(e.description()));
         QVERIFY2(!QString::fromUtf8(e.what()).contains("secret") && !e.description().contains("secret"),
@@ -126,7 +155,35 @@ void tst_Store::serverUrls()
     const QString cs = store::connectionStringFor(QStringLiteral("/opt/orvenna"), url);
     QCOMPARE(store::engineOf(cs), url.startsWith("postgres") ? store::Engine::Postgres : store::Engine::Sqlite);
     QCOMPARE(store::databasePathOf(cs),
-             !url.startsWith("postgres") ? QString() : QString(url).replace(":secret@", ":****@"));
+             !url.startsWith("postgres") ? QString() : QString(url).replace(":secret@", ":****@").replace("=secret", "=****"));
+}
+
+void tst_Store::verifiedLinks_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("verified");
+    QTest::newRow("socket folder") << "postgresql://coach@%2Fvar%2Frun%2Fpostgresql/cal" << true;
+    QTest::newRow("default socket") << "postgresql://coach@/cal" << true;
+    QTest::newRow("loopback") << "postgresql://coach@127.0.0.1:5433/cal" << true;
+    QTest::newRow("localhost, lowered") << "postgresql://coach@localhost/cal?sslmode=disable" << true;
+    QTest::newRow("ipv6 loopback") << "postgresql://coach@[::1]/cal" << true;
+    QTest::newRow("another computer") << "postgresql://coach@db.club.org/cal" << true;
+    QTest::newRow("another computer, its certificate checked")
+        << "postgresql://coach@db.club.org/cal?sslmode=verify-full&sslrootcert=/etc/club/ca.crt" << true;
+    QTest::newRow("another computer, encrypted only") << "postgresql://coach@db.club.org/cal?sslmode=require" << false;
+    QTest::newRow("another computer, its name unchecked") << "postgresql://coach@10.0.0.5/cal?sslmode=verify-ca" << false;
+    QTest::newRow("a second host elsewhere, lowered") << "postgresql://coach@localhost,db2/cal?sslmode=prefer" << false;
+    QTest::newRow("a second host elsewhere") << "postgresql://coach@localhost,db2/cal" << true;
+    QTest::newRow("not an address") << "postgresql://db.club.org/cal" << false;
+    QTest::newRow("file") << "DRIVER=Driver do Microsoft Access (*.mdb);DBQ=/opt/orvenna/eventDB.mdb;" << false;
+}
+
+// What the Shared Calendar dialog says of the link: verified, unless lowered.
+void tst_Store::verifiedLinks()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, verified);
+    QCOMPARE(store::isVerifiedLink(url), verified);
 }
 
 void tst_Store::dialect_data()
