@@ -213,6 +213,9 @@ void tst_CalendarCommands::repeat_data()
     QTest::newRow("copy week, one there already") << "popCopyWeek" << "12/16/2026" << true << "Team there"
                                                   << QStringList{"12-17 09:00 Gym"};
     QTest::newRow("copy week, all there already") << "popCopyWeek" << "12/16/2026" << true << "Team there, Gym there" << none;
+    // A copy that double-books its staff member is named in the question.
+    QTest::newRow("copy week onto a clash") << "popCopyWeek" << "12/16/2026" << true << "Clash there"
+                                            << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
     QTest::newRow("copy week, same titles at another time or staff member") << "popCopyWeek" << "12/16/2026" << true
         << "Gym later there, Team of another there" << QStringList{"12-14 18:00 Team", "12-17 09:00 Gym"};
     // A store that refuses a row half way keeps none of them.
@@ -243,6 +246,8 @@ void tst_CalendarCommands::repeat()
         db.addEvent("Gym", at(17, 9), at(17, 9, 30), 1);
     if (setup.contains("Gym later there"))
         db.addEvent("Gym", at(17, 10), at(17, 11), 1);
+    if (setup.contains("Clash there"))
+        db.addEvent("Clash", at(17, 9, 30), at(17, 10, 30), 1);
     if (setup.contains("Team of another there"))
         db.addEvent("Team", at(14, 18), at(14, 19, 30), 2);
     if (setup.startsWith("refuse"))
@@ -302,7 +307,12 @@ void tst_CalendarCommands::repeat()
     // What was asked listed every row it then made.
     const QString asked = prompt.shown.at(1).text.section("\r\nAlready there", 0, 0);
     QVERIFY2(asked.startsWith(QStringLiteral("Create these %1 events?").arg(created.size())), qPrintable(asked));
-    QCOMPARE(asked.count(QStringLiteral("\r\n")), std::min<qsizetype>(created.size(), 13)); // 12 listed, then how many more
+    QCOMPARE(asked.section("\r\nAt the same time as other events of their staff member (", 1),
+             setup.contains("Clash") ? QStringLiteral("1):\r\nThu 12/17/2026 09:00-10:00  Gym: %1 already has 'Clash' 09:30-10:30 that day.")
+                                           .arg(db.scalar("SELECT ifnull(max(pocName), 'This staff member') FROM tblPOCs WHERE idPOC = 1").toString())
+                                     : QString());
+    QCOMPARE(asked.section("\r\nAt the same time", 0, 0).count(QStringLiteral("\r\n")),
+             std::min<qsizetype>(created.size(), 13)); // 12 listed, then how many more
 
     // Undo takes back exactly those rows; redo makes them again, as often as asked.
     QCOMPARE(undo->text(), command == "popRepeatWeekly" ? "&Undo Repeat" : "&Undo Copy Week");

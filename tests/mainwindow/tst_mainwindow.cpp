@@ -820,6 +820,23 @@ void tst_MainWindow::undoAndRedo_data()
         << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1";
     // A locked file: said, nothing written, and the step stays to be undone later.
     QTest::newRow("undo on a locked file") << "delete" << "lock" << none << "" << "" << "before" << "after";
+    // Moving and copying: dropped on another day (Ctrl held: a copy), or with the keys.
+    QTest::newRow("drag to another day") << "drop move" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("drag with Ctrl: a copy") << "drop Ctrl" << "" << none << "&Undo Copy 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("Ctrl+X, Ctrl+V") << "keys X" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("Ctrl+C, Ctrl+V") << "keys C" << "" << none << "&Undo Copy 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("Alt+Down: 15 minutes later") << "keys Down" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    // Changed by another copy since the week was read: the editor's question; Yes moves the version shown.
+    QTest::newRow("drag over another copy's change, Yes") << "drop over theirs" << "" << QStringList{"Yes"}
+                                                          << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    // Nothing moves when the answer is No.
+    QTest::newRow("drag over another copy's change, No") << "drop over theirs" << "" << QStringList{"No"} << "none"
+        << "Someone else changed this event since you opened it:\r\n\r\nNotes: was \"Bring bibs\", now \"Theirs\"" << "" << "";
+    QTest::newRow("drag onto the staff member's other event, No") << "drop clash" << "" << QStringList{"No"} << "none"
+        << "Jane Coachwright already has 'Match' 10:30-12:00 that day. Move anyway?" << "" << "";
+    QTest::newRow("copy onto the staff member's other event, Yes") << "keys C clash" << "" << QStringList{"Yes"}
+        << "&Undo Copy 'Shape play'" << "Jane Coachwright already has 'Match' 10:30-12:00 that day. Copy anyway?"
+        << "before" << "after";
 }
 
 void tst_MainWindow::undoAndRedo()
@@ -847,7 +864,7 @@ void tst_MainWindow::undoAndRedo()
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     auto *undo = w.findChild<QAction *>("mnuUndo");
     auto *redo = w.findChild<QAction *>("mnuRedo");
-    const QStringList before = tables(db);
+    QStringList before = tables(db);
 
     if (action == "add" || action == "drop") {
         db.modal().steps.enqueue([&](QDialog &editor) {
@@ -877,6 +894,58 @@ void tst_MainWindow::undoAndRedo()
     } else if (action == "delete") {
         w.choose = "mnuPopDeleteAppointment";
         w.ctlDayDetail_RightMouseClick(3, id);
+    } else if (action.startsWith("drop ") || action.startsWith("keys")) {
+        if (action.endsWith("clash"))
+            db.addEvent("Match", QDateTime(day.addDays(2), QTime(10, 30), Qt::UTC), QDateTime(day.addDays(2), QTime(12, 0), Qt::UTC), jane);
+        if (action == "drop over theirs")
+            db.exec(QStringLiteral("UPDATE tblScheduledEvents SET Notes = 'Theirs' WHERE idScheduledEvent = %1").arg(id));
+        for (const QString &answer : answers)
+            db.prompt().answers.enqueue(answer == "No" ? Prompt::Answer::No : Prompt::Answer::Yes);
+        answers.clear();
+        before = tables(db);
+        if (action.startsWith("drop")) {
+            // Offscreen has no drag and drop: the drop arrives as the window system would send it.
+            QMimeData mime;
+            mime.setData(ctlWeekDayView::eventMimeType(), QByteArray::number(id));
+            const Qt::KeyboardModifiers keys = action == "drop Ctrl" ? Qt::ControlModifier : Qt::NoModifier;
+            const QPoint at(20, 30);
+            QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, keys);
+            QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, keys);
+            QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, keys);
+            for (QDropEvent *event : std::initializer_list<QDropEvent *>{&enter, &move, &drop})
+                QApplication::sendEvent(w.dayPanel(5), event);
+            QCOMPARE(drop.dropAction(), keys ? Qt::CopyAction : Qt::MoveAction);
+        } else {
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(w.dayPanel(3)->selectEvent(id));
+            QWidget *from = listOf(w.dayPanel(3));
+            if (action == "keys Down") {
+                QTest::keyClick(from, Qt::Key_Down, Qt::AltModifier);
+            } else {
+                QTest::keyClick(from, action.startsWith("keys X") ? Qt::Key_X : Qt::Key_C, Qt::ControlModifier);
+                QTest::keyClick(listOf(w.dayPanel(5)), Qt::Key_V, Qt::ControlModifier);
+            }
+        }
+        QTRY_VERIFY(tables(db) != before || !db.prompt().shown.isEmpty());
+        QTest::qWait(0);
+        if (!asked.isEmpty()) {
+            QCOMPARE(db.prompt().texts().value(0).left(asked.size()), asked);
+            asked.clear();
+        }
+        if (undoText == "none") {
+            QCOMPARE(tables(db), before);
+            QVERIFY(!undo->isEnabled());
+            return;
+        }
+        if (action.startsWith("drop") || action.startsWith("keys X") || action.startsWith("keys C"))
+            QCOMPARE(shownTitles(w, 5).filter("Shape play"), QStringList{"10:00 Shape play"});
+        // The day marks one staff member's entries that overlap, each naming the other.
+        if (action.endsWith("clash")) {
+            QCOMPARE(shownTip(listOf(w.dayPanel(5)), 1).section('\n', -1), "At the same time as: Shape play");
+            QCOMPARE(shownTip(listOf(w.dayPanel(5)), 0).section('\n', -1), "At the same time as: Match");
+            QCOMPARE(shownTip(listOf(w.dayPanel(3)), 0), QString());
+        }
     } else {
         db.modal().steps.enqueue([&](QDialog &manager) {
             if (action == "template edit") {

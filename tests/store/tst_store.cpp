@@ -769,6 +769,26 @@ void tst_Store::eventReads()
             listed = {fields(e)};
     }
     got << keys.join(' ') + (unreadable ? " !" : "") << listed;
+    if (damage.isEmpty()) {
+        // The same staff member's events at that time, by one query: Cool-down only, not
+        // Warm-up before it; a copy at the day's end clashes with none, an hour later with Run too.
+        auto clashes = [&conn, key](const QTime &start, int minutes) {
+            store::Event e = store::Events::readOne(conn, key).value();
+            e.values.startTime = start;
+            e.values.endTime = start.addSecs(60 * minutes);
+            QStringList named;
+            for (const store::Event &c : store::Events::clashes(conn, e))
+                named << c.values.title + '/' + c.staffName;
+            e.id = -1;
+            for (const store::Event &c : store::Events::clashes(conn, e))
+                named << c.values.title;
+            return named.join(' ');
+        };
+        QCOMPARE(clashes(QTime(10, 0), 90), "Cool-down/Coach Run Cool-down");
+        QCOMPARE(clashes(QTime(10, 15), 30), "Run");
+        QCOMPARE(clashes(QTime(11, 30), 30), QString());
+        QCOMPARE(clashes(QTime(9, 15), 0), "Warm-up/Coach Warm-up");
+    }
     try {
         const store::Event one = store::Events::readOne(conn, key).value();
         const QList<store::Event> range = store::Events::readRange(conn, d, d);
