@@ -618,14 +618,8 @@ bool frmEventEditor::deleteScheduledEvent()
     std::optional<store::Event> before;
     const bool deleted = writeEvent(
         [this, &before](store::Connection &conn) -> Written {
-            try {
-                before = store::Events::readOne(conn, m_currentEventId);
-            } catch (const store::StoreError &) {
-                // A row another tool damaged is still deleted, only without undo.
-                if (!conn.isOpen())
-                    throw;
-            }
-            store::Events::remove(conn, m_currentEventId);
+            // A row another tool damaged is still deleted, only without undo.
+            before = store::Events::removeReturning(conn, m_currentEventId);
             if (!before)
                 return {};
             return {QStringLiteral("Delete '%1'").arg(before->values.title), {{m_currentEventId, before}}};

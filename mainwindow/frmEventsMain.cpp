@@ -666,14 +666,8 @@ void frmEventsMain::mnuPopDeleteAppointment_Click()
         std::optional<store::Event> before;
         try {
             getConnection(conn);
-            try {
-                before = store::Events::readOne(conn, doomed);
-            } catch (const store::StoreError &) {
-                // A row another tool damaged is still deleted, only without undo.
-                if (!conn.isOpen())
-                    throw;
-            }
-            store::Events::remove(conn, doomed);
+            // A row another tool damaged is still deleted, only without undo.
+            before = store::Events::removeReturning(conn, doomed);
         } catch (const store::StoreError &e) {
             // Nothing was deleted: the week and its choice stay as they are.
             conn.close();

@@ -196,6 +196,19 @@ void Events::remove(Connection &conn, int id)
     conn.execute(statements::deleteEvent(id));
 }
 
+std::optional<Event> Events::removeReturning(Connection &conn, int id)
+{
+    std::optional<Event> before;
+    try {
+        before = readOne(conn, id);
+    } catch (const StoreError &) {
+        if (!conn.isOpen())
+            throw;
+    }
+    remove(conn, id);
+    return before;
+}
+
 namespace {
 // Keeps a statement's key list short enough for either engine.
 constexpr qsizetype kKeysPerStatement = 500;

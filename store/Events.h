@@ -66,6 +66,10 @@ public:
                                                         const statements::EventValues &values);
 
     static void remove(Connection &conn, int id);
+    // Deletes the event and returns it as it was, read whole just before;
+    // none when it was gone already or another tool left it unreadable (it
+    // is deleted all the same). A lost connection throws.
+    static std::optional<Event> removeReturning(Connection &conn, int id);
 
     // The staff member's other events that overlap the event's time (those
     // starting up to a day before it), with the staff member's name; one
