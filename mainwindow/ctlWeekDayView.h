@@ -78,6 +78,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    class Entry;
+    // The day's date, and whether it is today, for screen readers.
+    void nameDay();
     static int idOfKey(const QString &key);
     bool listKeyEvent(QEvent *event);
     [[nodiscard]] bool isCutShort(const QTreeWidgetItem *item) const;
@@ -91,6 +94,7 @@ private:
     QTreeWidget *m_lvEventList;
     FocusRing *m_focusRing;
     QDateTime m_date;
+    bool m_isToday = false;
     QHash<int, QString> m_staffNames;
     int m_mouseHandlers = 0;  // depth of our own handlers of a list mouse event
     bool m_ignoreRest = false; // the list was reloaded inside one: drop the rest of that click
