@@ -2,6 +2,8 @@
 
 #include "editor/frmEventEditor.h"
 
+#include <QAccessible>
+
 #include <ctime>
 
 using namespace driver;
@@ -33,19 +35,31 @@ void tst_frmEventEditor::tabRing()
     const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
                            "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
                            "cmbPredefinedEvents"};
+    // What a screen reader calls each: its name, and the caption that labels it
+    // (a Linux reader names a combo box by its value and says the caption).
+    const QStringList spoken{"Activity / Drill (Activity / Drill)", "Description (Description)", "Notes (NOTES:)",
+                             "Start date", "End date", "Start time", "End time", "Staff Member (Staff Member)",
+                             "Save and Close", "Print", "Delete", "Activity / Drill (Activity / Drill)"};
     for (const bool back : {false, true}) {
-        QStringList visited;
+        QStringList visited, heard;
         titleList(editor)->setFocus(Qt::TabFocusReason);
         for (int n = 0; n < ring.size(); ++n) {
             QWidget *w = QApplication::focusWidget();
             auto *button = qobject_cast<QToolButton *>(w);
             visited << (button ? button->defaultAction()->objectName() : w->objectName());
+            QAccessibleInterface *field = QAccessible::queryAccessibleInterface(w);
+            const auto labels = field->relations(QAccessible::Label);
+            heard << QString(field->role() == QAccessible::ComboBox ? w->accessibleName() : field->text(QAccessible::Name))
+                    + (labels.isEmpty() ? QString() : " (" + labels.first().first->text(QAccessible::Name) + ")");
             QTest::keyClick(w, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
         }
-        QStringList expected = ring;
-        if (back)
+        QStringList expected = ring, expectedHeard = spoken;
+        if (back) {
             std::reverse(expected.begin(), expected.end());
+            std::reverse(expectedHeard.begin(), expectedHeard.end());
+        }
         QCOMPARE(visited, expected);
+        QCOMPARE(heard, expectedHeard);
     }
 }
 
