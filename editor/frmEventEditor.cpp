@@ -286,10 +286,15 @@ void frmEventEditor::createControls()
     labels.at(2)->setBuddy(m_txtDescription);
     labels.at(5)->setBuddy(m_txtNotes);
     const std::pair<QWidget *, const char *> names[] = {
-        {m_cmbPOCs, "Staff Member"},   {m_cmbPredefinedEvents, "Activity / Drill"},
-        {titleEdit, "Activity / Drill"}, {m_txtDescription, "Description"},
-        {m_dtStartDate, "Start date"}, {m_dtStartTime, "Start time"},
-        {m_dtEndDate, "End date"},     {m_dtEndTime, "End time"},
+        {m_cmbPOCs, "Staff Member"},
+        {m_cmbPOCs->lineEdit(), "Staff Member"},
+        {m_cmbPredefinedEvents, "Activity / Drill"},
+        {titleEdit, "Activity / Drill"},
+        {m_txtDescription, "Description"},
+        {m_dtStartDate, "Start date"},
+        {m_dtStartTime, "Start time"},
+        {m_dtEndDate, "End date"},
+        {m_dtEndTime, "End time"},
         {m_txtNotes, "Notes"},
     };
     for (const auto &[field, name] : names)

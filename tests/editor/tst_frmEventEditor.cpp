@@ -35,8 +35,8 @@ void tst_frmEventEditor::tabRing()
     const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
                            "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
                            "cmbPredefinedEvents"};
-    // What a screen reader calls each: its name, and the caption that labels it
-    // (a Linux reader names a combo box by its value and says the caption).
+    // What a screen reader calls each: its name (a combo box's typing field's,
+    // since Linux readers name the box by its value), and the caption that labels it.
     const QStringList spoken{"Activity / Drill (Activity / Drill)", "Description (Description)", "Notes (NOTES:)",
                              "Start date", "End date", "Start time", "End time", "Staff Member (Staff Member)",
                              "Save and Close", "Print", "Delete", "Activity / Drill (Activity / Drill)"};
@@ -49,7 +49,8 @@ void tst_frmEventEditor::tabRing()
             visited << (button ? button->defaultAction()->objectName() : w->objectName());
             QAccessibleInterface *field = QAccessible::queryAccessibleInterface(w);
             const auto labels = field->relations(QAccessible::Label);
-            heard << QString(field->role() == QAccessible::ComboBox ? w->accessibleName() : field->text(QAccessible::Name))
+            auto *combo = qobject_cast<QComboBox *>(w);
+            heard << (combo ? QAccessible::queryAccessibleInterface(combo->lineEdit()) : field)->text(QAccessible::Name)
                     + (labels.isEmpty() ? QString() : " (" + labels.first().first->text(QAccessible::Name) + ")");
             QTest::keyClick(w, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
         }
