@@ -314,6 +314,8 @@ void frmEventEditor::createControls()
         previous = button;
     }
     setTabOrder(previous, m_cmbPredefinedEvents);
+    // The window opens on the first field, not on a toolbar button a reader would announce.
+    m_cmbPredefinedEvents->setFocus();
     windowkeys::keepAltOutOfFields(this);
 }
 

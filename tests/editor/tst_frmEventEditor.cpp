@@ -24,7 +24,7 @@ private slots:
     void tabRing();
 };
 
-// Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
+// The window opens on the title; Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
 void tst_frmEventEditor::tabRing()
 {
     Fixture f;
@@ -32,6 +32,8 @@ void tst_frmEventEditor::tabRing()
     editor.show();
     editor.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&editor));
+    // It opens on the first field.
+    QCOMPARE(QApplication::focusWidget(), titleList(editor));
     const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
                            "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
                            "cmbPredefinedEvents"};
