@@ -129,6 +129,9 @@ QString ctlWeekDayView::templateMimeType()
 
 void ctlWeekDayView::setDayTitle(const QString &title)
 {
+    // Another day is not today until the host says so.
+    if (title != m_lblWeekDay->text())
+        m_isToday = false;
     m_lblWeekDay->setText(title);
     nameDay();
 }
