@@ -11,8 +11,8 @@
 #include <QPointer>
 #include <QSpinBox>
 #include <QTableView>
-#include <QTreeView>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace accessibility {
 
