@@ -86,6 +86,7 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     setFocusProxy(m_lvEventList);
     accessibility::hostOfFocusProxy(this);
     accessibility::readableItems(m_lvEventList);
+    accessibility::decoration(m_lineTop);
     connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this]() {
         if (m_lvEventList->selectionModel()->hasSelection())
             emit selectionTaken();

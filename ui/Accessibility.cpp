@@ -21,6 +21,7 @@ namespace {
 // Marks for the factory below.
 constexpr char kReadableItems[] = "orvennaReadableItems";
 constexpr char kProxyHost[] = "orvennaProxyHost";
+constexpr char kDecoration[] = "orvennaDecoration";
 
 const QCalendarWidget *calendarOf(const QWidget *grid)
 {
@@ -244,6 +245,13 @@ public:
     }
 };
 
+// A plain QFrame would be a "frame", which readers take for a window.
+class Decoration : public QAccessibleWidget
+{
+public:
+    explicit Decoration(QWidget *widget) : QAccessibleWidget(widget, QAccessible::Separator) {}
+};
+
 QAccessibleInterface *factory(const QString &className, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
@@ -255,6 +263,8 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
             return new ViewAccessible(view);
     if (widget->property(kProxyHost).toBool())
         return new ProxyHost(widget);
+    if (widget->property(kDecoration).toBool())
+        return new Decoration(widget);
     return nullptr;
 }
 
@@ -305,6 +315,11 @@ void readableItems(QAbstractItemView *view)
 void hostOfFocusProxy(QWidget *widget)
 {
     takeOver<ProxyHost>(widget, kProxyHost);
+}
+
+void decoration(QWidget *widget)
+{
+    takeOver<Decoration>(widget, kDecoration);
 }
 
 void announceName(QWidget *widget, const QString &name)

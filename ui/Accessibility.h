@@ -20,6 +20,9 @@ void readableItems(QAbstractItemView *view);
 // `widget` passes the focus to its focus proxy and does not claim it itself.
 void hostOfFocusProxy(QWidget *widget);
 
+// `widget` only draws a line: a reader passes over it.
+void decoration(QWidget *widget);
+
 // Gives `widget` its accessible name; a reader is told only of a real change.
 void announceName(QWidget *widget, const QString &name);
 

@@ -449,6 +449,8 @@ void tst_MainWindow::weekAroundClickedDate()
         const QString name = longDateText(day) + (day == today ? ", today" : "");
         QCOMPARE(accessibleName(w.dayPanel(k)), name);
         QCOMPARE(accessibleName(listOf(w.dayPanel(k))), name);
+        // The line under the title is no window to a reader.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.dayPanel(k)->findChild<QWidget *>("lineTop"))->role(), QAccessible::Separator);
         if (listOf(w.dayPanel(k))->topLevelItemCount() > 0)
             QCOMPARE(QAccessible::queryAccessibleInterface(listOf(w.dayPanel(k)))->child(1)->text(QAccessible::Name),
                      QStringLiteral("12:00 day %1, End time: 13:00, Staff Member: Dana Whitfield").arg(k - 3));
