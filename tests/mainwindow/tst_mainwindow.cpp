@@ -179,18 +179,27 @@ void hear(QAccessibleEvent *event)
     heard().append({event->type(), event->object() ? event->object()->objectName() : QString(), name});
 }
 
+QPlatformAccessibility *platformAccessibility()
+{
+    static const char anyIntegration = 0;
+    return reinterpret_cast<const QPlatformIntegration *>(&anyIntegration)->accessibility();
+}
+
 // Takes the place of the desktop's accessibility bus while it lives.
 struct Listening
 {
     Listening()
     {
-        static const char anyIntegration = 0;
-        reinterpret_cast<const QPlatformIntegration *>(&anyIntegration)->accessibility()->setActive(true);
+        platformAccessibility()->setActive(true);
         QVERIFY(QAccessible::isActive());
         heard().clear();
         before = QAccessible::installUpdateHandler(hear);
     }
-    ~Listening() { QAccessible::installUpdateHandler(before); }
+    ~Listening()
+    {
+        QAccessible::installUpdateHandler(before);
+        platformAccessibility()->setActive(false);
+    }
     QAccessible::UpdateHandler before = nullptr;
 };
 
