@@ -339,6 +339,9 @@ void tst_MainWindow::startUp()
     QCOMPARE(stray.join(';'), QString());
     QCOMPARE(framed, expectedFrames);
     QCOMPARE(w.dayPanel(3)->selectedEventId(), first);
+    // A reader hears the entry the keys reach whole, with its end and staff member.
+    QCOMPARE(heardNames(QAccessible::Focus, "lvEventList").filter(QRegularExpression("^\\d\\d:\\d\\d ")),
+             QStringList{"07:00 " + big + ", End time: 08:00, Staff Member: Jane Roe"});
     // Shift+Tab back into a day chooses its entry the same way.
     w.dayPanel(3)->clearSelection();
     listOf(w.dayPanel(4))->setFocus(Qt::MouseFocusReason);
