@@ -290,7 +290,6 @@ void frmEventEditor::createControls()
         {m_cmbPOCs->lineEdit(), "Staff Member"},
         {m_cmbPredefinedEvents, "Activity / Drill"},
         {titleEdit, "Activity / Drill"},
-        {m_txtDescription, "Description"},
         {m_dtStartDate, "Start date"},
         {m_dtStartTime, "Start time"},
         {m_dtEndDate, "End date"},
