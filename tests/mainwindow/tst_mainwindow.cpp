@@ -488,6 +488,11 @@ void tst_MainWindow::weekAroundClickedDate()
     QCOMPARE(dates, 42);
     QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_prevmonth")), QStringLiteral("Previous month"));
     QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_nextmonth")), QStringLiteral("Next month"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(calendar->findChild<QWidget *>("qt_calendar_monthbutton"))->text(QAccessible::Description),
+             QStringLiteral("Month"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(calendar->findChild<QWidget *>("qt_calendar_yearbutton"))->text(QAccessible::Description),
+             QStringLiteral("Year"));
+    QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_yearedit")), QStringLiteral("Year"));
     QVERIFY(db.prompt().shown.isEmpty());
 
     // At midnight the mark moves on.
