@@ -357,6 +357,11 @@ void tst_MainWindow::startUp()
     }
     QCOMPARE(list->selectedItems().size(), templates > 0 ? 1 : 0);
     QCOMPARE(accessibleName(list), QStringLiteral("Activity - Drill"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Description),
+             QStringLiteral("Click and Drag an Activity or Drill to a specific day"));
+    if (templates > 0)
+        QCOMPARE(QAccessible::queryAccessibleInterface(list)->child(templates - 1)->text(QAccessible::Name),
+                 QStringLiteral("Template %1").arg(templates));
     // The template manager's changes show once it closes.
     db.modal().steps.enqueue([&db](QDialog &) { db.addTemplate("Added in the manager", ""); });
     w.findChild<QAction *>("mnuPredefinedEvents")->trigger();
