@@ -279,6 +279,26 @@ void frmEventEditor::createControls()
 
     fitCaptions(labels);
 
+    // Each field named for screen readers; the captions beside them also
+    // label them (the way Linux readers name a combo box).
+    labels.at(0)->setBuddy(m_cmbPOCs);
+    labels.at(1)->setBuddy(m_cmbPredefinedEvents);
+    labels.at(2)->setBuddy(m_txtDescription);
+    labels.at(5)->setBuddy(m_txtNotes);
+    const std::pair<QWidget *, const char *> names[] = {
+        {m_cmbPOCs, "Staff Member"},
+        {m_cmbPOCs->lineEdit(), "Staff Member"},
+        {m_cmbPredefinedEvents, "Activity / Drill"},
+        {titleEdit, "Activity / Drill"},
+        {m_dtStartDate, "Start date"},
+        {m_dtStartTime, "Start time"},
+        {m_dtEndDate, "End date"},
+        {m_dtEndTime, "End time"},
+        {m_txtNotes, "Notes"},
+    };
+    for (const auto &[field, name] : names)
+        field->setAccessibleName(QString::fromLatin1(name));
+
     setTabOrder(m_cmbPredefinedEvents, m_txtDescription);
     setTabOrder(m_txtDescription, m_txtNotes);
     setTabOrder(m_txtNotes, m_dtStartDate);
@@ -293,6 +313,8 @@ void frmEventEditor::createControls()
         previous = button;
     }
     setTabOrder(previous, m_cmbPredefinedEvents);
+    // The window opens on the first field, not on a toolbar button a reader would announce.
+    m_cmbPredefinedEvents->setFocus();
     windowkeys::keepAltOutOfFields(this);
 }
 

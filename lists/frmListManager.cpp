@@ -146,6 +146,13 @@ void frmListManager::createControls()
     m_txtDescription->installEventFilter(this);
     m_txtDescription->viewport()->installEventFilter(this);
 
+    // Named for screen readers by their captions, which also label them (a
+    // Linux reader names a combo box by its value, so its typing field is named too).
+    m_label1->setBuddy(m_combo);
+    m_label2->setBuddy(m_txtDescription);
+    m_combo->setAccessibleName(m_kind.label1Text);
+    m_titleEdit->setAccessibleName(m_kind.label1Text);
+
     // Tab order of the controls that take the focus; the first one has it on opening.
     std::vector<std::pair<int, QWidget *>> order = {
         {m_kind.comboTab, m_combo},

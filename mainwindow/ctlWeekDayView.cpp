@@ -3,6 +3,7 @@
 #include "mainwindow/FocusRing.h"
 #include "store/Connection.h"
 #include "store/Events.h"
+#include "ui/Accessibility.h"
 #include "ui/FocusMark.h"
 #include "ui/Regional.h"
 
@@ -35,6 +36,23 @@ const QColor kBackground(255, 255, 212);
 const QColor kTodayTitle(0, 70, 160);
 
 } // namespace
+
+// An entry read out whole: a screen reader also hears its end and staff member.
+class ctlWeekDayView::Entry : public QTreeWidgetItem
+{
+public:
+    Entry(const ctlWeekDayView *day, const QString &text) : QTreeWidgetItem(QStringList(text)), m_day(day) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (role == Qt::AccessibleTextRole && column == 0)
+            return m_day->entryTip(this).replace(QLatin1Char('\n'), QLatin1String(", "));
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    const ctlWeekDayView *m_day;
+};
 
 ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     : QWidget(parent)
@@ -71,6 +89,9 @@ ctlWeekDayView::ctlWeekDayView(QWidget *parent)
     m_lvEventList->viewport()->installEventFilter(this);
     m_lvEventList->installEventFilter(this);
     setFocusProxy(m_lvEventList);
+    accessibility::hostOfFocusProxy(this);
+    accessibility::readableItems(m_lvEventList);
+    accessibility::decoration(m_lineTop);
     connect(m_lvEventList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this]() {
         if (m_lvEventList->selectionModel()->hasSelection())
             emit selectionTaken();
@@ -127,7 +148,18 @@ std::optional<store::Event> ctlWeekDayView::shownEvent(int eventId) const
 
 void ctlWeekDayView::setDayTitle(const QString &title)
 {
+    // Another day is not today until the host says so.
+    if (title != m_lblWeekDay->text())
+        m_isToday = false;
     m_lblWeekDay->setText(title);
+    nameDay();
+}
+
+void ctlWeekDayView::nameDay()
+{
+    const QString name = m_isToday ? dayTitle() + QStringLiteral(", today") : dayTitle();
+    accessibility::announceName(this, name);
+    accessibility::announceName(m_lvEventList, name);
 }
 
 QString ctlWeekDayView::dayTitle() const
@@ -154,6 +186,8 @@ void ctlWeekDayView::setToday(bool today)
     QPalette p = m_lblWeekDay->palette();
     p.setColor(QPalette::WindowText, today ? kTodayTitle : palette().color(QPalette::WindowText));
     m_lblWeekDay->setPalette(p);
+    m_isToday = today;
+    nameDay();
 }
 
 void ctlWeekDayView::loadEvents(store::Connection &conn, const QDateTime &eventsDate,
@@ -186,7 +220,7 @@ void ctlWeekDayView::showEvents(const QDateTime &eventsDate, QList<store::Event>
     items.reserve(int(rows.size()));
     for (const store::Event &r : rows) {
         const QString text = r.values.startTime.toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') + r.values.title;
-        auto *item = new QTreeWidgetItem(QStringList(text));
+        auto *item = new Entry(this, text);
         item->setData(0, kKeyRole, QStringLiteral("itm") + QString::number(r.id));
         item->setData(0, kEndRole, r.end());
         item->setData(0, kStaffRole, r.values.staffId);

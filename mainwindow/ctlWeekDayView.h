@@ -93,6 +93,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    class Entry;
+    // The day's date, and whether it is today, for screen readers.
+    void nameDay();
     static int idOfKey(const QString &key);
     bool listKeyEvent(QEvent *event);
     [[nodiscard]] bool isCutShort(const QTreeWidgetItem *item) const;
@@ -106,6 +109,7 @@ private:
     QTreeWidget *m_lvEventList;
     FocusRing *m_focusRing;
     QDateTime m_date;
+    bool m_isToday = false;
     QHash<int, QString> m_staffNames;
     QHash<int, store::Event> m_shown; // by key
     QPoint m_pressAt;                 // where a drag of an entry may start

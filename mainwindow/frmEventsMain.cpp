@@ -18,6 +18,7 @@
 #include "store/Events.h"
 #include "store/StaffMembers.h"
 #include "store/Templates.h"
+#include "ui/Accessibility.h"
 #include "ui/ActiveResize.h"
 #include "ui/FocusMark.h"
 #include "ui/ModalRunner.h"
@@ -181,6 +182,7 @@ void frmEventsMain::createControls()
         mView_DateClick(QDateTime(date, QTime(0, 0)));
     });
     new FocusRing(m_mView, m_mView);
+    accessibility::readableCalendar(m_mView);
     if (auto *view = m_mView->findChild<QAbstractItemView *>()) {
         m_calendarViewport = view->viewport();
         m_calendarViewport->installEventFilter(this);
@@ -196,6 +198,7 @@ void frmEventsMain::createControls()
     m_lstEventTemplates->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lstEventTemplates->installEventFilter(this);
     new FocusRing(m_lstEventTemplates, m_lstEventTemplates);
+    accessibility::readableItems(m_lstEventTemplates);
 
     auto *lblDrill = new QLabel(QStringLiteral("Click and Drag an Activity or Drill to a specific day"), frame1);
     lblDrill->setObjectName(QStringLiteral("lblDrill"));
@@ -204,6 +207,8 @@ void frmEventsMain::createControls()
     drillFont.setPointSizeF(8);
     lblDrill->setFont(drillFont);
     lblDrill->setGeometry(twipsRect(120, 1560, 2295, 495));
+    m_lstEventTemplates->setAccessibleName(frame1->title());
+    m_lstEventTemplates->setAccessibleDescription(lblDrill->text());
 
     auto *picture1 = new QLabel(frame1);
     picture1->setObjectName(QStringLiteral("Picture1"));
@@ -475,6 +480,10 @@ void frmEventsMain::loadWeek(const QDateTime &d)
         else if (!sameWeek)
             panel->clearEvents(day);
     }
+    // Said to a screen reader when the week shown changes.
+    accessibility::announceName(m_ctlDayDetail[0]->parentWidget(),
+                                QStringLiteral("Week from %1 to %2").arg(longDateText(d.addDays(-3).date()),
+                                                                         longDateText(d.addDays(3).date())));
     markWeek(weekRead, sameWeek, failure);
     if (failure.isEmpty()) {
         m_storeFailureShown = false;

@@ -118,6 +118,7 @@ void frmPrint::createControls()
     m_cmdPrint->setIcon(QIcon(printerPicture()));
     m_cmdPrint->setIconSize(QSize(27, 27));
     m_cmdPrint->setToolTip(QStringLiteral("Print Report"));
+    m_cmdPrint->setAccessibleName(m_cmdPrint->toolTip());
 
     m_cmdPrintPreview = new QPushButton(this);
     m_cmdPrintPreview->setObjectName(QStringLiteral("cmdPrintPreview"));
@@ -125,6 +126,7 @@ void frmPrint::createControls()
     m_cmdPrintPreview->setIcon(QIcon(magnifierPicture()));
     m_cmdPrintPreview->setIconSize(QSize(16, 16));
     m_cmdPrintPreview->setToolTip(QStringLiteral("Print Preview"));
+    m_cmdPrintPreview->setAccessibleName(m_cmdPrintPreview->toolTip());
 
     m_cmdPageSetup = new WrappingButton(QStringLiteral("Page Setup"), this);
     m_cmdPageSetup->setObjectName(QStringLiteral("cmdPageSetup"));

@@ -2,6 +2,8 @@
 
 #include "editor/frmEventEditor.h"
 
+#include <QAccessible>
+
 #include <ctime>
 
 using namespace driver;
@@ -22,7 +24,7 @@ private slots:
     void tabRing();
 };
 
-// Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
+// The window opens on the title; Tab goes round the fields in their order, then the toolbar's buttons, and back; Shift+Tab the other way.
 void tst_frmEventEditor::tabRing()
 {
     Fixture f;
@@ -30,22 +32,40 @@ void tst_frmEventEditor::tabRing()
     editor.show();
     editor.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&editor));
+    // It opens on the first field.
+    QCOMPARE(QApplication::focusWidget(), titleList(editor));
     const QStringList ring{"cmbPredefinedEvents", "txtDescription", "txtNotes", "dtStartDate", "dtEndDate",
                            "dtStartTime", "dtEndTime", "cmbPOCs", "saveAndClose", "printEvent", "deleteRecord",
                            "cmbPredefinedEvents"};
+    // What a screen reader calls each: its name (a combo box's typing field's,
+    // since Linux readers name the box by its value), and the caption that labels it.
+    const QStringList spoken{"Activity / Drill (Activity / Drill)", "Description (Description)", "Notes (NOTES:)",
+                             "Start date", "End date", "Start time", "End time", "Staff Member (Staff Member)",
+                             "Save and Close", "Print", "Delete", "Activity / Drill (Activity / Drill)"};
     for (const bool back : {false, true}) {
-        QStringList visited;
+        QStringList visited, heard;
         titleList(editor)->setFocus(Qt::TabFocusReason);
         for (int n = 0; n < ring.size(); ++n) {
             QWidget *w = QApplication::focusWidget();
             auto *button = qobject_cast<QToolButton *>(w);
             visited << (button ? button->defaultAction()->objectName() : w->objectName());
+            QAccessibleInterface *field = QAccessible::queryAccessibleInterface(w);
+            const auto labels = field->relations(QAccessible::Label);
+            auto *combo = qobject_cast<QComboBox *>(w);
+            const QString name = (combo ? QAccessible::queryAccessibleInterface(combo->lineEdit()) : field)->text(QAccessible::Name);
+            // Elsewhere the box itself is named.
+            QCOMPARE(combo ? combo->accessibleName() : name, name);
+            heard << name
+                    + (labels.isEmpty() ? QString() : " (" + labels.first().first->text(QAccessible::Name) + ")");
             QTest::keyClick(w, Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
         }
-        QStringList expected = ring;
-        if (back)
+        QStringList expected = ring, expectedHeard = spoken;
+        if (back) {
             std::reverse(expected.begin(), expected.end());
+            std::reverse(expectedHeard.begin(), expectedHeard.end());
+        }
         QCOMPARE(visited, expected);
+        QCOMPARE(heard, expectedHeard);
     }
 }
 

@@ -5,9 +5,11 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -193,6 +195,19 @@ void tst_ListManagers::scenario()
     auto *bar = w->findChild<QToolBar *>("tlbrTop");
     const QMap<QString, QString> buttons{{"save", "saveAndClose"}, {"add", "addNewEvent"}, {"delete", "deleteRecord"}};
     QVERIFY(QTest::qWaitForWindowExposed(w.get()) && w->findChild<QWidget *>(k.focus)->hasFocus());
+    // A screen reader hears each field's caption: as its name, and as its label
+    // (a Linux reader names a combo box by its value).
+    for (QWidget *field : {static_cast<QWidget *>(combo), static_cast<QWidget *>(text)}) {
+        const QString caption = w->findChild<QLabel *>(field == combo ? "Label1" : "Label2")->text();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(field);
+        const auto labels = iface->relations(QAccessible::Label);
+        QCOMPARE(labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name), caption);
+        if (field == combo)
+            QCOMPARE(QStringList({combo->accessibleName(), QAccessible::queryAccessibleInterface(combo->lineEdit())->text(QAccessible::Name)}),
+                     QStringList({caption, caption}));
+        else
+            QCOMPARE(iface->text(QAccessible::Name), caption);
+    }
     // Both boxes end this far from the window's right edge.
     const int comboMargin = w->frameGeometry().width() - combo->width(),
               textMargin = w->frameGeometry().width() - text->width();

@@ -8,6 +8,7 @@
 #include "store/Schema.h"
 #include "ui/Regional.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCalendarWidget>
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -27,6 +29,21 @@
 #include <QToolTip>
 #include <QTimer>
 #include <QTreeWidget>
+
+// Offscreen nothing switches accessibility on, and Qt then tells no one of
+// any change. Qt's own tests switch it on through QtGui's platform interface;
+// the two functions used are declared here as QtGui exports them (the base
+// accessibility() keeps one instance of its own and reads nothing of `this`).
+class QPlatformAccessibility
+{
+public:
+    void setActive(bool active);
+};
+class QPlatformIntegration
+{
+public:
+    QPlatformAccessibility *accessibility() const;
+};
 
 namespace {
 
@@ -139,6 +156,93 @@ struct FileLock
     bool held = false;
 };
 
+// What a screen reader is told: the kind of each event, the object's name
+// and what the object, or the entry the event names, is then called.
+struct Heard
+{
+    QAccessible::Event type;
+    QString object;
+    QString name;
+};
+
+QList<Heard> &heard()
+{
+    static QList<Heard> events;
+    return events;
+}
+
+void hear(QAccessibleEvent *event)
+{
+    QString name;
+    if (event->type() == QAccessible::Focus || event->type() == QAccessible::NameChanged)
+        if (QAccessibleInterface *iface = event->accessibleInterface())
+            name = iface->text(QAccessible::Name);
+    heard().append({event->type(), event->object() ? event->object()->objectName() : QString(), name});
+}
+
+QPlatformAccessibility *platformAccessibility()
+{
+    static const char anyIntegration = 0;
+    return reinterpret_cast<const QPlatformIntegration *>(&anyIntegration)->accessibility();
+}
+
+// Takes the place of the desktop's accessibility bus while it lives.
+struct Listening
+{
+    Listening()
+    {
+        platformAccessibility()->setActive(true);
+        QVERIFY(QAccessible::isActive());
+        heard().clear();
+        before = QAccessible::installUpdateHandler(hear);
+    }
+    ~Listening()
+    {
+        QAccessible::installUpdateHandler(before);
+        platformAccessibility()->setActive(false);
+    }
+    QAccessible::UpdateHandler before = nullptr;
+};
+
+QStringList heardNames(QAccessible::Event type, const QString &object = QString())
+{
+    QStringList names;
+    for (const Heard &h : heard())
+        if (h.type == type && (object.isEmpty() || h.object == object))
+            names << h.name;
+    return names;
+}
+
+QString accessibleName(QObject *object)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
+    return iface ? iface->text(QAccessible::Name) : QStringLiteral("(none)");
+}
+
+// Everything in the window's accessible tree that says it has the keyboard
+// focus, but for the focus widget itself and its own current entry.
+void strayFocus(QAccessibleInterface *iface, QAccessibleInterface *focus, QStringList &stray, const QString &path)
+{
+    if (!iface)
+        return;
+    const QString here = path + QLatin1Char('/')
+        + (iface->object() ? iface->object()->objectName() : QStringLiteral("[%1]").arg(iface->text(QAccessible::Name)));
+    if (iface->state().focused && iface != focus && iface->parent() != focus)
+        stray << here;
+    for (int i = 0; i < iface->childCount(); ++i)
+        strayFocus(iface->child(i), focus, stray, here);
+}
+
+QStringList strayFocus(QWidget &window)
+{
+    QStringList stray;
+    QAccessibleInterface *focus = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+    if (!focus || !focus->state().focused)
+        stray << QStringLiteral("(the focus widget says it has no focus)");
+    strayFocus(QAccessible::queryAccessibleInterface(&window), focus, stray, QString());
+    return stray;
+}
+
 } // namespace
 
 class tst_MainWindow : public QObject
@@ -188,6 +292,7 @@ void tst_MainWindow::startUp()
                 .arg(templates));
     if (templates == 0)
         db.exec("DELETE FROM tblPredefinedEvents");
+    Listening reader;
     TestMainWindow w(db.services);
     const QDateTime before = QDateTime::currentDateTime();
     w.Form_Load();
@@ -220,7 +325,7 @@ void tst_MainWindow::startUp()
     expected << calendar->focusProxy();
     QWidgetList visited;
     // Wherever the keys are, a frame shows it, on an empty day too.
-    QStringList framed, expectedFrames{"lstEventTemplates"};
+    QStringList framed, stray, expectedFrames{"lstEventTemplates"};
     for (int k = 0; k < 7; ++k)
         expectedFrames << QStringLiteral("ctlDayDetail_%1").arg(k);
     expectedFrames << "mView";
@@ -228,10 +333,16 @@ void tst_MainWindow::startUp()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited << QApplication::focusWidget();
         framed << visibleRings(w).join(',');
+        // A screen reader finds the keys in one place only.
+        stray << strayFocus(w);
     }
     QCOMPARE(visited, expected);
+    QCOMPARE(stray.join(';'), QString());
     QCOMPARE(framed, expectedFrames);
     QCOMPARE(w.dayPanel(3)->selectedEventId(), first);
+    // A reader hears the entry the keys reach whole, with its end and staff member.
+    QCOMPARE(heardNames(QAccessible::Focus, "lvEventList").filter(QRegularExpression("^\\d\\d:\\d\\d ")),
+             QStringList{"07:00 " + big + ", End time: 08:00, Staff Member: Jane Roe"});
     // Shift+Tab back into a day chooses its entry the same way.
     w.dayPanel(3)->clearSelection();
     listOf(w.dayPanel(4))->setFocus(Qt::MouseFocusReason);
@@ -246,6 +357,12 @@ void tst_MainWindow::startUp()
         QCOMPARE(list->item(templates - 1)->data(Qt::UserRole).toInt(), templates);
     }
     QCOMPARE(list->selectedItems().size(), templates > 0 ? 1 : 0);
+    QCOMPARE(accessibleName(list), QStringLiteral("Activity - Drill"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Description),
+             QStringLiteral("Click and Drag an Activity or Drill to a specific day"));
+    if (templates > 0)
+        QCOMPARE(QAccessible::queryAccessibleInterface(list)->child(templates - 1)->text(QAccessible::Name),
+                 QStringLiteral("Template %1").arg(templates));
     // The template manager's changes show once it closes.
     db.modal().steps.enqueue([&db](QDialog &) { db.addTemplate("Added in the manager", ""); });
     w.findChild<QAction *>("mnuPredefinedEvents")->trigger();
@@ -292,9 +409,11 @@ void tst_MainWindow::weekAroundClickedDate()
     QFETCH(QString, input);
     QFETCH(QDate, clicked);
     TestDatabase db;
+    const int coach = db.addStaff("Dana Whitfield", "");
     for (int i = -4; i <= 4; ++i)
         db.addEvent(QStringLiteral("day %1").arg(i), QDateTime(clicked.addDays(i), QTime(12, 0), Qt::UTC),
-                    QDateTime(clicked.addDays(i), QTime(13, 0), Qt::UTC), 1);
+                    QDateTime(clicked.addDays(i), QTime(13, 0), Qt::UTC), coach);
+    Listening reader;
     TestMainWindow w(db.services);
     w.Form_Load();
     w.show();
@@ -305,6 +424,7 @@ void tst_MainWindow::weekAroundClickedDate()
     calendar->setSelectedDate(from);
     QCOMPARE(calendar->selectedDate(), from);
     // Another week in the panels, so only the click or the key can bring this one.
+    heard().clear();
     w.mView_DateClick(QDateTime(QDate(2000, 6, 1), QTime(0, 0)));
     auto *view = calendar->findChild<QAbstractItemView *>();
     if (input == "click")
@@ -329,6 +449,56 @@ void tst_MainWindow::weekAroundClickedDate()
     QCOMPARE(calendar->dateTextFormat(today).fontWeight(), int(QFont::Bold));
     QCOMPARE(calendar->dateTextFormat(today.addDays(1)).fontWeight() == QFont::Bold, false);
     QCOMPARE(w.findChild<QLabel *>("lblHeading")->text(), heading);
+
+    // Read out: the date reached in the calendar, the new week once, each day
+    // by its date (today said), each entry whole.
+    const QStringList focused = heardNames(QAccessible::Focus, view->objectName());
+    if (input != "click")
+        QCOMPARE(focused.isEmpty() ? QString() : focused.last(), longDateText(clicked));
+    const QString week = QStringLiteral("Week from %1 to %2").arg(longDateText(clicked.addDays(-3)), longDateText(clicked.addDays(3)));
+    QCOMPARE(heardNames(QAccessible::NameChanged, "pnlDayDetails"),
+             QStringList({QStringLiteral("Week from %1 to %2").arg(longDateText(QDate(2000, 5, 29)), longDateText(QDate(2000, 6, 4))),
+                          week}));
+    // A day is never said to be today on the way to another date.
+    for (const QString &name : heardNames(QAccessible::NameChanged, "lvEventList"))
+        QVERIFY2(!name.endsWith(", today") || name == longDateText(today) + ", today", qPrintable(name));
+    for (int k = 0; k < 7; ++k) {
+        const QDate day = clicked.addDays(k - 3);
+        const QString name = longDateText(day) + (day == today ? ", today" : "");
+        QCOMPARE(accessibleName(w.dayPanel(k)), name);
+        QCOMPARE(accessibleName(listOf(w.dayPanel(k))), name);
+        // The line under the title is no window to a reader.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.dayPanel(k)->findChild<QWidget *>("lineTop"))->role(), QAccessible::Separator);
+        if (listOf(w.dayPanel(k))->topLevelItemCount() > 0)
+            QCOMPARE(QAccessible::queryAccessibleInterface(listOf(w.dayPanel(k)))->child(1)->text(QAccessible::Name),
+                     QStringLiteral("12:00 day %1, End time: 13:00, Staff Member: Dana Whitfield").arg(k - 3));
+    }
+    // Every cell of the month is its full date; the buttons say what they do.
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(view);
+    QCOMPARE(grid->text(QAccessible::Name), QLocale().standaloneMonthName(clicked.month()) + " " + QString::number(clicked.year()));
+    int dates = 0;
+    for (int i = 0; i < grid->childCount(); ++i) {
+        QAccessibleInterface *cell = grid->child(i);
+        if (cell->role() != QAccessible::Cell || cell->state().invisible)
+            continue;
+        const QString number = cell->text(QAccessible::Value);
+        const QString name = cell->text(QAccessible::Name);
+        QVERIFY2(name.contains(QRegularExpression("\\b" + number + "\\b")), qPrintable(name + " / " + number));
+        if (name == longDateText(clicked)) {
+            QCOMPARE(cell->state().selected, true);
+            QCOMPARE(cell->rect(), QRect(view->viewport()->mapToGlobal(view->visualRect(view->currentIndex()).topLeft()),
+                                         view->visualRect(view->currentIndex()).size()));
+        }
+        ++dates;
+    }
+    QCOMPARE(dates, 42);
+    QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_prevmonth")), QStringLiteral("Previous month"));
+    QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_nextmonth")), QStringLiteral("Next month"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(calendar->findChild<QWidget *>("qt_calendar_monthbutton"))->text(QAccessible::Description),
+             QStringLiteral("Month"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(calendar->findChild<QWidget *>("qt_calendar_yearbutton"))->text(QAccessible::Description),
+             QStringLiteral("Year"));
+    QCOMPARE(accessibleName(calendar->findChild<QWidget *>("qt_calendar_yearedit")), QStringLiteral("Year"));
     QVERIFY(db.prompt().shown.isEmpty());
 
     // At midnight the mark moves on.
@@ -642,6 +812,7 @@ void tst_MainWindow::shortcuts()
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     if (!selected.isEmpty())
         QVERIFY(w.dayPanel(panelOf[selected])->selectEvent(ids[selected]));
+    Listening reader;
     QDate editorDay;
     QString editorTitle;
     if (result == "editor" || result == "template")
@@ -697,6 +868,8 @@ void tst_MainWindow::shortcuts()
         QCOMPARE(shownTitles(w, 3).contains("10:00 Doomed"), result == "undone");
     } else if (result == "reloaded") {
         QCOMPARE(listOf(w.dayPanel(3))->topLevelItem(1)->text(0), QStringLiteral("09:00 Added meanwhile"));
+        // The same week again is nothing new to a screen reader.
+        QCOMPARE(heardNames(QAccessible::NameChanged, "pnlDayDetails"), QStringList());
         QCOMPARE(w.dayPanel(3)->selectedEventId(), ids["Keep"]);
     }
     if (result != "editor" && result != "template")

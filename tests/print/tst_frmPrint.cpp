@@ -4,6 +4,7 @@
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 
+#include <QAccessible>
 #include <QPushButton>
 #include <QTest>
 
@@ -113,6 +114,11 @@ void tst_frmPrint::buttons()
     QFETCH(Texts, commands);
     QFETCH(Texts, texts);
     Fixture f;
+    // Every button is named for a screen reader, the two showing only an icon too.
+    QStringList named;
+    for (const QString &button : {kPrint, kPreview, kSetup, kAddEvent})
+        named << QAccessible::queryAccessibleInterface(f.window->findChild<QPushButton *>(button))->text(QAccessible::Name);
+    QCOMPARE(named, Texts({"Print Report", "Print Preview", "Page Setup", "Add Event"}));
     if (fault == QLatin1String("disabled"))
         f.browsers.status = 1 | 4; // other bits, but not "enabled"
     else if (!fault.isEmpty())
