@@ -885,9 +885,13 @@ QAction *frmEventsMain::addSharedCalendarMenu(QMenu *file)
 
 void frmEventsMain::mnuSharedCalendar_Click()
 {
-    const QString inUse = m_services.database.isEmpty()
+    QString inUse = m_services.database.isEmpty()
         ? QStringLiteral("the file ") + QDir::toNativeSeparators(store::databasePathOf(m_connectionString))
         : store::withoutPassword(m_services.database);
+    // Said of a link lowered below checking the server's certificate and name.
+    if (!m_services.database.isEmpty() && !store::isVerifiedLink(m_services.database))
+        inUse += QStringLiteral(" (the link to it is not verified: its sslmode does not check that the server is "
+                                "the one named)");
     const std::optional<QString> typed = m_services.prompt->input(
         this,
         QStringLiteral("The calendar in use: %1\r\n\r\nTo share one calendar with the staff, enter its PostgreSQL "
