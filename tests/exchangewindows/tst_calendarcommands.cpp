@@ -194,6 +194,11 @@ void tst_CalendarCommands::repeat_data()
     const QStringList none;
     QTest::newRow("three weeks") << "popRepeatWeekly" << "3" << true << ""
                                  << QStringList{"12-14 18:00 Team", "12-21 18:00 Team", "12-28 18:00 Team"};
+    QStringList weeks14;
+    for (int week = 1; week <= 14; ++week)
+        weeks14 << at(7, 18).date().addDays(7 * week).toString("MM-dd 18:00 Team");
+    // Another copy retitles every copy before the undo.
+    QTest::newRow("14 weeks, changed meanwhile") << "popRepeatWeekly" << "14" << true << "retitled meanwhile" << weeks14;
     QTest::newRow("until a date") << "popRepeatWeekly" << " 12/21/2026 " << true << "" << QStringList{"12-14 18:00 Team", "12-21 18:00 Team"};
     QTest::newRow("answered No") << "popRepeatWeekly" << "3" << false << "" << none;
     QTest::newRow("not a number or date") << "popRepeatWeekly" << "soon" << true << "" << none;
@@ -316,6 +321,23 @@ void tst_CalendarCommands::repeat()
 
     // Undo takes back exactly those rows; redo makes them again, as often as asked.
     QCOMPARE(undo->text(), command == "popRepeatWeekly" ? "&Undo Repeat" : "&Undo Copy Week");
+    if (setup == "retitled meanwhile") {
+        // Asked once, the first twelve named; No keeps them all.
+        db.exec("UPDATE tblScheduledEvents SET title = 'Theirs' WHERE EventTime >= '2026-12-14'");
+        const QStringList theirs = rows(db);
+        prompt.shown.clear();
+        prompt.answers.enqueue(Prompt::Answer::No);
+        undo->trigger();
+        QCOMPARE(prompt.shown.size(), 1);
+        const QStringList lines = prompt.shown.at(0).text.split("\r\n");
+        QCOMPARE(lines.size(), 16);
+        QCOMPARE(lines.at(0), "Someone else changed or deleted 14 of these events since:");
+        QCOMPARE(lines.at(1), "Mon 12/14/2026 18:00  Team");
+        QCOMPARE(lines.at(12), "Mon 3/1/2027 18:00  Team");
+        QCOMPARE(lines.at(13), "... and 2 more");
+        QCOMPARE(rows(db), theirs);
+        return;
+    }
     db.exec("UPDATE tblScheduledEvents SET title = 'Edited' WHERE title = 'Gym' AND EventTime LIKE '2026-12-10%'");
     const QStringList edited = rows(db);
     for (int round = 0; round < 2; ++round) {

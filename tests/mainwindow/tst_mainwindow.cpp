@@ -970,11 +970,26 @@ void tst_MainWindow::undoAndRedo_data()
                                    << "before" << "after";
     QTest::newRow("staff delete") << "staff delete" << "" << none << "&Undo Delete Staff Member 'Jane Coachwright'" << ""
                                   << "before" << "after";
+    // Named as it was; the undo puts back the name and the notes.
+    QTest::newRow("staff rename") << "staff rename" << "" << none << "&Undo Edit Staff Member 'Jane Coachwright'" << ""
+                                  << "before" << "after";
+    QTest::newRow("template delete") << "template delete" << "" << none << "&Undo Delete Activity 'Passing drill'" << ""
+                                     << "before" << "after";
+    // Named by its new title; the week shown loses it and gets it back.
+    QTest::newRow("edit moving it two weeks back") << "move" << "" << none << "&Undo Edit 'Cool-down'" << "" << "before"
+                                                   << "after";
     // Another copy changed the row since: asked first; No keeps theirs, on redo too.
     const QString changed = "Someone else changed \"Warm-up & stretch\" since:\r\n\r\nNotes: was \"Cones\", now \"Theirs\"";
     const QString theirs = "UPDATE tblScheduledEvents SET Notes = 'Theirs' WHERE idScheduledEvent = {id}";
     QTest::newRow("edit, changed meanwhile, No") << "edit" << theirs << QStringList{"No", "No"} << "" << changed << "theirs"
                                                  << "theirs";
+    QTest::newRow("edit, end changed meanwhile, No")
+        << "edit" << "UPDATE tblScheduledEvents SET EventTimeEnd = '2026-06-15 12:00:00' WHERE idScheduledEvent = {id}"
+        << QStringList{"No", "No"} << "" << "Someone else changed \"Warm-up & stretch\" since:\r\n" << "theirs" << "theirs";
+    QTest::newRow("template edit, changed meanwhile, No")
+        << "template edit" << "UPDATE tblPredefinedEvents SET Description = 'Theirs'" << QStringList{"No", "No"} << ""
+        << "Someone else changed the activity or drill since:\r\n\r\n\"Passing drill\" is now \"Passing drill\""
+        << "theirs" << "theirs";
     QTest::newRow("edit, changed meanwhile, Yes") << "edit" << theirs << QStringList{"Yes"} << "" << changed << "before"
                                                   << "after";
     QTest::newRow("edit, deleted meanwhile, Yes") << "edit" << "DELETE FROM tblScheduledEvents WHERE idScheduledEvent = {id}"
@@ -989,10 +1004,19 @@ void tst_MainWindow::undoAndRedo_data()
         << "INSERT INTO tblScheduledEvents(idScheduledEvent, title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
            "VALUES({id}, 'Squatter', '', '', '2026-06-16 08:00:00', '2026-06-16 09:00:00', 1)"
         << none << "" << ""
-        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1/E{new} Shape play|Rondo|Bring bibs|2026-06-15 10:00:00|2026-06-15 11:00:00|1"
+        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1/E{new} Shape play|Rondo|Bring Sam's bibs|2026-06-15 10:00:00|2026-06-15 11:00:00|1"
+        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1";
+    // Its new key is taken too, after the redo: the next undo brings it back
+    // under a third key, and the redo deletes it there.
+    QTest::newRow("delete, key taken twice") << "delete"
+        << "INSERT INTO tblScheduledEvents(idScheduledEvent, title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+           "VALUES({id}, 'Squatter', '', '', '2026-06-16 08:00:00', '2026-06-16 09:00:00', 1)"
+        << none << "" << ""
+        << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1/E{new} Shape play|Rondo|Bring Sam's bibs|2026-06-15 10:00:00|2026-06-15 11:00:00|1"
         << "E{id} Squatter|||2026-06-16 08:00:00|2026-06-16 09:00:00|1";
     // A locked file: said, nothing written, and the step stays to be undone later.
     QTest::newRow("undo on a locked file") << "delete" << "lock" << none << "" << "" << "before" << "after";
+    QTest::newRow("redo on a locked file") << "delete" << "lock redo" << none << "" << "" << "before" << "after";
     // Moving and copying: dropped on another day (Ctrl held: a copy), or with the keys.
     QTest::newRow("drag to another day") << "drop move" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
     QTest::newRow("drag with Ctrl: a copy") << "drop Ctrl" << "" << none << "&Undo Copy 'Shape play'" << "" << "before" << "after";
@@ -1004,7 +1028,7 @@ void tst_MainWindow::undoAndRedo_data()
                                                           << "&Undo Move 'Shape play'" << "" << "before" << "after";
     // Nothing moves when the answer is No.
     QTest::newRow("drag over another copy's change, No") << "drop over theirs" << "" << QStringList{"No"} << "none"
-        << "Someone else changed this event since you opened it:\r\n\r\nNotes: was \"Bring bibs\", now \"Theirs\"" << "" << "";
+        << "Someone else changed this event since you opened it:\r\n\r\nNotes: was \"Bring Sam's bibs\", now \"Theirs\"" << "" << "";
     QTest::newRow("drag onto the staff member's other event, No") << "drop clash" << "" << QStringList{"No"} << "none"
         << "Jane Coachwright already has 'Match' 10:30-12:00 that day. Move anyway?" << "" << "";
     QTest::newRow("copy onto the staff member's other event, Yes") << "keys C clash" << "" << QStringList{"Yes"}
@@ -1031,13 +1055,20 @@ void tst_MainWindow::undoAndRedo()
     int id = action == "add" || action == "drop"
         ? -1
         : db.addEvent(action == "edit" ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
-                      QDateTime(day, QTime(11, 0), Qt::UTC), jane, "Rondo", "Bring bibs");
+                      QDateTime(day, QTime(11, 0), Qt::UTC), jane, "Rondo", "Bring Sam's bibs");
     TestMainWindow w(db.services);
     w.Form_Load();
     w.mView_DateClick(QDateTime(day, QTime(0, 0)));
     auto *undo = w.findChild<QAction *>("mnuUndo");
     auto *redo = w.findChild<QAction *>("mnuRedo");
     QStringList before = tables(db);
+    auto week = [&w]() {
+        QStringList shown;
+        for (int panel = 0; panel < 7; ++panel)
+            shown << shownTitles(w, panel).join(',');
+        return shown;
+    };
+    QStringList weekBefore = week();
 
     if (action == "add" || action == "drop") {
         db.modal().steps.enqueue([&](QDialog &editor) {
@@ -1054,10 +1085,18 @@ void tst_MainWindow::undoAndRedo()
             w.ctlDayDetail_TemplateDropped(3);
         id = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
         QCOMPARE(shownTitles(w, 3).size(), 1);
-    } else if (action == "edit" || action == "delete in editor") {
+    } else if (action == "edit" || action == "delete in editor" || action == "move") {
         db.modal().steps.enqueue([&](QDialog &editor) {
             if (action == "edit") {
                 retype(notes(editor), "Cones");
+                press(editor, "saveAndClose");
+            } else if (action == "move") {
+                retype(titleList(editor), "Cool-down");
+                auto *start = control(editor, "dtStartDate");
+                editor.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&editor));
+                start->setFocus(Qt::TabFocusReason);
+                QTest::keyClicks(start, "6/01/2026");
                 press(editor, "saveAndClose");
             } else {
                 press(editor, "deleteRecord");
@@ -1075,7 +1114,11 @@ void tst_MainWindow::undoAndRedo()
         for (const QString &answer : answers)
             db.prompt().answers.enqueue(answer == "No" ? Prompt::Answer::No : Prompt::Answer::Yes);
         answers.clear();
+        // The week shows the other event; a change of the moved one's notes stays unseen.
+        if (action.endsWith("clash"))
+            w.mView_DateClick(QDateTime(day, QTime(0, 0)));
         before = tables(db);
+        weekBefore = week();
         if (action.startsWith("drop")) {
             // Offscreen has no drag and drop: the drop arrives as the window system would send it.
             QMimeData mime;
@@ -1124,14 +1167,19 @@ void tst_MainWindow::undoAndRedo()
             if (action == "template edit") {
                 retype(control<QPlainTextEdit>(manager, "txtDescription"), "Triangles.");
                 press(manager, "saveAndClose");
+            } else if (action == "staff rename") {
+                retype(control<QComboBox>(manager, "cmbPOC"), "Jane Coach");
+                retype(control<QPlainTextEdit>(manager, "txtDescription"), "Assistant");
+                press(manager, "saveAndClose");
             } else {
                 press(manager, "deleteRecord");
                 press(manager, "saveAndClose");
             }
         });
-        w.findChild<QAction *>(action == "template edit" ? "mnuPredefinedEvents" : "mnuPOCs")->trigger();
+        w.findChild<QAction *>(action.startsWith("template") ? "mnuPredefinedEvents" : "mnuPOCs")->trigger();
     }
     const QStringList after = tables(db);
+    const QStringList weekAfter = week();
     QVERIFY(after != before);
     QVERIFY(undo->isEnabled());
     QVERIFY(!redo->isEnabled());
@@ -1142,7 +1190,7 @@ void tst_MainWindow::undoAndRedo()
     if (meanwhile == "lock") {
         lock = std::make_unique<FileLock>(db.path());
         QVERIFY(lock->held);
-    } else if (!meanwhile.isEmpty()) {
+    } else if (!meanwhile.isEmpty() && meanwhile != "lock redo") {
         db.exec(QString(meanwhile).replace("{id}", QString::number(id)));
     }
     const QStringList theirs = tables(db);
@@ -1185,8 +1233,36 @@ void tst_MainWindow::undoAndRedo()
     // The week shown follows what the undo wrote.
     if (action == "add" && meanwhile.isEmpty())
         QCOMPARE(shownTitles(w, 3), QStringList());
+    if (undone == "before")
+        QCOMPARE(week(), weekBefore);
+    if (meanwhile == "lock redo") {
+        lock = std::make_unique<FileLock>(db.path());
+        QVERIFY(lock->held);
+        const QString text = redo->text();
+        redo->trigger();
+        QCOMPARE(db.prompt().shown.size(), 1);
+        QVERIFY2(db.prompt().shown[0].text.startsWith("An error occured while redoing; nothing was changed.\r\n"),
+                 qPrintable(db.prompt().shown[0].text));
+        QCOMPARE(tables(db), expected(undone));
+        QCOMPARE(redo->text(), text);
+        QVERIFY(!undo->isEnabled());
+        lock.reset();
+    }
     redo->trigger();
     QCOMPARE(tables(db), expected(redone));
+    if (redone == "after")
+        QCOMPARE(week(), weekAfter);
+    if (QTest::currentDataTag() == QLatin1String("delete, key taken twice")) {
+        const int moved = id + 1;
+        db.exec(QString(meanwhile).replace("{id}", QString::number(moved)).replace("Squatter", "Second squatter"));
+        const QStringList twice = tables(db);
+        undo->trigger();
+        QCOMPARE(db.scalar(QStringLiteral("SELECT title FROM tblScheduledEvents WHERE idScheduledEvent = %1").arg(moved + 1)),
+                 QVariant("Shape play"));
+        redo->trigger();
+        QCOMPARE(tables(db), twice);
+        QVERIFY(db.prompt().shown.isEmpty());
+    }
     QCOMPARE(db.prompt().answers.size(), 0);
 }
 

@@ -53,6 +53,8 @@ private slots:
     void schemaUpdatedOnce();
     void eventReads_data();
     void eventReads();
+    void eventsByKey_data();
+    void eventsByKey();
     void listWrites_data();
     void listWrites();
     void updateIfUnchanged_data();
@@ -814,6 +816,57 @@ void tst_Store::eventReads()
     QCOMPARE(rows.size(), 2);
 }
 
+void tst_Store::eventsByKey_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("one") << 1;
+    QTest::newRow("one statement's keys") << 500;
+    QTest::newRow("one more") << 501;
+    QTest::newRow("three statements") << 1001;
+}
+
+// What undo reads, writes back and deletes by key, however many keys.
+void tst_Store::eventsByKey()
+{
+    QFETCH(int, count);
+    TestDatabase db;
+    store::Connection conn;
+    conn.open(db.connectionString());
+    const QDate d(2026, 6, 15);
+    QList<int> keys;
+    {
+        store::Transaction transaction(conn);
+        for (int i = 0; i < count; ++i)
+            keys << store::Events::insert(conn, {QString::number(i), "", "", d, QTime(10, 0), d, QTime(11, 0), 1});
+        transaction.commit();
+    }
+    const QHash<int, store::Event> read = store::Events::readMany(conn, keys + QList<int>{keys.last() + 1});
+    QCOMPARE(read.size(), count);
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(read.value(keys[i]).values.title, QString::number(i));
+
+    store::Events::removeMany(conn, keys.mid(1));
+    QCOMPARE(db.count("tblScheduledEvents"), 1);
+    const statements::EventValues mine{"Sam's", "it's", "Coach's", d, QTime(9, 0), d.addDays(1), QTime(9, 30), 1};
+    auto stored = [&conn](int key) {
+        const std::optional<store::Event> e = store::Events::readOne(conn, key);
+        return e ? QStringList{e->values.title, e->values.description, e->values.notes, e->start().toString(Qt::ISODate),
+                               e->end().toString(Qt::ISODate), QString::number(e->values.staffId)}.join('|')
+                 : QString("none");
+    };
+    const QString expected = "Sam's|it's|Coach's|2026-06-15T09:00:00Z|2026-06-16T09:30:00Z|1";
+    // A free key is taken again; a taken one gives a new key.
+    if (count > 1) {
+        QCOMPARE(store::Events::restore(conn, keys[1], mine), keys[1]);
+        QCOMPARE(stored(keys[1]), expected);
+    }
+    const int moved = store::Events::restore(conn, keys[0], mine);
+    QVERIFY(!keys.contains(moved));
+    QCOMPARE(stored(moved), expected);
+    store::Events::rewrite(conn, keys[0], mine);
+    QCOMPARE(stored(keys[0]), expected);
+}
+
 void tst_Store::listWrites_data()
 {
     QTest::addColumn<bool>("staff");
@@ -865,6 +918,19 @@ void tst_Store::listWrites()
     remove(conn, 1);
     QCOMPARE(readOne(1), "none");
     QCOMPARE(readAll(), "2:Coach s 3:Third");
+    // Undo puts a row back at its key while that is free, else under a new
+    // one; either way with its apostrophes.
+    const auto restore = staff ? &store::StaffMembers::restore : &store::Templates::restore;
+    const auto rewrite = staff ? &store::StaffMembers::rewrite : &store::Templates::rewrite;
+    QCOMPARE(restore(conn, 1, "First's", "a'1"), 1);
+    QCOMPARE(readOne(1), "1:First's|a'1");
+    QCOMPARE(restore(conn, 3, "Third's", "c'3"), 4);
+    QCOMPARE(readOne(4), "4:Third's|c'3");
+    QCOMPARE(readOne(3), "3:Third|c");
+    rewrite(conn, 4, "Fourth's", "d'4");
+    QCOMPARE(readOne(4), "4:Fourth's|d'4");
+    remove(conn, 1);
+    remove(conn, 4);
     const QString table = staff ? "tblPOCs" : "tblPredefinedEvents";
     const QString key = staff ? "idPOC" : "idPredefinedEvent";
     const QString text = staff ? "pocDescription" : "Description";
