@@ -63,6 +63,9 @@ public:
     // Shows the calendar at `url` (empty: the file beside the program) from now on.
     void useDatabase(const QString &url);
     [[nodiscard]] QString database() const { return m_services.database; }
+    // Edit > "Find...": the events holding the words typed; the one chosen is
+    // shown in its week, selected.
+    void mnuFind_Click();
     void mnuToday_Click();
     void mnuReload_Click();
     void ctlDayDetail_RightMouseClick(int index, int eventId);
