@@ -550,10 +550,12 @@ void tst_Store::schemaVersions()
                        : QStringLiteral("PRAGMA user_version = %1").arg(version));
     }
     QString connectionString = db.connectionString();
-    if (!writable && server) {
+    if (server) {
         // A staff member's login: may read and write rows, may not create tables.
         db.exec("DO $$ BEGIN CREATE ROLE clerk LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
         db.exec("GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO clerk");
+    }
+    if (!writable && server) {
         connectionString = TestDatabase::serverUrl(QString(), QStringLiteral("clerk"));
     } else if (!writable) { // a write version above 2 in the header, which holds for root too
         QFile file(db.path());
@@ -635,6 +637,24 @@ void tst_Store::schemaVersions()
     conn.execute(statements::insertCalendarIdentity("made-after"));
     conn.execute(statements::recordImportedEvent("y@phone", QDate(2026, 12, 8), QTime(9, 0), 1));
     QCOMPARE(calendarRows(db), rows);
+    if (!server)
+        return;
+    // A login given its rights before the update keeps writing and finding
+    // events: the index is kept by the owner's triggers, and may be read by
+    // whoever may read the events.
+    store::Connection clerk;
+    clerk.open(TestDatabase::serverUrl(QString(), QStringLiteral("clerk")));
+    statements::EventValues v;
+    v.title = "Written by the clerk";
+    v.startDate = v.endDate = QDate(2026, 12, 9);
+    v.startTime = QTime(9, 0);
+    v.endTime = QTime(10, 0);
+    v.staffId = 1;
+    clerk.execute(statements::insertEvent(v));
+    clerk.execute(statements::updateStaff("Dana Smith", "", 1));
+    const QList<store::Event> found = store::EventSearch::find(clerk, "smith", 100);
+    QCOMPARE(found.size(), danas + 1);
+    QCOMPARE(found.first().values.title, v.title);
 }
 
 // Two copies open a calendar made before versions at the same moment: one
