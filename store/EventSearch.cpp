@@ -33,17 +33,45 @@ QString serverCondition(const QStringList &words)
     return QStringLiteral("s.words @@ (") + terms.join(QStringLiteral(" && ")) + QLatin1Char(')');
 }
 
-QString statementFor(Engine engine, const QStringList &words, int limit)
+const QString kColumns = QStringLiteral(
+    "e.idScheduledEvent AS idScheduledEvent, e.title AS title, e.Description AS Description, e.Notes AS Notes, "
+    "e.EventTime AS EventTime, e.EventTimeEnd AS EventTimeEnd, e.idPOC AS idPOC, p.pocName AS pocName");
+const QString kStaff = QStringLiteral(" LEFT JOIN tblPOCs p ON p.idPOC = e.idPOC");
+const QString kNewestFirst = QStringLiteral(" ORDER BY e.EventTime DESC, e.idScheduledEvent DESC");
+
+// The newest keys are picked from the start times alone, and only those rows
+// read whole: a word in most events sorts far fewer bytes.
+QString fileStatement(const QStringList &words, int limit)
 {
-    const bool server = engine == Engine::Postgres;
-    return QStringLiteral("SELECT e.idScheduledEvent AS idScheduledEvent, e.title AS title, e.Description AS Description, "
-                          "e.Notes AS Notes, e.EventTime AS EventTime, e.EventTimeEnd AS EventTimeEnd, e.idPOC AS idPOC, "
-                          "p.pocName AS pocName FROM ")
-        + (server ? QStringLiteral("tblEventSearch s JOIN tblScheduledEvents e ON e.idScheduledEvent = s.idScheduledEvent")
-                  : QStringLiteral("tblEventSearch JOIN tblScheduledEvents e ON e.idScheduledEvent = tblEventSearch.rowid"))
-        + QStringLiteral(" LEFT JOIN tblPOCs p ON p.idPOC = e.idPOC WHERE ")
-        + (server ? serverCondition(words) : fileCondition(words))
-        + QStringLiteral(" ORDER BY e.EventTime DESC, e.idScheduledEvent DESC LIMIT ") + QString::number(limit);
+    return QStringLiteral("SELECT ") + kColumns
+        + QStringLiteral(" FROM (SELECT e.idScheduledEvent AS id FROM tblEventSearch JOIN tblScheduledEvents e"
+                         " ON e.idScheduledEvent = tblEventSearch.rowid WHERE ")
+        + fileCondition(words) + kNewestFirst + QStringLiteral(" LIMIT ") + QString::number(limit)
+        + QStringLiteral(") k JOIN tblScheduledEvents e ON e.idScheduledEvent = k.id") + kStaff + kNewestFirst;
+}
+
+// Above this many events holding the words, the server walks the events from
+// the newest back until it has enough; below it, it sorts those it found.
+// The server's guess between the two can be far off for a rare word's prefix,
+// so it is counted first.
+constexpr int kCommon = 5000;
+
+QString serverCount(const QStringList &words)
+{
+    return QStringLiteral("SELECT count(*) AS found FROM (SELECT 1 FROM tblEventSearch s WHERE ") + serverCondition(words)
+        + QStringLiteral(" LIMIT ") + QString::number(kCommon) + QStringLiteral(") m");
+}
+
+QString serverStatement(const QStringList &words, int limit, bool common)
+{
+    const QString tail = kNewestFirst + QStringLiteral(" LIMIT ") + QString::number(limit);
+    if (common)
+        return QStringLiteral("SELECT ") + kColumns
+            + QStringLiteral(" FROM tblScheduledEvents e JOIN tblEventSearch s ON s.idScheduledEvent = e.idScheduledEvent")
+            + kStaff + QStringLiteral(" WHERE ") + serverCondition(words) + tail;
+    return QStringLiteral("WITH m AS MATERIALIZED (SELECT s.idScheduledEvent FROM tblEventSearch s WHERE ")
+        + serverCondition(words) + QStringLiteral(") SELECT ") + kColumns
+        + QStringLiteral(" FROM m JOIN tblScheduledEvents e ON e.idScheduledEvent = m.idScheduledEvent") + kStaff + tail;
 }
 
 bool hasIndex(Connection &conn)
@@ -112,7 +140,12 @@ QList<Event> EventSearch::find(Connection &conn, const QString &typed, int limit
         return found;
     RowSet rs;
     try {
-        rs = conn.execute(statementFor(conn.engine(), typedWords, limit));
+        if (conn.engine() == Engine::Postgres) {
+            const bool common = conn.execute(serverCount(typedWords)).integer(QStringLiteral("found")) >= kCommon;
+            rs = conn.execute(serverStatement(typedWords, limit, common));
+        } else {
+            rs = conn.execute(fileStatement(typedWords, limit));
+        }
     } catch (const StoreError &e) {
         bool missing = false;
         try {

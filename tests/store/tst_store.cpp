@@ -990,6 +990,9 @@ void tst_Store::find_data()
     QTest::newRow("staff member deleted") << "DELETE FROM tblPOCs WHERE idPOC = 3" << "marco" << 50 << QStringList{};
     QTest::newRow("staff member deleted, events stay") << "DELETE FROM tblPOCs WHERE idPOC = 3" << "goalkeeper" << 50
                                                        << QStringList{"Goalkeeper session / "};
+    // More than the server sorts: it walks the events from the newest back.
+    QTest::newRow("a word in thousands of events") << "6000 warm-ups" << "warm" << 3
+                                                   << QStringList{elan, "Warm-up / Zoë Ångström", "Warm-up / Zoë Ångström"};
     QTest::newRow("staff member added under a key events name")
         << "INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(9, 'Olu Bello', '')" << "bello" << 50
         << QStringList{"ÉLAN warm-up / Olu Bello"};
@@ -1023,6 +1026,15 @@ void tst_Store::find()
     v.endTime = QTime(17, 0);
     v.staffId = dana;
     conn.execute(statements::insertEvent(v));
+    if (change == "6000 warm-ups") {
+        const bool server = TestDatabase::engine() == store::Engine::Postgres;
+        db.exec(QString("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+                        "SELECT 'Warm-up', '', '', %1'2025-06-01 10:00:00', %1'2025-06-01 11:00:00', 2 FROM %2")
+                    .arg(server ? "TIMESTAMP " : "", server ? "generate_series(1, 6000)"
+                                                           : "(WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                                             "FROM n WHERE i < 6000) SELECT i FROM n)"));
+        change.clear();
+    }
     for (const QString &statement : change.split(';', Qt::SkipEmptyParts))
         db.exec(statement);
 
