@@ -974,6 +974,9 @@ void tst_MainWindow::find_data()
     QTest::newRow("quotes and operators") << "\"drill\" OR -ann*" << "Return" << QStringList{} << "";
     QTest::newRow("no match, Return") << "volleyball" << "Return" << QStringList{} << "";
     QTest::newRow("Escape") << "drill" << "Escape" << QStringList{passing, shooting} << "";
+    // 205 warm-ups, one a day from 1/01/2024.
+    QTest::newRow("more than shown") << "warm" << "Return" << QStringList{"Tue 7/23/2024 7:00 AM|Warm-up|", "200 in all"}
+                                     << "Warm-up";
 }
 
 void tst_MainWindow::find()
@@ -991,6 +994,11 @@ void tst_MainWindow::find()
     ids["Passing drill"] = db.addEvent("Passing drill", at(2026, 6, 15, 10, 0), at(2026, 6, 15, 11, 0), ann);
     db.addEvent("Early passing", at(2026, 6, 15, 8, 0), at(2026, 6, 15, 9, 0), ann);
     ids["Team talk"] = db.addEvent("Team talk", at(2025, 11, 20, 9, 0), at(2025, 11, 20, 10, 0), 7, "", "Over a café");
+    db.exec("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 204) "
+            "SELECT 'Warm-up', '', '', date('2024-01-01', '+' || i || ' days') || ' 07:00:00', "
+            "date('2024-01-01', '+' || i || ' days') || ' 07:15:00', 7 FROM n");
+    ids["Warm-up"] = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
     const QDate start(2026, 1, 10);
     TestMainWindow w(db.services);
     w.Form_Load();
@@ -1042,7 +1050,11 @@ void tst_MainWindow::find()
     });
     QTest::keySequence(&w, QKeySequence(Qt::CTRL | Qt::Key_F));
     QCOMPARE(db.modal().shownNames, QStringList{"frmFind"});
-    if (then != "Return at once") {
+    if (then != "Return at once" && listed.endsWith("200 in all")) {
+        QCOMPARE(got.size(), 200);
+        QCOMPARE(got.first(), listed.first());
+        QCOMPARE(told, "The newest 200 events found; more words find fewer.");
+    } else if (then != "Return at once") {
         QCOMPARE(got, listed);
         QCOMPARE(told, listed.isEmpty() ? "No event holds these words."
                        : listed.size() == 1 ? "1 event found."
