@@ -969,6 +969,7 @@ void tst_Store::find_data()
     QTest::newRow("column filter") << "" << "title:club" << 50 << QStringList{};
     QTest::newRow("negation") << "" << "-training" << 50 << QStringList{training};
     QTest::newRow("prefix sign") << "" << "^club*" << 50 << QStringList{training};
+    QTest::newRow("signs between words") << "" << "club + bibs -" << 50 << QStringList{training};
     QTest::newRow("statement") << "" << "x'); DROP TABLE tblPOCs; --" << 50 << QStringList{};
     QTest::newRow("date literal") << "" << "#1/2/2026#" << 50 << QStringList{};
     QTest::newRow("event renamed") << "UPDATE tblScheduledEvents SET title = 'Match day' WHERE idScheduledEvent = 1"
