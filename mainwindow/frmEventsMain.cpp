@@ -584,9 +584,12 @@ int frmEventsMain::selectedPanel() const
 void frmEventsMain::mnuFind_Click()
 {
     frmFind find(m_connectionString, this);
+    find.setWords(m_findWords, m_foundEventId);
     showModal(find, false, false);
+    m_findWords = find.words();
     if (find.result() != QDialog::Accepted || find.chosenEventId() == -1)
         return;
+    m_foundEventId = find.chosenEventId();
     const QDate day = find.chosenStart().date();
     {
         const QSignalBlocker quiet(m_mView);
@@ -842,6 +845,7 @@ void frmEventsMain::useDatabase(const QString &url)
     m_services.database = url;
     m_connectionString = store::connectionStringFor(m_services.programFolder, url);
     m_storeFailureShown = false;
+    m_foundEventId = -1; // a key of the calendar before
     openCalendar();
     emit calendarChanged();
     mView_DateClick(m_weekDate);

@@ -128,6 +128,8 @@ private:
     QString m_pendingDetails; // waits until the window is on screen
     QDate m_today;
     QDate m_dateOfSelectionReload; // the calendar's last selection change already reloaded this date
+    QString m_findWords; // what Find searched last, offered again
+    int m_foundEventId = -1; // and the event chosen there
 
     ActiveResize *m_resize = nullptr;
     QCalendarWidget *m_mView = nullptr;

@@ -120,6 +120,22 @@ void frmFind::search()
                                             : QStringLiteral("%1 events found.").arg(found.size()));
 }
 
+QString frmFind::words() const
+{
+    return m_txtFind->text();
+}
+
+void frmFind::setWords(const QString &words, int chosenEventId)
+{
+    m_txtFind->setText(words);
+    m_txtFind->selectAll();
+    search();
+    for (int i = 0; i < m_lvResults->topLevelItemCount(); ++i) {
+        if (m_lvResults->topLevelItem(i)->data(0, kIdRole).toInt() == chosenEventId)
+            m_lvResults->setCurrentItem(m_lvResults->topLevelItem(i));
+    }
+}
+
 void frmFind::choose()
 {
     QTreeWidgetItem *row = m_lvResults->currentItem();

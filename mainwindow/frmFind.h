@@ -29,6 +29,10 @@ public:
 
     // Runs the search for the words in the field now.
     void search();
+    // The words in the field; set, they are searched at once and selected, so
+    // typing replaces them, and the event chosen last is chosen again.
+    [[nodiscard]] QString words() const;
+    void setWords(const QString &words, int chosenEventId = -1);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1077,6 +1077,19 @@ void tst_MainWindow::find()
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTRY_COMPARE(QApplication::focusWidget(), listOf(w.dayPanel(3)));
+
+    // Opened again: the same words and results, selected so typing replaces them.
+    db.modal().steps.enqueue([&](QDialog &d) {
+        auto *field = d.findChild<QLineEdit *>("txtFind");
+        QCOMPARE(field->selectedText(), typed);
+        QCOMPARE(d.findChild<QTreeWidget *>("lvResults")->currentItem()->text(1), shown);
+        QTest::keyClicks(field, "volleyball");
+        QTRY_COMPARE(d.findChild<QTreeWidget *>("lvResults")->topLevelItemCount(), 0);
+        QTest::keyClick(field, Qt::Key_Escape);
+    });
+    QTest::keySequence(&w, QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(db.modal().shownNames, (QStringList{"frmFind", "frmFind"}));
+    QCOMPARE(w.weekDate().date(), day);
 }
 
 #include "support/TestMain.h"
