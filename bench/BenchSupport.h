@@ -26,10 +26,12 @@ struct EventRow
     QByteArray title;
     QByteArray start; // stored text
     QByteArray end;
+    QByteArray notes = {}; // bound only where the statement has a fourth parameter
 };
 
 // Adds one staff member (`staffSql`) and `events` rows through `insertSql`,
-// whose three parameters are the title, start and end `row(i)` gives.
+// whose parameters are the title, start and end `row(i)` gives (and its notes,
+// where there is a fourth).
 inline void fillEvents(const QString &path, const char *staffSql, const char *insertSql, int events,
                        const std::function<EventRow(int)> &row)
 {
@@ -44,6 +46,8 @@ inline void fillEvents(const QString &path, const char *staffSql, const char *in
         sqlite3_bind_text(st, 1, r.title.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 2, r.start.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 3, r.end.constData(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_bind_parameter_count(st) >= 4)
+            sqlite3_bind_text(st, 4, r.notes.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_step(st);
         sqlite3_reset(st);
     }

@@ -7,6 +7,7 @@
 #include "lists/frmPredefinedEvents.h"
 #include "mainwindow/CalendarCommands.h"
 #include "mainwindow/FocusRing.h"
+#include "mainwindow/frmFind.h"
 #include "mainwindow/PromptedUndo.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
@@ -347,6 +348,11 @@ void frmEventsMain::createMenus()
         if (m_calendar)
             m_calendar->redo();
     });
+    mnuRootEdit->addSeparator();
+    QAction *find = mnuRootEdit->addAction(QStringLiteral("&Find..."));
+    find->setObjectName(QStringLiteral("mnuFind"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, &frmEventsMain::mnuFind_Click);
 
     QMenu *mnuRootView = bar->addMenu(QStringLiteral("&View"));
     mnuRootView->setObjectName(QStringLiteral("mnuRootView"));
@@ -605,6 +611,29 @@ int frmEventsMain::selectedPanel() const
         if (m_ctlDayDetail[size_t(k)]->selectedEventId() != -1)
             return k;
     return -1;
+}
+
+void frmEventsMain::mnuFind_Click()
+{
+    frmFind find(m_connectionString, this);
+    find.setWords(m_findWords, m_foundEventId);
+    showModal(find, false, false);
+    m_findWords = find.words();
+    if (find.result() != QDialog::Accepted || find.chosenEventId() == -1)
+        return;
+    m_foundEventId = find.chosenEventId();
+    const QDate day = find.chosenStart().date();
+    {
+        const QSignalBlocker quiet(m_mView);
+        m_mView->setSelectedDate(day);
+    }
+    mView_DateClick(QDateTime(day, QTime(0, 0)));
+    for (ctlWeekDayView *panel : m_ctlDayDetail) {
+        if (panel->selectEvent(find.chosenEventId())) {
+            panel->setFocus();
+            break;
+        }
+    }
 }
 
 void frmEventsMain::mnuToday_Click()
@@ -924,6 +953,7 @@ void frmEventsMain::useDatabase(const QString &url)
     m_services.database = url;
     m_connectionString = store::connectionStringFor(m_services.programFolder, url);
     m_storeFailureShown = false;
+    m_foundEventId = -1; // a key of the calendar before
     openCalendar();
     emit calendarChanged();
     mView_DateClick(m_weekDate);

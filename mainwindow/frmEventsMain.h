@@ -63,6 +63,9 @@ public:
     // Shows the calendar at `url` (empty: the file beside the program) from now on.
     void useDatabase(const QString &url);
     [[nodiscard]] QString database() const { return m_services.database; }
+    // Edit > "Find...": the events holding the words typed; the one chosen is
+    // shown in its week, selected.
+    void mnuFind_Click();
     void mnuToday_Click();
     void mnuReload_Click();
     void ctlDayDetail_RightMouseClick(int index, int eventId);
@@ -129,6 +132,8 @@ private:
     QString m_pendingDetails; // waits until the window is on screen
     QDate m_today;
     QDate m_dateOfSelectionReload; // the calendar's last selection change already reloaded this date
+    QString m_findWords; // what Find searched last, offered again
+    int m_foundEventId = -1; // and the event chosen there
 
     ActiveResize *m_resize = nullptr;
     QCalendarWidget *m_mView = nullptr;

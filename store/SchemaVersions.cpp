@@ -12,6 +12,135 @@
 namespace store {
 namespace {
 
+// Each version's statements also take a calendar that has what they make
+// already (its version was lowered by hand or by a tool): they make what is
+// missing and index every event afresh.
+
+// Find's index on the file: FTS5 over the event's texts and its staff
+// member's name, its content read through a view, kept by triggers. A staff
+// member's new name is indexed into every event of theirs. The old values
+// handed to 'delete' are those indexed, as the staff triggers keep them so.
+QStringList fileSearchIndex()
+{
+    const QString columns = QStringLiteral("title, Description, Notes, pocName");
+    auto add = [&columns](const QString &rows) {
+        return QStringLiteral("INSERT INTO tblEventSearch(rowid, %1) %2;").arg(columns, rows);
+    };
+    auto remove = [&columns](const QString &rows) {
+        return QStringLiteral("INSERT INTO tblEventSearch(tblEventSearch, rowid, %1) %2;").arg(columns, rows);
+    };
+    auto eventRow = [](const char *row) {
+        return QStringLiteral("%1.idScheduledEvent, %1.title, %1.Description, %1.Notes,"
+                              " (SELECT pocName FROM tblPOCs WHERE idPOC = %1.idPOC)")
+            .arg(QLatin1String(row));
+    };
+    auto eventsOf = [](const QString &name, const QString &where) {
+        return QStringLiteral("SELECT idScheduledEvent, title, Description, Notes, %1 FROM tblScheduledEvents WHERE %2")
+            .arg(name, where);
+    };
+    auto deletedEventsOf = [](const QString &name, const QString &where) {
+        return QStringLiteral("SELECT 'delete', idScheduledEvent, title, Description, Notes, %1 FROM tblScheduledEvents WHERE %2")
+            .arg(name, where);
+    };
+    return {
+        QStringLiteral("CREATE VIEW IF NOT EXISTS vwEventSearch AS SELECT e.idScheduledEvent AS idScheduledEvent, e.title AS title,"
+                       " e.Description AS Description, e.Notes AS Notes, p.pocName AS pocName"
+                       " FROM tblScheduledEvents e LEFT JOIN tblPOCs p ON p.idPOC = e.idPOC"),
+        QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS tblEventSearch USING fts5(%1, content='vwEventSearch',"
+                       " content_rowid='idScheduledEvent', tokenize='unicode61 remove_diacritics 2')")
+            .arg(columns),
+        QStringLiteral("INSERT INTO tblEventSearch(tblEventSearch) VALUES('rebuild')"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchInsert AFTER INSERT ON tblScheduledEvents BEGIN ")
+            + add(QStringLiteral("VALUES(%1)").arg(eventRow("new"))) + QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchDelete AFTER DELETE ON tblScheduledEvents BEGIN ")
+            + remove(QStringLiteral("VALUES('delete', %1)").arg(eventRow("old"))) + QStringLiteral(" END"),
+        // A move changes only the times: nothing to index again.
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchUpdate AFTER UPDATE OF idScheduledEvent, title, Description, Notes, idPOC"
+                       " ON tblScheduledEvents BEGIN ")
+            + remove(QStringLiteral("VALUES('delete', %1)").arg(eventRow("old")))
+            + add(QStringLiteral("VALUES(%1)").arg(eventRow("new"))) + QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchStaffInsert AFTER INSERT ON tblPOCs BEGIN ")
+            + remove(deletedEventsOf(QStringLiteral("NULL"), QStringLiteral("idPOC = new.idPOC")))
+            + add(eventsOf(QStringLiteral("new.pocName"), QStringLiteral("idPOC = new.idPOC"))) + QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchStaffDelete AFTER DELETE ON tblPOCs BEGIN ")
+            + remove(deletedEventsOf(QStringLiteral("old.pocName"), QStringLiteral("idPOC = old.idPOC")))
+            + add(eventsOf(QStringLiteral("NULL"), QStringLiteral("idPOC = old.idPOC"))) + QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgEventSearchStaffUpdate AFTER UPDATE OF idPOC, pocName ON tblPOCs"
+                       " WHEN old.pocName IS NOT new.pocName OR old.idPOC IS NOT new.idPOC BEGIN ")
+            + remove(deletedEventsOf(QStringLiteral("old.pocName"), QStringLiteral("idPOC = old.idPOC")))
+            + remove(deletedEventsOf(QStringLiteral("NULL"), QStringLiteral("idPOC = new.idPOC AND new.idPOC IS NOT old.idPOC")))
+            + add(eventsOf(QStringLiteral("NULL"), QStringLiteral("idPOC = old.idPOC AND new.idPOC IS NOT old.idPOC")))
+            + add(eventsOf(QStringLiteral("new.pocName"), QStringLiteral("idPOC = new.idPOC"))) + QStringLiteral(" END"),
+    };
+}
+
+// Find's index on the server: a side table of each event's words (folded by
+// orvenna_fold: without accents through unaccent where the server has it or
+// lets it be made, else lower case alone) under a GIN index, kept by row
+// triggers. The triggers run as the calendar's owner, so a login that may
+// write events keeps the index without rights of its own on it; whoever may
+// read events may read it.
+QStringList serverSearchIndex()
+{
+    return {
+        QStringLiteral(
+            "DO $do$ DECLARE s name; BEGIN"
+            " IF NOT EXISTS (SELECT FROM pg_catalog.pg_extension WHERE extname = 'unaccent') THEN"
+            "  BEGIN CREATE EXTENSION unaccent; EXCEPTION WHEN OTHERS THEN NULL; END;"
+            " END IF;"
+            " SELECT n.nspname INTO s FROM pg_catalog.pg_extension x JOIN pg_catalog.pg_namespace n ON n.oid = x.extnamespace"
+            "  WHERE x.extname = 'unaccent';"
+            " IF s IS NULL THEN"
+            "  CREATE OR REPLACE FUNCTION orvenna_fold(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE"
+            "   AS 'SELECT lower(coalesce(t, ''''))';"
+            " ELSE"
+            "  EXECUTE format('CREATE OR REPLACE FUNCTION orvenna_fold(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE AS %L',"
+            "   format('SELECT lower(%I.unaccent(%L::regdictionary, coalesce(t, %L)))', s, quote_ident(s) || '.unaccent', ''));"
+            " END IF; END $do$"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION orvenna_event_words(title text, description text, notes text, staff text)"
+                       " RETURNS tsvector LANGUAGE sql STABLE"
+                       " AS $$ SELECT to_tsvector('simple'::regconfig, orvenna_fold(concat_ws(' ', title, description, notes, staff))) $$"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblEventSearch (idScheduledEvent integer PRIMARY KEY, words tsvector NOT NULL)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS idxEventSearchWords ON tblEventSearch USING gin (words)"),
+        QStringLiteral("DELETE FROM tblEventSearch"),
+        QStringLiteral("INSERT INTO tblEventSearch(idScheduledEvent, words)"
+                       " SELECT e.idScheduledEvent, orvenna_event_words(e.title, e.Description, e.Notes, p.pocName)"
+                       " FROM tblScheduledEvents e LEFT JOIN tblPOCs p ON p.idPOC = e.idPOC"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION orvenna_index_event() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+            " SET search_path FROM CURRENT AS $$ BEGIN"
+            " IF TG_OP <> 'INSERT' THEN DELETE FROM tblEventSearch WHERE idScheduledEvent = OLD.idScheduledEvent; END IF;"
+            " IF TG_OP <> 'DELETE' THEN"
+            "  INSERT INTO tblEventSearch(idScheduledEvent, words) SELECT NEW.idScheduledEvent,"
+            "   orvenna_event_words(NEW.title, NEW.Description, NEW.Notes, (SELECT pocName FROM tblPOCs WHERE idPOC = NEW.idPOC))"
+            "  ON CONFLICT (idScheduledEvent) DO UPDATE SET words = EXCLUDED.words;"
+            " END IF; RETURN NULL; END $$"),
+        QStringLiteral("CREATE OR REPLACE TRIGGER trgEventSearch AFTER INSERT OR DELETE OR UPDATE OF idScheduledEvent, title, Description,"
+                       " Notes, idPOC ON tblScheduledEvents FOR EACH ROW EXECUTE FUNCTION orvenna_index_event()"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION orvenna_index_staff() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+            " SET search_path FROM CURRENT AS $$ DECLARE ids integer[]; BEGIN"
+            " IF TG_OP = 'INSERT' THEN ids := ARRAY[NEW.idPOC];"
+            " ELSIF TG_OP = 'DELETE' THEN ids := ARRAY[OLD.idPOC];"
+            " ELSIF OLD.pocName IS DISTINCT FROM NEW.pocName OR OLD.idPOC IS DISTINCT FROM NEW.idPOC THEN"
+            "  ids := ARRAY[OLD.idPOC, NEW.idPOC];"
+            " ELSE RETURN NULL; END IF;"
+            " UPDATE tblEventSearch s SET words = orvenna_event_words(e.title, e.Description, e.Notes, p.pocName)"
+            "  FROM tblScheduledEvents e LEFT JOIN tblPOCs p ON p.idPOC = e.idPOC"
+            "  WHERE s.idScheduledEvent = e.idScheduledEvent AND e.idPOC = ANY (ids);"
+            " RETURN NULL; END $$"),
+        QStringLiteral("CREATE OR REPLACE TRIGGER trgEventSearchStaff AFTER INSERT OR DELETE OR UPDATE OF idPOC, pocName ON tblPOCs"
+                       " FOR EACH ROW EXECUTE FUNCTION orvenna_index_staff()"),
+        QStringLiteral(
+            "DO $do$ DECLARE g text; BEGIN"
+            " FOR g IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+            "  WHERE table_schema = current_schema() AND table_name = 'tblscheduledevents' AND privilege_type = 'SELECT'"
+            "  AND grantee <> current_user LOOP"
+            "  EXECUTE 'GRANT SELECT ON tblEventSearch TO ' || CASE WHEN g = 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(g) END;"
+            " END LOOP; END $do$"),
+    };
+}
+
 // The statements of one version, for one engine: they take a calendar of the
 // version before to this one. Append a version; never change a written one,
 // calendars out there were made by it.
@@ -72,6 +201,8 @@ QStringList stepTo(int version, Engine engine)
             QStringLiteral("CREATE TABLE IF NOT EXISTS tblCalendarIdentity (identity TEXT NOT NULL)"),
         };
     }
+    case 3:
+        return server ? serverSearchIndex() : fileSearchIndex();
     default:
         return {};
     }

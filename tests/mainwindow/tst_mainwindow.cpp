@@ -2,6 +2,7 @@
 #include "editor/frmEventEditor.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
+#include "store/Schema.h"
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
@@ -15,6 +16,7 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -265,6 +267,8 @@ private slots:
     void resizesInProportion();
     void undoAndRedo_data();
     void undoAndRedo();
+    void find_data();
+    void find();
 };
 
 void tst_MainWindow::startUp_data()
@@ -692,12 +696,12 @@ void tst_MainWindow::damagedDatabase_data()
     QTest::newRow("empty file") << "" << "" << 0 << 0
                                 << notCalendar + "Unable to execute statement: no such table: tblScheduledEvents";
     // Never read, never written: a later Orvenna may keep the rows otherwise.
-    QTest::newRow("made by a newer version") << "tool" << QStringLiteral("PRAGMA user_version = %1").arg(store::kSchemaVersion + 1)
-                                             << 0 << 0
-                                             << QStringLiteral("The calendar file %1 was made by a newer version of Orvenna, which this one "
+    QTest::newRow("made by a newer version") << "tool" << QString("PRAGMA user_version = %1").arg(store::kSchemaVersion + 1) << 0 << 0
+                                             << "The calendar file %1 was made by a newer version of Orvenna, which this one "
                                                 "cannot use, so it was left as it is. Open it with that newer Orvenna.\n"
-                                                "Could not open '%1': The calendar's schema is version %2; this Orvenna "
-                                                "knows versions up to %3.").arg(QStringLiteral("%1"), QString::number(store::kSchemaVersion + 1), QString::number(store::kSchemaVersion));
+                                                "Could not open '%1': The calendar's schema is version "
+                                                + QString::number(store::kSchemaVersion + 1) + "; this Orvenna knows versions up to "
+                                                + QString::number(store::kSchemaVersion) + ".";
     // An unreadable row is named once; every other row of its day is listed.
     QTest::newRow("null title") << "tool" << "UPDATE tblScheduledEvents SET title = NULL WHERE idScheduledEvent = 2" << 2 << 3 << "Invalid use of Null: column 'Title'.";
     QTest::newRow("start not a date") << "tool" << "UPDATE tblScheduledEvents SET EventTime = '2026-06-15 10:xx' WHERE idScheduledEvent = 2"
@@ -1264,6 +1268,147 @@ void tst_MainWindow::undoAndRedo()
         QVERIFY(db.prompt().shown.isEmpty());
     }
     QCOMPARE(db.prompt().answers.size(), 0);
+}
+
+void tst_MainWindow::find_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("then"); // keys in the find window, or "double click N" on result N
+    QTest::addColumn<QStringList>("listed"); // the results: date and time | title | staff member
+    QTest::addColumn<QString>("shown"); // the event chosen in its week; empty: the week as it was
+    const QString passing = "Mon 6/15/2026 10:00 AM|Passing drill|Ann Lee",
+                  shooting = "Mon 3/02/2026 5:30 PM|Shooting drill|Zoë Brandt",
+                  cafe = "Thu 11/20/2025 9:00 AM|Team talk|";
+    QTest::newRow("Return: the newest in its week") << "drill" << "Return" << QStringList{passing, shooting}
+                                                    << "Passing drill";
+    QTest::newRow("Down, Return: the next one") << "drill" << "Down, Return" << QStringList{passing, shooting}
+                                                << "Shooting drill";
+    QTest::newRow("double click") << "drill" << "double click 1" << QStringList{passing, shooting} << "Shooting drill";
+    QTest::newRow("Return in the results") << "drill" << "Tab, Down, Return" << QStringList{passing, shooting}
+                                           << "Shooting drill";
+    QTest::newRow("Return before the pause is over") << "shoot" << "Return at once" << QStringList{} << "Shooting drill";
+    QTest::newRow("staff member, accent not typed") << "zoe" << "Return" << QStringList{shooting} << "Shooting drill";
+    QTest::newRow("notes, accent typed") << "CAFÉ" << "Return" << QStringList{cafe} << "Team talk";
+    QTest::newRow("several words") << "drill ann" << "" << QStringList{passing} << "";
+    QTest::newRow("quotes and operators") << "\"drill\" OR -ann*" << "Return" << QStringList{} << "";
+    QTest::newRow("no match, Return") << "volleyball" << "Return" << QStringList{} << "";
+    QTest::newRow("Escape") << "drill" << "Escape" << QStringList{passing, shooting} << "";
+    // 205 warm-ups, one a day from 1/01/2024.
+    QTest::newRow("more than shown") << "warm" << "Return" << QStringList{"Tue 7/23/2024 7:00 AM|Warm-up|", "200 in all"}
+                                     << "Warm-up";
+}
+
+void tst_MainWindow::find()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, then);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, shown);
+    TestDatabase db;
+    const int ann = db.addStaff("Ann Lee", "");
+    const int zoe = db.addStaff("Zoë Brandt", "");
+    auto at = [](int y, int m, int d, int h, int min) { return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC); };
+    QHash<QString, int> ids;
+    ids["Shooting drill"] = db.addEvent("Shooting drill", at(2026, 3, 2, 17, 30), at(2026, 3, 2, 18, 30), zoe);
+    ids["Passing drill"] = db.addEvent("Passing drill", at(2026, 6, 15, 10, 0), at(2026, 6, 15, 11, 0), ann);
+    db.addEvent("Early passing", at(2026, 6, 15, 8, 0), at(2026, 6, 15, 9, 0), ann);
+    ids["Team talk"] = db.addEvent("Team talk", at(2025, 11, 20, 9, 0), at(2025, 11, 20, 10, 0), 7, "", "Over a café");
+    db.exec("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 204) "
+            "SELECT 'Warm-up', '', '', date('2024-01-01', '+' || i || ' days') || ' 07:00:00', "
+            "date('2024-01-01', '+' || i || ' days') || ' 07:15:00', 7 FROM n");
+    ids["Warm-up"] = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
+    const QDate start(2026, 1, 10);
+    TestMainWindow w(db.services);
+    w.Form_Load();
+    w.findChild<QCalendarWidget *>("mView")->setSelectedDate(start);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(w.weekDate().date(), start);
+
+    QStringList got;
+    QString told;
+    db.modal().steps.enqueue([&](QDialog &d) {
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        auto *field = d.findChild<QLineEdit *>("txtFind");
+        auto *results = d.findChild<QTreeWidget *>("lvResults");
+        QVERIFY(field && results && d.findChild<QLabel *>("lblFound"));
+        QCOMPARE(QApplication::focusWidget(), field);
+        QTest::keyClicks(field, typed);
+        auto rows = [results]() {
+            QStringList r;
+            for (int i = 0; i < results->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem *item = results->topLevelItem(i);
+                r << item->text(0) + "|" + item->text(1) + "|" + item->text(2);
+            }
+            return r;
+        };
+        if (then != "Return at once") {
+            // The results follow the typing, without a key to ask for them.
+            QTRY_VERIFY(!d.findChild<QLabel *>("lblFound")->text().isEmpty());
+            got = rows();
+            told = d.findChild<QLabel *>("lblFound")->text();
+        }
+        if (then.startsWith("double click ")) {
+            QTreeWidgetItem *item = results->topLevelItem(then.section(' ', 2).toInt());
+            QVERIFY(item);
+            const QPoint pos = results->visualItemRect(item).center();
+            QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, pos);
+            QTest::mouseDClick(results->viewport(), Qt::LeftButton, {}, pos);
+        } else if (then == "Return at once") {
+            QTest::keyClick(field, Qt::Key_Return);
+        } else if (!then.isEmpty()) {
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(then));
+        }
+        if (!shown.isEmpty())
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+        else if (then != "Escape")
+            QVERIFY(d.isVisible()); // nothing to show: the window stays for other words
+    });
+    QTest::keySequence(&w, QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(db.modal().shownNames, QStringList{"frmFind"});
+    if (then != "Return at once" && listed.endsWith("200 in all")) {
+        QCOMPARE(got.size(), 200);
+        QCOMPARE(got.first(), listed.first());
+        QCOMPARE(told, "The newest 200 events found; more words find fewer.");
+    } else if (then != "Return at once") {
+        QCOMPARE(got, listed);
+        QCOMPARE(told, listed.isEmpty() ? "No event holds these words."
+                       : listed.size() == 1 ? "1 event found."
+                                            : QString("%1 events found.").arg(listed.size()));
+    }
+    if (shown.isEmpty()) {
+        QCOMPARE(w.weekDate().date(), start);
+        QCOMPARE(w.findChild<QCalendarWidget *>("mView")->selectedDate(), start);
+        return;
+    }
+    // Its week, with the event chosen and the keys on it.
+    const QDate day = w.dayPanel(3)->DayDate().date();
+    QCOMPARE(w.findChild<QCalendarWidget *>("mView")->selectedDate(), day);
+    QCOMPARE(w.weekDate().date(), day);
+    QCOMPARE(w.dayPanel(3)->selectedEventId(), ids[shown]);
+    QCOMPARE(db.scalar(QString("SELECT substr(EventTime, 1, 10) FROM tblScheduledEvents WHERE idScheduledEvent = %1")
+                           .arg(ids[shown]))
+                 .toString(),
+             day.toString(Qt::ISODate));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE(QApplication::focusWidget(), listOf(w.dayPanel(3)));
+
+    // Opened again: the same words and results, selected so typing replaces them.
+    db.modal().steps.enqueue([&](QDialog &d) {
+        auto *field = d.findChild<QLineEdit *>("txtFind");
+        QCOMPARE(field->selectedText(), typed);
+        QCOMPARE(d.findChild<QTreeWidget *>("lvResults")->currentItem()->text(1), shown);
+        QTest::keyClicks(field, "volleyball");
+        QTRY_COMPARE(d.findChild<QTreeWidget *>("lvResults")->topLevelItemCount(), 0);
+        QTest::keyClick(field, Qt::Key_Escape);
+    });
+    QTest::keySequence(&w, QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(db.modal().shownNames, (QStringList{"frmFind", "frmFind"}));
+    QCOMPARE(w.weekDate().date(), day);
 }
 
 #include "support/TestMain.h"

@@ -1,6 +1,7 @@
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
+#include "store/EventSearch.h"
 #include "store/Events.h"
 #include "store/Schema.h"
 #include "store/ServerConnection.h"
@@ -59,6 +60,8 @@ private slots:
     void listWrites();
     void updateIfUnchanged_data();
     void updateIfUnchanged();
+    void find_data();
+    void find();
 };
 
 void tst_Store::connectionString()
@@ -540,7 +543,7 @@ void makeCalendarBeforeVersions(TestDatabase &db)
 {
     if (TestDatabase::engine() == store::Engine::Postgres) {
         db.exec("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, "
-                "tblCalendarIdentity, tblSchemaVersion;"
+                "tblCalendarIdentity, tblSchemaVersion, tblEventSearch;"
                 "DROP FUNCTION IF EXISTS orvenna_announce_change()");
         QFile dump(QFINDTESTDATA("fixtures/server-before-versions.sql"));
         QVERIFY(dump.open(QIODevice::ReadOnly));
@@ -576,6 +579,7 @@ void tst_Store::schemaVersions_data()
     QTest::newRow("made before versions, exported since, cannot be written") << exported << false << 0 << QString();
     QTest::newRow("made before versions and exports, cannot be written")
         << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << false << 0 << QString();
+    QTest::newRow("version 2, before Find") << exported << true << 2 << QString();
     QTest::newRow("made by a newer version")
         << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << true << store::kSchemaVersion + 1
         << "was made by a newer version of Orvenna, which this one cannot use, so it was left as it is. Open it "
@@ -605,10 +609,12 @@ void tst_Store::schemaVersions()
                        : QStringLiteral("PRAGMA user_version = %1").arg(version));
     }
     QString connectionString = db.connectionString();
-    if (!writable && server) {
+    if (server) {
         // A staff member's login: may read and write rows, may not create tables.
         db.exec("DO $$ BEGIN CREATE ROLE clerk LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
         db.exec("GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO clerk");
+    }
+    if (!writable && server) {
         connectionString = TestDatabase::serverUrl(QString(), QStringLiteral("clerk"));
     } else if (!writable) { // a write version above 2 in the header, which holds for root too
         QFile file(db.path());
@@ -649,6 +655,14 @@ void tst_Store::schemaVersions()
         // The calendar stays as it was, and what needs the new tables says why.
         QCOMPARE(schemaVersion(db), before);
         try {
+            (void)store::EventSearch::find(conn, "dana", 10);
+            QFAIL("searched");
+        } catch (const StoreError &e) {
+            QVERIFY2(e.description().contains("could not be brought up to date when it was opened, so it has no index to "
+                                              "search yet."),
+                     qPrintable(e.description()));
+        }
+        try {
             store::requireExchangeTables(conn);
             QVERIFY2(!identity.isEmpty(), "passed");
         } catch (const StoreError &e) {
@@ -666,7 +680,7 @@ void tst_Store::schemaVersions()
         }
         return;
     }
-    QCOMPARE(before, 0);
+    QCOMPARE(before, version);
     QCOMPARE(schemaVersion(db), store::kSchemaVersion);
     QCOMPARE(schemaText(db), newSchema);
     store::requireExchangeTables(conn);
@@ -674,10 +688,32 @@ void tst_Store::schemaVersions()
     QCOMPARE(db.count("tblImportedEvents"), identity.isEmpty() ? 0 : 1);
     if (!identity.isEmpty())
         QCOMPARE(db.scalar("SELECT identity FROM tblCalendarIdentity").toString(), identity);
+    // Find finds what was stored before.
+    const int danas = db.scalar("SELECT count(*) FROM tblScheduledEvents WHERE idPOC = 1").toInt();
+    QVERIFY(danas > 1);
+    QCOMPARE(store::EventSearch::find(conn, "DANA", 100).size(), danas);
     // The new tables take rows.
     conn.execute(statements::insertCalendarIdentity("made-after"));
     conn.execute(statements::recordImportedEvent("y@phone", QDate(2026, 12, 8), QTime(9, 0), 1));
     QCOMPARE(calendarRows(db), rows);
+    if (!server)
+        return;
+    // A login given its rights before the update keeps writing and finding
+    // events: the index is kept by the owner's triggers, and may be read by
+    // whoever may read the events.
+    store::Connection clerk;
+    clerk.open(TestDatabase::serverUrl(QString(), QStringLiteral("clerk")));
+    statements::EventValues v;
+    v.title = "Written by the clerk";
+    v.startDate = v.endDate = QDate(2026, 12, 9);
+    v.startTime = QTime(9, 0);
+    v.endTime = QTime(10, 0);
+    v.staffId = 1;
+    clerk.execute(statements::insertEvent(v));
+    clerk.execute(statements::updateStaff("Dana Smith", "", 1));
+    const QList<store::Event> found = store::EventSearch::find(clerk, "smith", 100);
+    QCOMPARE(found.size(), danas + 1);
+    QCOMPARE(found.first().values.title, v.title);
 }
 
 // Two copies open a calendar made before versions at the same moment: one
@@ -1041,6 +1077,119 @@ void tst_Store::updateIfUnchanged()
         result = store::Events::updateIfUnchanged(conn, key, base, mine);
     }
     QCOMPARE(got.join(" then "), expected);
+}
+
+void tst_Store::find_data()
+{
+    QTest::addColumn<QString>("change"); // raw statements after the events are stored
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("found"); // "title / staff member", newest first
+    const QString training = "Club training / Dana Whitfield", cafe = "Café meeting / Zoë Ångström",
+                  keeper = "Goalkeeper session / Marco Reyes", drill = "Coach s drill / Dana Whitfield",
+                  elan = "ÉLAN warm-up / ";
+    QTest::newRow("title") << "" << "training" << 50 << QStringList{training};
+    QTest::newRow("description") << "" << "shooting" << 50 << QStringList{training};
+    QTest::newRow("notes") << "" << "bibs" << 50 << QStringList{training};
+    QTest::newRow("staff member, newest first") << "" << "whitfield" << 50 << QStringList{drill, training};
+    QTest::newRow("limit") << "" << "whitfield" << 1 << QStringList{drill};
+    QTest::newRow("upper case typed") << "" << "CLUB" << 50 << QStringList{training};
+    QTest::newRow("accent stored, none typed") << "" << "cafe" << 50 << QStringList{cafe};
+    QTest::newRow("accent typed, none stored") << "" << "trâining" << 50 << QStringList{training};
+    QTest::newRow("accented capitals stored") << "" << "élan" << 50 << QStringList{elan};
+    QTest::newRow("accented staff member") << "" << "zoe angstrom" << 50 << QStringList{cafe};
+    QTest::newRow("several words, each somewhere") << "" << "dana drill" << 50 << QStringList{drill};
+    QTest::newRow("several words, one missing") << "" << "club keepers" << 50 << QStringList{};
+    QTest::newRow("beginning of a word") << "" << "goalk" << 50 << QStringList{keeper};
+    QTest::newRow("beginning of every word") << "" << "sess goal" << 50 << QStringList{keeper};
+    QTest::newRow("middle of a word") << "" << "alkeeper" << 50 << QStringList{};
+    QTest::newRow("no match") << "" << "volleyball" << 50 << QStringList{};
+    QTest::newRow("nothing but signs") << "" << "* \" ' -" << 50 << QStringList{};
+    QTest::newRow("apostrophe") << "" << "coach's" << 50 << QStringList{drill};
+    QTest::newRow("double quotes") << "" << "\"quoted" << 50 << QStringList{drill};
+    QTest::newRow("operator words") << "" << "AND" << 50 << QStringList{drill, training};
+    QTest::newRow("operator syntax") << "" << "NEAR(rotate keepers) OR" << 50 << QStringList{};
+    QTest::newRow("column filter") << "" << "title:club" << 50 << QStringList{};
+    QTest::newRow("negation") << "" << "-training" << 50 << QStringList{training};
+    QTest::newRow("prefix sign") << "" << "^club*" << 50 << QStringList{training};
+    QTest::newRow("signs between words") << "" << "club + bibs -" << 50 << QStringList{training};
+    QTest::newRow("statement") << "" << "x'); DROP TABLE tblPOCs; --" << 50 << QStringList{};
+    QTest::newRow("date literal") << "" << "#1/2/2026#" << 50 << QStringList{};
+    QTest::newRow("event renamed") << "UPDATE tblScheduledEvents SET title = 'Match day' WHERE idScheduledEvent = 1"
+                                   << "club" << 50 << QStringList{};
+    QTest::newRow("event renamed, new title") << "UPDATE tblScheduledEvents SET title = 'Match day' WHERE idScheduledEvent = 1"
+                                              << "match" << 50 << QStringList{"Match day / Dana Whitfield"};
+    QTest::newRow("event moved") << "UPDATE tblScheduledEvents SET EventTime = '2026-12-10 18:00:00' WHERE idScheduledEvent = 1"
+                                 << "whitfield" << 50 << QStringList{training, drill};
+    QTest::newRow("event deleted") << "DELETE FROM tblScheduledEvents WHERE idScheduledEvent = 1" << "whitfield" << 50
+                                   << QStringList{drill};
+    QTest::newRow("event of another staff member") << "UPDATE tblScheduledEvents SET idPOC = 3 WHERE idScheduledEvent = 1"
+                                                   << "marco" << 50 << QStringList{"Club training / Marco Reyes", keeper};
+    QTest::newRow("staff member renamed") << "UPDATE tblPOCs SET pocName = 'Dana Smith' WHERE idPOC = 1" << "smith" << 50
+                                          << QStringList{"Coach s drill / Dana Smith", "Club training / Dana Smith"};
+    QTest::newRow("staff member renamed, old name") << "UPDATE tblPOCs SET pocName = 'Dana Smith' WHERE idPOC = 1"
+                                                    << "whitfield" << 50 << QStringList{};
+    QTest::newRow("staff member's notes changed") << "UPDATE tblPOCs SET pocDescription = 'x' WHERE idPOC = 1"
+                                                  << "whitfield" << 50 << QStringList{drill, training};
+    QTest::newRow("staff member deleted") << "DELETE FROM tblPOCs WHERE idPOC = 3" << "marco" << 50 << QStringList{};
+    QTest::newRow("staff member deleted, events stay") << "DELETE FROM tblPOCs WHERE idPOC = 3" << "goalkeeper" << 50
+                                                       << QStringList{"Goalkeeper session / "};
+    // More than the server sorts: it walks the events from the newest back.
+    QTest::newRow("a word in thousands of events") << "6000 warm-ups" << "warm" << 3
+                                                   << QStringList{elan, "Warm-up / Zoë Ångström", "Warm-up / Zoë Ångström"};
+    QTest::newRow("staff member added under a key events name")
+        << "INSERT INTO tblPOCs(idPOC, pocName, pocDescription) VALUES(9, 'Olu Bello', '')" << "bello" << 50
+        << QStringList{"ÉLAN warm-up / Olu Bello"};
+}
+
+void tst_Store::find()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, typed);
+    QFETCH(int, limit);
+    QFETCH(QStringList, found);
+    TestDatabase db;
+    const int dana = db.addStaff("Dana Whitfield", "");
+    const int zoe = db.addStaff("Zoë Ångström", "");
+    const int marco = db.addStaff("Marco Reyes", "");
+    QCOMPARE(marco, 3);
+    auto at = [](int day, int hour) { return QDateTime(QDate(2026, 12, day), QTime(hour, 0), Qt::UTC); };
+    QCOMPARE(db.addEvent("Club training", at(7, 18), at(7, 19), dana, "Passing and shooting", "Bring bibs"), 1);
+    db.addEvent("Café meeting", at(8, 9), at(8, 10), zoe, "Season plan");
+    db.addEvent("Goalkeeper session", at(5, 10), at(5, 11), marco, "Cross handling", "Keepers rotate every 5 shots.");
+    db.addEvent("ÉLAN warm-up", at(1, 8), at(1, 9), 9);
+    store::Connection conn;
+    conn.open(db.connectionString());
+    // Saved as the editor saves it.
+    statements::EventValues v;
+    v.title = "Coach's drill";
+    v.description = "50% \"quoted\" words";
+    v.notes = "x AND y OR NEAR(z)";
+    v.startDate = v.endDate = QDate(2026, 12, 9);
+    v.startTime = QTime(16, 0);
+    v.endTime = QTime(17, 0);
+    v.staffId = dana;
+    conn.execute(statements::insertEvent(v));
+    if (change == "6000 warm-ups") {
+        const bool server = TestDatabase::engine() == store::Engine::Postgres;
+        db.exec(QString("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) "
+                        "SELECT 'Warm-up', '', '', %1'2025-06-01 10:00:00', %1'2025-06-01 11:00:00', 2 FROM %2")
+                    .arg(server ? "TIMESTAMP " : "", server ? "generate_series(1, 6000)"
+                                                           : "(WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                                             "FROM n WHERE i < 6000) SELECT i FROM n)"));
+        change.clear();
+    }
+    for (const QString &statement : change.split(';', Qt::SkipEmptyParts))
+        db.exec(statement);
+
+    QStringList got;
+    for (const store::Event &e : store::EventSearch::find(conn, typed, limit)) {
+        got << e.values.title + " / " + e.staffName;
+        QCOMPARE(store::Events::readOne(conn, e.id)->values.title, e.values.title);
+    }
+    QCOMPARE(got, found);
+    // What was typed was never taken as part of a statement.
+    QVERIFY(db.count("tblPOCs") >= 2);
 }
 
 int main(int argc, char *argv[])
