@@ -112,7 +112,8 @@ XmlElement parseXml(const QByteArray &xml)
 
 int parseStatusLine(const QString &line)
 {
-    static const QRegularExpression status(QStringLiteral("^\\s*HTTP/\\d(?:\\.\\d)?\\s+(\\d{3})(?:\\s.*)?$"),
+    // ASCII digits only (\d takes any script's), and no code below 100.
+    static const QRegularExpression status(QStringLiteral("^\\s*HTTP/[0-9](?:\\.[0-9])?\\s+([1-9][0-9]{2})(?:\\s.*)?$"),
                                            QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch m = status.match(line);
     return m.hasMatch() ? m.captured(1).toInt() : -1;

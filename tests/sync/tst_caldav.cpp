@@ -333,6 +333,11 @@ void tst_CalDav::faults_data()
                                                                        "<status>gone</status></response><sync-token>t2</sync-token>"
                                                                        "</multistatus>")
                                          << Fault::BadAnswer << "'gone' is no HTTP status line";
+    QTest::newRow("status code below 100") << "sync"
+                                           << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href>"
+                                                                         "<status>HTTP/1.1 000 Gone</status></response>"
+                                                                         "<sync-token>t2</sync-token></multistatus>")
+                                           << Fault::BadAnswer << "'HTTP/1.1 000 Gone' is no HTTP status line";
     QTest::newRow("sync report without token") << "sync" << answer("207 Multi-Status", "<multistatus xmlns='DAV:'/>")
                                                << Fault::BadAnswer << "no new sync token";
     QTest::newRow("sync token expired")
