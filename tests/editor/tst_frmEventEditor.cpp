@@ -194,6 +194,7 @@ void tst_frmEventEditor::edit()
     }
 
     // A new event over "Old", of the same staff member, is asked about first (the fake answers Yes); nothing else.
+    QCOMPARE(f.db.prompt().texts().size(), event.startsWith("new") ? 1 : 0);
     for (const QString &said : f.db.prompt().texts())
         QVERIFY2(event.startsWith("new") && said.startsWith("Omar Field already has 'Old' 12:00-12:00")
                      && said.endsWith(" that day. Save anyway?"),
