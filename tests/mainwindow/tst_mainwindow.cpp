@@ -790,6 +790,9 @@ void tst_MainWindow::undoAndRedo_data()
     QTest::newRow("add") << "add" << "" << none << "&Undo Add 'Warm-up && stretch'" << "" << "before" << "after";
     QTest::newRow("template drop") << "drop" << "" << none << "&Undo Add 'Passing drill'" << "" << "before" << "after";
     QTest::newRow("edit") << "edit" << "" << none << "&Undo Edit 'Warm-up && stretch'" << "" << "before" << "after";
+    // Given to another staff member, busy then: asked first (the fake answers Yes).
+    QTest::newRow("edit, staff member busy then") << "edit staff" << "" << none << "&Undo Edit 'Warm-up && stretch'" << ""
+                                                  << "before" << "after";
     QTest::newRow("delete in the editor") << "delete in editor" << "" << none << "&Undo Delete 'Shape play'" << ""
                                           << "before" << "after";
     QTest::newRow("delete from the popup") << "delete" << "" << none << "&Undo Delete 'Shape play'" << "" << "before" << "after";
@@ -879,7 +882,7 @@ void tst_MainWindow::undoAndRedo()
     const int jane = db.addStaff("Jane Coachwright", "Head coach");
     int id = action == "add" || action == "drop"
         ? -1
-        : db.addEvent(action == "edit" ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
+        : db.addEvent(action.startsWith("edit") ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
                       QDateTime(day, QTime(11, 0), Qt::UTC), jane, "Rondo", "Bring bibs");
     TestMainWindow w(db.services);
     w.Form_Load();
@@ -903,9 +906,16 @@ void tst_MainWindow::undoAndRedo()
             w.ctlDayDetail_TemplateDropped(3);
         id = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
         QCOMPARE(shownTitles(w, 3).size(), 1);
-    } else if (action == "edit" || action == "delete in editor") {
+    } else if (action.startsWith("edit") || action == "delete in editor") {
+        if (action == "edit staff") {
+            db.addEvent("Busy", QDateTime(day, QTime(10, 30), Qt::UTC), QDateTime(day, QTime(12, 0), Qt::UTC),
+                        db.addStaff("Sam Otherby", ""));
+            before = tables(db);
+        }
         db.modal().steps.enqueue([&](QDialog &editor) {
-            if (action == "edit") {
+            if (action.startsWith("edit")) {
+                if (action == "edit staff")
+                    pick(staffList(editor), staffList(editor)->findText("Sam Otherby"));
                 retype(notes(editor), "Cones");
                 press(editor, "saveAndClose");
             } else {
@@ -913,6 +923,8 @@ void tst_MainWindow::undoAndRedo()
             }
         });
         w.ctlDayDetail_ScheduledEventSelected(3, id);
+        if (action == "edit staff")
+            QCOMPARE(db.prompt().texts(), QStringList{"Sam Otherby already has 'Busy' 10:30-12:00 that day. Save anyway?"});
     } else if (action == "delete") {
         w.choose = "mnuPopDeleteAppointment";
         w.ctlDayDetail_RightMouseClick(3, id);
