@@ -214,6 +214,7 @@ void tst_frmEventEditor::edit()
     }
 
     // A new event over "Old", of the same staff member, is asked about first (the fake answers Yes); nothing else.
+    QCOMPARE(f.db.prompt().texts().size(), event.startsWith("new") ? 1 : 0);
     for (const QString &said : f.db.prompt().texts())
         QVERIFY2(event.startsWith("new") && said.startsWith("Omar Field already has 'Old' 12:00-12:00")
                      && said.endsWith(" that day. Save anyway?"),
@@ -263,6 +264,11 @@ void tst_frmEventEditor::toolbar_data()
         << "The event 'Match prep' cannot be printed: the staff member it names no longer exists.\r\nPick another "
            "staff member in the event's Staff Member list, choose Save and Close, then print it again."
         << true << "after";
+    // Over the staff member's other event: No keeps the window and everything typed, and saves nothing.
+    QTest::newRow("clash, No: still open")
+        << false << "INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) VALUES('Busy', "
+                    "'', '', '2000-01-01 11:00:00', '2000-01-01 13:00:00', (SELECT min(idPOC) FROM tblPOCs))"
+        << "saveAndClose,No" << "Jane Coachwright already has 'Busy' 11:00-13:00 that day. Save anyway?" << true << "after";
     // Deleted by another copy while the window was open: saving asks before anything typed is lost.
     const QString gone = "This event no longer exists; another copy of Orvenna may have deleted it.\r\n...";
     QTest::newRow("deleted meanwhile, Yes: a new event") << true << "later DELETE FROM tblScheduledEvents"

@@ -967,6 +967,9 @@ void tst_MainWindow::undoAndRedo_data()
     QTest::newRow("add") << "add" << "" << none << "&Undo Add 'Warm-up && stretch'" << "" << "before" << "after";
     QTest::newRow("template drop") << "drop" << "" << none << "&Undo Add 'Passing drill'" << "" << "before" << "after";
     QTest::newRow("edit") << "edit" << "" << none << "&Undo Edit 'Warm-up && stretch'" << "" << "before" << "after";
+    // Given to another staff member, busy then: asked first (the fake answers Yes).
+    QTest::newRow("edit, staff member busy then") << "edit staff" << "" << none << "&Undo Edit 'Warm-up && stretch'" << ""
+                                                  << "before" << "after";
     QTest::newRow("delete in the editor") << "delete in editor" << "" << none << "&Undo Delete 'Shape play'" << ""
                                           << "before" << "after";
     QTest::newRow("delete from the popup") << "delete" << "" << none << "&Undo Delete 'Shape play'" << "" << "before" << "after";
@@ -1022,17 +1025,39 @@ void tst_MainWindow::undoAndRedo_data()
     QTest::newRow("undo on a locked file") << "delete" << "lock" << none << "" << "" << "before" << "after";
     QTest::newRow("redo on a locked file") << "delete" << "lock redo" << none << "" << "" << "before" << "after";
     // Moving and copying: dropped on another day (Ctrl held: a copy), or with the keys.
-    QTest::newRow("drag to another day") << "drop move" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    const QString moved = "E{id} Shape play|Rondo|Bring Sam's bibs|2026-06-%1:00|2026-06-%2:00|1";
+    QTest::newRow("drag to another day") << "drop move" << "" << none << "&Undo Move 'Shape play'" << "" << "before"
+                                         << moved.arg("17 10:00", "17 11:00");
+    // Dropped back on its own day: nothing to write, nothing to undo.
+    QTest::newRow("drag onto its own day") << "drop home" << "" << none << "none" << "" << "" << "";
     QTest::newRow("drag with Ctrl: a copy") << "drop Ctrl" << "" << none << "&Undo Copy 'Shape play'" << "" << "before" << "after";
     QTest::newRow("Ctrl+X, Ctrl+V") << "keys X" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    // A cut event is placed once: a second Ctrl+V elsewhere leaves it where it went.
+    QTest::newRow("Ctrl+X, Ctrl+V, Ctrl+V on another day") << "keys X twice" << "" << none << "&Undo Move 'Shape play'" << ""
+                                                           << "before" << moved.arg("17 10:00", "17 11:00");
+    // Then on from its new day: the week read again shows it only there.
+    QTest::newRow("Ctrl+X, Ctrl+V, Alt+Down") << "keys X Down" << "" << none << "&Undo Move 'Shape play'" << ""
+                                              << moved.arg("17 10:00", "17 11:00") << moved.arg("17 10:15", "17 11:15");
     QTest::newRow("Ctrl+C, Ctrl+V") << "keys C" << "" << none << "&Undo Copy 'Shape play'" << "" << "before" << "after";
-    QTest::newRow("Alt+Down: 15 minutes later") << "keys Down" << "" << none << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("Alt+Down: 15 minutes later") << "keys Down" << "" << none << "&Undo Move 'Shape play'" << "" << "before"
+                                                << moved.arg("15 10:15", "15 11:15");
+    // The entry stays chosen where it went, so the keys go on with it; one step each.
+    QTest::newRow("Alt+Up twice: half an hour earlier") << "keys Up Up" << "" << none << "&Undo Move 'Shape play'" << ""
+                                                        << moved.arg("15 09:45", "15 10:45") << moved.arg("15 09:30", "15 10:30");
     // Changed by another copy since the week was read: the editor's question; Yes moves the version shown.
     QTest::newRow("drag over another copy's change, Yes") << "drop over theirs" << "" << QStringList{"Yes"}
                                                           << "&Undo Move 'Shape play'" << "" << "before" << "after";
     // Nothing moves when the answer is No.
     QTest::newRow("drag over another copy's change, No") << "drop over theirs" << "" << QStringList{"No"} << "none"
         << "Someone else changed this event since you opened it:\r\n\r\nNotes: was \"Bring Sam's bibs\", now \"Theirs\"" << "" << "";
+    // Only one staff member's events that overlap clash: not one ending as it starts, nor another's.
+    QTest::newRow("drag next to the staff member's other event") << "drop touching" << "" << none
+                                                                  << "&Undo Move 'Shape play'" << "" << "before" << "after";
+    QTest::newRow("drag onto another staff member's event") << "drop other's" << "" << none << "&Undo Move 'Shape play'"
+                                                            << "" << "before" << "after";
+    QTest::newRow("drag between two of the staff member's events, No") << "drop two clashes" << "" << QStringList{"No"}
+        << "none" << "Jane Coachwright already has 'Meeting' 09:30-10:15 and 'Match' 10:30-12:00 that day. Move anyway?"
+        << "" << "";
     QTest::newRow("drag onto the staff member's other event, No") << "drop clash" << "" << QStringList{"No"} << "none"
         << "Jane Coachwright already has 'Match' 10:30-12:00 that day. Move anyway?" << "" << "";
     QTest::newRow("copy onto the staff member's other event, Yes") << "keys C clash" << "" << QStringList{"Yes"}
@@ -1058,7 +1083,7 @@ void tst_MainWindow::undoAndRedo()
     const int jane = db.addStaff("Jane Coachwright", "Head coach");
     int id = action == "add" || action == "drop"
         ? -1
-        : db.addEvent(action == "edit" ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
+        : db.addEvent(action.startsWith("edit") ? "Warm-up & stretch" : "Shape play", QDateTime(day, QTime(10, 0), Qt::UTC),
                       QDateTime(day, QTime(11, 0), Qt::UTC), jane, "Rondo", "Bring Sam's bibs");
     TestMainWindow w(db.services);
     w.Form_Load();
@@ -1089,9 +1114,16 @@ void tst_MainWindow::undoAndRedo()
             w.ctlDayDetail_TemplateDropped(3);
         id = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
         QCOMPARE(shownTitles(w, 3).size(), 1);
-    } else if (action == "edit" || action == "delete in editor" || action == "move") {
+    } else if (action.startsWith("edit") || action == "delete in editor" || action == "move") {
+        if (action == "edit staff") {
+            db.addEvent("Busy", QDateTime(day, QTime(10, 30), Qt::UTC), QDateTime(day, QTime(12, 0), Qt::UTC),
+                        db.addStaff("Sam Otherby", ""));
+            before = tables(db);
+        }
         db.modal().steps.enqueue([&](QDialog &editor) {
-            if (action == "edit") {
+            if (action.startsWith("edit")) {
+                if (action == "edit staff")
+                    pick(staffList(editor), staffList(editor)->findText("Sam Otherby"));
                 retype(notes(editor), "Cones");
                 press(editor, "saveAndClose");
             } else if (action == "move") {
@@ -1107,12 +1139,25 @@ void tst_MainWindow::undoAndRedo()
             }
         });
         w.ctlDayDetail_ScheduledEventSelected(3, id);
+        if (action == "edit staff")
+            QCOMPARE(db.prompt().texts(), QStringList{"Sam Otherby already has 'Busy' 10:30-12:00 that day. Save anyway?"});
     } else if (action == "delete") {
         w.choose = "mnuPopDeleteAppointment";
         w.ctlDayDetail_RightMouseClick(3, id);
     } else if (action.startsWith("drop ") || action.startsWith("keys")) {
-        if (action.endsWith("clash"))
-            db.addEvent("Match", QDateTime(day.addDays(2), QTime(10, 30), Qt::UTC), QDateTime(day.addDays(2), QTime(12, 0), Qt::UTC), jane);
+        auto onDay5 = [&](const char *title, QTime start, QTime end, int staff) {
+            db.addEvent(title, QDateTime(day.addDays(2), start, Qt::UTC), QDateTime(day.addDays(2), end, Qt::UTC), staff);
+        };
+        if (action.endsWith("clash") || action.endsWith("clashes"))
+            onDay5("Match", QTime(10, 30), QTime(12, 0), jane);
+        if (action.endsWith("clashes"))
+            onDay5("Meeting", QTime(9, 30), QTime(10, 15), jane);
+        if (action.endsWith("touching"))
+            onDay5("Match", QTime(11, 0), QTime(12, 0), jane);
+        if (action.endsWith("other's"))
+            onDay5("Match", QTime(10, 30), QTime(12, 0), db.addStaff("Sam Otherby", ""));
+        // Without answers or an expected question, nothing may be asked.
+        const bool questions = !answers.isEmpty() || !asked.isEmpty();
         if (action == "drop over theirs")
             db.exec(QStringLiteral("UPDATE tblScheduledEvents SET Notes = 'Theirs' WHERE idScheduledEvent = %1").arg(id));
         for (const QString &answer : answers)
@@ -1133,7 +1178,7 @@ void tst_MainWindow::undoAndRedo()
             QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, keys);
             QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, keys);
             for (QDropEvent *event : std::initializer_list<QDropEvent *>{&enter, &move, &drop})
-                QApplication::sendEvent(w.dayPanel(5), event);
+                QApplication::sendEvent(w.dayPanel(action == "drop home" ? 3 : 5), event);
             QCOMPARE(drop.dropAction(), keys ? Qt::CopyAction : Qt::MoveAction);
         } else {
             w.show();
@@ -1142,13 +1187,23 @@ void tst_MainWindow::undoAndRedo()
             QWidget *from = listOf(w.dayPanel(3));
             if (action == "keys Down") {
                 QTest::keyClick(from, Qt::Key_Down, Qt::AltModifier);
+            } else if (action == "keys Up Up") {
+                QTest::keyClick(from, Qt::Key_Up, Qt::AltModifier);
+                QTest::keyClick(from, Qt::Key_Up, Qt::AltModifier);
             } else {
                 QTest::keyClick(from, action.startsWith("keys X") ? Qt::Key_X : Qt::Key_C, Qt::ControlModifier);
                 QTest::keyClick(listOf(w.dayPanel(5)), Qt::Key_V, Qt::ControlModifier);
+                if (action == "keys X twice")
+                    QTest::keyClick(listOf(w.dayPanel(4)), Qt::Key_V, Qt::ControlModifier);
+                if (action == "keys X Down")
+                    QTest::keyClick(listOf(w.dayPanel(5)), Qt::Key_Down, Qt::AltModifier);
             }
         }
-        QTRY_VERIFY(tables(db) != before || !db.prompt().shown.isEmpty());
+        if (action != "drop home")
+            QTRY_VERIFY(tables(db) != before || !db.prompt().shown.isEmpty());
         QTest::qWait(0);
+        if (!questions)
+            QCOMPARE(db.prompt().texts(), QStringList());
         if (!asked.isEmpty()) {
             QCOMPARE(db.prompt().texts().value(0).left(asked.size()), asked);
             asked.clear();
@@ -1159,12 +1214,16 @@ void tst_MainWindow::undoAndRedo()
             return;
         }
         if (action.startsWith("drop") || action.startsWith("keys X") || action.startsWith("keys C"))
-            QCOMPARE(shownTitles(w, 5).filter("Shape play"), QStringList{"10:00 Shape play"});
+            QCOMPARE(shownTitles(w, 5).filter("Shape play"), QStringList{action.endsWith("Down") ? "10:15 Shape play" : "10:00 Shape play"});
         // The day marks one staff member's entries that overlap, each naming the other.
         if (action.endsWith("clash")) {
             QCOMPARE(shownTip(listOf(w.dayPanel(5)), 1).section('\n', -1), "At the same time as: Shape play");
             QCOMPARE(shownTip(listOf(w.dayPanel(5)), 0).section('\n', -1), "At the same time as: Match");
             QCOMPARE(shownTip(listOf(w.dayPanel(3)), 0), QString());
+        }
+        if (action.endsWith("touching") || action.endsWith("other's")) {
+            QCOMPARE(shownTip(listOf(w.dayPanel(5)), 0), QString());
+            QCOMPARE(shownTip(listOf(w.dayPanel(5)), 1), QString());
         }
     } else {
         db.modal().steps.enqueue([&](QDialog &manager) {

@@ -826,6 +826,15 @@ void tst_Store::eventReads()
         QCOMPARE(clashes(QTime(10, 15), 30), "Run");
         QCOMPARE(clashes(QTime(11, 30), 30), QString());
         QCOMPARE(clashes(QTime(9, 15), 0), "Warm-up/Coach Warm-up");
+        // Ending as Warm-up starts is no clash, a moment at Cool-down's start is one; so is Run, begun over an hour before.
+        QCOMPARE(clashes(QTime(8, 30), 30), QString());
+        QCOMPARE(clashes(QTime(11, 0), 0), "Cool-down/Coach Run Cool-down");
+        QCOMPARE(clashes(QTime(11, 15), 10), "Cool-down/Coach Run Cool-down");
+        // Another staff member's event at that time is none.
+        store::Event theirs = store::Events::readOne(conn, key).value();
+        theirs.id = -1;
+        theirs.values.staffId = coach + 1;
+        QCOMPARE(store::Events::clashes(conn, theirs).size(), 0);
     }
     try {
         const store::Event one = store::Events::readOne(conn, key).value();
