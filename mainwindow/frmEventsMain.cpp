@@ -823,12 +823,14 @@ void frmEventsMain::placeEvent(int eventId, const QDate &day, int minutes, bool 
         if (!clashesAccepted(*m_services.prompt, this, conn, moved, copy ? QStringLiteral("Copy") : QStringLiteral("Move")))
             return;
         if (copy) {
-            placed = store::Events::insert(conn, moved.values);
+            // A copy keeps the texts exactly, apostrophes of imported events included.
+            placed = store::Events::restore(conn, -1, moved.values);
             if (m_calendar)
                 m_calendar->eventsWritten(conn, QStringLiteral("Copy '%1'").arg(moved.values.title), {{placed, std::nullopt}});
         } else {
             for (;;) {
-                const store::Events::UpdateResult result = store::Events::updateIfUnchanged(conn, eventId, *expected, moved.values);
+                const store::Events::UpdateResult result = store::Events::updateIfUnchanged(
+                    conn, eventId, *expected, moved.values, store::Events::Texts::Exact);
                 if (result.outcome == Outcome::Updated) {
                     placed = eventId;
                     if (m_calendar)

@@ -169,7 +169,7 @@ void Events::update(Connection &conn, int id, const statements::EventValues &val
 }
 
 Events::UpdateResult Events::updateIfUnchanged(Connection &conn, int id, const Event &expected,
-                                               const statements::EventValues &values)
+                                               const statements::EventValues &values, Texts texts)
 {
     Transaction transaction(conn, Connection::Begin::WriteLocked);
     QString read = statements::eventById(id);
@@ -186,7 +186,10 @@ Events::UpdateResult Events::updateIfUnchanged(Connection &conn, int id, const E
         return {UpdateResult::Outcome::Gone, std::nullopt};
     if (*current != expected)
         return {UpdateResult::Outcome::Changed, current};
-    update(conn, id, values);
+    if (texts == Texts::Exact)
+        rewrite(conn, id, values);
+    else
+        update(conn, id, values);
     transaction.commit();
     return {UpdateResult::Outcome::Updated, std::nullopt};
 }

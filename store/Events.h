@@ -61,9 +61,13 @@ public:
     // Writes `values` over the event only while it is still `expected`, the
     // whole row as last read. Check and write are one transaction that holds
     // the write lock from the read on, so a save by another copy cannot land
-    // between them and be lost.
+    // between them and be lost. `Texts::Exact` writes the texts as they are
+    // (a move, which must not blank an imported apostrophe); the editor's
+    // save cleans them as always.
+    enum class Texts { Cleaned, Exact };
     [[nodiscard]] static UpdateResult updateIfUnchanged(Connection &conn, int id, const Event &expected,
-                                                        const statements::EventValues &values);
+                                                        const statements::EventValues &values,
+                                                        Texts texts = Texts::Cleaned);
 
     static void remove(Connection &conn, int id);
     // Deletes the event and returns it as it was, read whole just before;
