@@ -122,6 +122,25 @@ QStringList unknownStaff(const QList<CalendarEvent> &events, const QMap<QString,
     return unknown;
 }
 
+int insertEntry(store::Connection &conn, const CalendarEvent &e, int staffId)
+{
+    const QDate day = e.start.date();
+    const QTime time = e.start.time();
+    statements::EventValues v;
+    v.title = e.title;
+    v.description = e.description;
+    v.notes = e.notes;
+    v.startDate = day;
+    v.startTime = time;
+    v.endDate = e.end.date();
+    v.endTime = e.end.time();
+    v.staffId = staffId;
+    const int id = store::Events::insert(conn, v);
+    conn.execute(statements::forgetImportedEvent(e.uid, day, time));
+    conn.execute(statements::recordImportedEvent(e.uid, day, time, id));
+    return id;
+}
+
 ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &events, int fallbackStaffId)
 {
     ImportResult result;
@@ -154,19 +173,7 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
         auto known = staffIds.constFind(e.staffName);
         if (known == staffIds.constEnd())
             known = staffIds.insert(e.staffName, staffFor(e.staffName, staff, fallbackStaffId));
-        statements::EventValues v;
-        v.title = e.title;
-        v.description = e.description;
-        v.notes = e.notes;
-        v.startDate = day;
-        v.startTime = time;
-        v.endDate = e.end.date();
-        v.endTime = e.end.time();
-        v.staffId = known.value();
-        const int id = store::Events::insert(conn, v);
-        conn.execute(statements::forgetImportedEvent(e.uid, day, time));
-        conn.execute(statements::recordImportedEvent(e.uid, day, time, id));
-        result.added.append(id);
+        result.added.append(insertEntry(conn, e, known.value()));
     }
     transaction.commit();
     return result;

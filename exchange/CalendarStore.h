@@ -54,6 +54,11 @@ struct ImportResult
 // Names of entries no stored staff member carries.
 [[nodiscard]] QStringList unknownStaff(const QList<CalendarEvent> &events, const QMap<QString, int> &staff);
 
+// Writes one entry as a new event of the staff member `staffId` (see
+// staffFor) and records where it came from, inside the caller's
+// transaction; returns its key.
+int insertEntry(store::Connection &conn, const CalendarEvent &entry, int staffId);
+
 // Writes the entries as events, skipping those already here, in one
 // transaction: on any failure nothing is written.
 ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &events, int fallbackStaffId);

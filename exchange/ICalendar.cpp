@@ -163,6 +163,16 @@ QByteArray writeCalendar(const QList<CalendarEvent> &events, const QByteArray &z
             icalproperty_set_x_name(notes, kNotesProperty);
             icalcomponent_add_property(ev, notes);
         }
+        if (e.reminderMinutes >= 0) {
+            icalcomponent *alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
+            icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+            icalcomponent_add_property(alarm, icalproperty_new_description(utf8(e.title).constData()));
+            icaltriggertype trigger;
+            trigger.time = icaltime_null_time();
+            trigger.duration = icaldurationtype_from_int(-60 * e.reminderMinutes);
+            icalcomponent_add_property(alarm, icalproperty_new_trigger(trigger));
+            icalcomponent_add_component(ev, alarm);
+        }
         out += serialized(ev);
         icalcomponent_free(ev);
     }
@@ -764,6 +774,9 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
         icalproperty *dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
         if (!dtstart)
             throw CalendarFileError(line, QStringLiteral("A VEVENT without DTSTART."));
+        if (icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY) || icalcomponent_get_first_property(ev, ICAL_RDATE_PROPERTY)
+            || icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY))
+            ++out.repeating;
         if (icalcomponent_get_status(ev) == ICAL_STATUS_CANCELLED) {
             ++out.cancelled;
             continue;

@@ -26,6 +26,7 @@ struct CalendarEvent
     QDateTime start;
     QDateTime end;
     bool allDay = false; // read only: the entry had dates without times
+    int reminderMinutes = -1; // written only: a VALARM DISPLAY this many minutes before the start; -1: none
 };
 
 // Writes one VCALENDAR. Times carry the zone `zoneId` (an IANA name such as
@@ -56,6 +57,7 @@ struct ReadCalendar
     QList<CalendarEvent> events; // one per occurrence starting in the range, in file order
     int cancelled = 0;           // entries with STATUS:CANCELLED
     int outsideRange = 0;        // entries with no occurrence in the range
+    int repeating = 0;           // entries with RRULE, RDATE or RECURRENCE-ID, in the range or not
     QStringList unknownZone;     // entries skipped for a zone that is nowhere defined: "title" (zone)
 };
 

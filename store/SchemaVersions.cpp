@@ -203,6 +203,24 @@ QStringList stepTo(int version, Engine engine)
     }
     case 3:
         return server ? serverSearchIndex() : fileSearchIndex();
+    case 4:
+        // Calendar sync (sync/SyncState.h): the one server collection the
+        // calendar is bound to, where it was bound (a copy is somewhere else)
+        // and how far the last run got; each server resource with its ETag;
+        // each synced event with the values it had when last in step. Times
+        // as ISO text on both engines: they are compared, never queried.
+        return {
+            QStringLiteral("CREATE TABLE IF NOT EXISTS tblSyncBinding (calendarUrl TEXT NOT NULL, userName TEXT NOT NULL,"
+                           " fingerprint TEXT NOT NULL, reminderMinutes INTEGER NOT NULL, fallbackStaff INTEGER NOT NULL,"
+                           " weeksBack INTEGER NOT NULL, weeksAhead INTEGER NOT NULL, identity TEXT NOT NULL,"
+                           " location TEXT NOT NULL, syncToken TEXT NOT NULL, ctag TEXT NOT NULL)"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS tblSyncResources (href TEXT NOT NULL PRIMARY KEY, uid TEXT NOT NULL,"
+                           " etag TEXT NOT NULL, repeating INTEGER NOT NULL, digest TEXT NOT NULL, data TEXT)"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS tblSyncEvents (idScheduledEvent INTEGER NOT NULL PRIMARY KEY,"
+                           " href TEXT NOT NULL, occurrence TEXT NOT NULL, title TEXT, Description TEXT, Notes TEXT,"
+                           " eventStart TEXT NOT NULL, eventEnd TEXT NOT NULL, idPOC INTEGER NOT NULL)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS idxSyncEventsHref ON tblSyncEvents(href)"),
+        };
     default:
         return {};
     }

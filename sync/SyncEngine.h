@@ -51,6 +51,23 @@ public:
     virtual Choice choose(const SyncConflict &conflict) = 0;
 };
 
+// This calendar may not sync with that collection: it is a copy of a bound
+// calendar, or another calendar keeps its events there already. Told before
+// any event is written.
+class BindingClash : public DavError
+{
+public:
+    explicit BindingClash(const QString &reason) : DavError(Fault::Forbidden, reason) {}
+};
+
+// Another run of the same calendar is under way, in this program or in
+// another copy or tool; nothing was done.
+class SyncBusy : public DavError
+{
+public:
+    explicit SyncBusy(const QString &reason) : DavError(Fault::Http, reason) {}
+};
+
 struct SyncOutcome
 {
     int sent = 0;           // new or changed events written to the server
@@ -83,6 +100,10 @@ public:
     // between requests; what was done so far is kept.
     SyncOutcome run(ConflictChooser *chooser = nullptr,
                     const std::function<bool(int done, int total)> &progress = {});
+
+private:
+    QString m_connectionString;
+    Account m_account;
 };
 
 } // namespace caldav

@@ -31,7 +31,7 @@ for name in plain 'with space' 'per%zent' 'quote"d' 'dollar$HOME' 'back\slash' '
     folder="$XDG_DATA_HOME/orvenna"
     entry="$XDG_DATA_HOME/applications/orvenna.desktop"
     "$workdir/install" >/dev/null
-    for f in orvenna orvenna-newdb orvenna-ics css/css.css eventDB.mdb; do
+    for f in orvenna orvenna-newdb orvenna-ics orvenna-sync css/css.css eventDB.mdb; do
         [ -e "$folder/$f" ] || { echo "$name: missing after install: $f"; exit 1; }
     done
     [ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/orvenna.svg" ]

@@ -25,9 +25,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* && $depends == *libqt6sql6-sqlite* ]] || fail "Depends: $depends"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for f in bin/orvenna bin/orvenna-newdb bin/orvenna-ics share/orvenna/css/css.css share/applications/orvenna.desktop \
+for f in bin/orvenna bin/orvenna-newdb bin/orvenna-ics bin/orvenna-sync share/orvenna/css/css.css share/applications/orvenna.desktop \
          share/icons/hicolor/scalable/apps/orvenna.svg share/man/man1/orvenna.1.gz share/man/man1/orvenna-newdb.1.gz \
-         share/man/man1/orvenna-ics.1.gz share/doc/orvenna/copyright; do
+         share/man/man1/orvenna-ics.1.gz share/man/man1/orvenna-sync.1.gz share/doc/orvenna/copyright; do
     [ -f "$root/usr/$f" ] || fail "not in the package: /usr/$f"
 done
 desktop-file-validate "$root/usr/share/applications/orvenna.desktop"
@@ -55,6 +55,11 @@ timeout 10 "$bin/orvenna-ics" --help | grep -q '^Exit status: 0 done' || fail "o
 "$bin/orvenna-newdb" "$work/ics.mdb" --demo
 timeout 30 "$bin/orvenna-ics" export "$work/plan" --calendar "$work/ics.mdb" >"$work/out" || fail "orvenna-ics export failed"
 grep -q "^Exported [1-9][0-9]* events to $work/plan.ics.\$" "$work/out" || fail "orvenna-ics export: $(cat "$work/out")"
+# The sync without a window: a calendar bound to no server is told so.
+timeout 10 "$bin/orvenna-sync" --help | grep -q '^Exit status: 0 done' || fail "orvenna-sync --help names no exit status"
+rc=0
+timeout 30 "$bin/orvenna-sync" --once --calendar "$work/ics.mdb" 2>"$work/err" || rc=$?
+[ $rc -eq 1 ] && grep -q 'syncs with no server calendar' "$work/err" || fail "orvenna-sync on an unbound calendar: exit $rc $(cat "$work/err")"
 
 # Runs the calendar as the user in $as (or as this one), waits for FILE to
 # appear (at most 60 s) or for 3 s, checks that it is still running, stops it.
