@@ -588,7 +588,11 @@ private:
     void takeServer(const ServerItem &item, const Event &here)
     {
         const EventValues values = valuesOf(item.single, staffFor(item.single, here.values.staffId));
-        const store::Events::UpdateResult result = store::Events::updateIfUnchanged(m_conn, here.id, here, values);
+        // The row as stored, without the staff member's name the listing joined.
+        Event expected = here;
+        expected.staffName.clear();
+        expected.staffNotes.clear();
+        const store::Events::UpdateResult result = store::Events::updateIfUnchanged(m_conn, here.id, expected, values);
         if (result.outcome != store::Events::UpdateResult::Outcome::Updated)
             return;
         record(rowOf(item), here.id, storedValues(here.id, values));

@@ -1,6 +1,15 @@
+#include "store/Connection.h"
+#include "store/Events.h"
+#include "support/TestDatabase.h"
 #include "sync/CalDavClient.h"
+#include "sync/SyncEngine.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -80,8 +89,10 @@ public:
                     const int length = at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toInt();
                     if (request.size() < end + 4 + length)
                         return;
-                    const QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
-                    socket->write(m_byPath.value(path, m_answer));
+                    const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
+                    const QByteArray path = line.value(1);
+                    // "METHOD /path" before "/path" alone.
+                    socket->write(m_byPath.value(line.value(0) + ' ' + path, m_byPath.value(path, m_answer)));
                     socket->disconnectFromHost();
                     m_requests.remove(socket);
                 });
@@ -102,6 +113,122 @@ QByteArray answer(const QByteArray &statusLine, const QByteArray &body, const QB
         + "\r\n" + headers + "Connection: close\r\n\r\n" + body;
 }
 
+
+QString iso(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm"));
+}
+
+// The phone: an independent CalDAV client (python3-caldav) on the same server calendar.
+class Phone
+{
+public:
+    Phone(const QMap<QString, QString> &servers, const QString &server, const QUrl &calendar)
+    {
+        const bool radicale = server == QLatin1String("RADICALE");
+        m_args = QStringList{QStringLiteral(ORVENNA_SYNC_TESTS "/phone.py"), calendar.toString(),
+                             radicale ? servers.value(QStringLiteral("DAV_USER")) : QString(),
+                             radicale ? servers.value(QStringLiteral("DAV_PASSWORD")) : QString(),
+                             radicale ? servers.value(QStringLiteral("RADICALE_CERT")) : QString()};
+    }
+    // Empty when done, else what went wrong.
+    QString run(const QStringList &args, QByteArray *out = nullptr) const
+    {
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/python3"), m_args + args);
+        if (!p.waitForFinished(60000))
+            return QStringLiteral("phone.py did not finish");
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            return QStringLiteral("phone.py %1: %2").arg(args.join(QLatin1Char(' ')), QString::fromUtf8(p.readAllStandardError()));
+        if (out)
+            *out = p.readAllStandardOutput();
+        return QString();
+    }
+    [[nodiscard]] QJsonArray list() const
+    {
+        QByteArray out;
+        const QString failed = run({QStringLiteral("list")}, &out);
+        if (!failed.isEmpty())
+            qWarning("%s", qPrintable(failed));
+        return QJsonDocument::fromJson(out).array();
+    }
+
+private:
+    QStringList m_args;
+};
+
+QJsonObject byUid(const QJsonArray &entries, const QString &uid)
+{
+    for (const QJsonValue &v : entries)
+        if (v.toObject().value(QStringLiteral("uid")).toString() == uid)
+            return v.toObject();
+    return {};
+}
+
+QStringList summaries(const QJsonArray &entries)
+{
+    QStringList out;
+    for (const QJsonValue &v : entries)
+        out << v.toObject().value(QStringLiteral("summary")).toString();
+    out.sort();
+    return out;
+}
+
+QList<store::Event> eventsOf(const TestDatabase &db)
+{
+    store::Connection conn;
+    conn.open(db.connectionString());
+    return store::Events::readAll(conn);
+}
+
+QStringList titlesOf(const TestDatabase &db)
+{
+    QStringList out;
+    for (const store::Event &e : eventsOf(db))
+        out << e.values.title;
+    out.sort();
+    return out;
+}
+
+std::optional<store::Event> titled(const TestDatabase &db, const QString &title)
+{
+    for (const store::Event &e : eventsOf(db))
+        if (e.values.title == title)
+            return e;
+    return std::nullopt;
+}
+
+void rename(const TestDatabase &db, int eventId, const QString &title)
+{
+    store::Connection conn;
+    conn.open(db.connectionString());
+    statements::EventValues v = store::Events::readOne(conn, eventId)->values;
+    v.title = title;
+    store::Events::update(conn, eventId, v);
+}
+
+void removeEvent(const TestDatabase &db, int eventId)
+{
+    store::Connection conn;
+    conn.open(db.connectionString());
+    store::Events::remove(conn, eventId);
+}
+
+class Chooser : public caldav::ConflictChooser
+{
+public:
+    explicit Chooser(Choice answer) : m_answer(answer) {}
+    Choice choose(const caldav::SyncConflict &conflict) override
+    {
+        asked << conflict;
+        return m_answer;
+    }
+    QList<caldav::SyncConflict> asked;
+
+private:
+    Choice m_answer;
+};
+
 } // namespace
 
 class tst_CalDav : public QObject
@@ -117,9 +244,20 @@ private slots:
     void faults_data();
     void faults();
     void discoverySteps();
+    void twoWay_data();
+    void twoWay();
+    void conflicts_data();
+    void conflicts();
+    void interrupted();
+    void refusedRun_data();
+    void refusedRun();
+    void tool_data();
+    void tool();
 
 private:
     [[nodiscard]] Account accountFor(const QString &server) const;
+    [[nodiscard]] QUrl newCalendar(const QString &server) const;
+    void bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId) const;
 
     QMap<QString, QString> m_servers;
 };
@@ -134,6 +272,26 @@ Account tst_CalDav::accountFor(const QString &server) const
         account.trustedFingerprint = m_servers.value(QStringLiteral("RADICALE_FINGERPRINT"));
     }
     return account;
+}
+
+QUrl tst_CalDav::newCalendar(const QString &server) const
+{
+    CalDavClient client(accountFor(server));
+    return client.makeCalendar(client.discover().home, QStringLiteral("Plan ") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8))
+        .url;
+}
+
+void tst_CalDav::bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId) const
+{
+    const Account account = accountFor(server);
+    caldav::Binding b;
+    b.calendar = calendar;
+    b.user = account.user;
+    b.trustedFingerprint = account.trustedFingerprint;
+    b.fallbackStaffId = fallbackStaffId;
+    store::Connection conn;
+    conn.open(db.connectionString());
+    caldav::SyncEngine::bind(conn, b);
 }
 
 void tst_CalDav::initTestCase()
@@ -434,6 +592,501 @@ void tst_CalDav::discoverySteps()
         QCOMPARE(found.calendars[0].components, QStringList({"VEVENT", "VTODO"}));
     } catch (const DavError &e) {
         QFAIL(qPrintable(e.reason()));
+    }
+}
+
+
+void tst_CalDav::twoWay_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::newRow("radicale") << "RADICALE";
+    QTest::newRow("xandikos") << "XANDIKOS";
+}
+
+// A calendar and a phone on one server calendar: what each side makes,
+// changes and deletes reaches the other.
+void tst_CalDav::twoWay()
+{
+    QFETCH(QString, server);
+    try {
+        TestDatabase db;
+        const int marco = db.addStaff(QStringLiteral("Marco Rossi"), QString());
+        const int anna = db.addStaff(QStringLiteral("Anna Berg"), QString());
+        const QDate day = QDate::currentDate().addDays(1);
+        auto at = [&day](int days, int hour) { return QDateTime(day.addDays(days), QTime(hour, 0), Qt::UTC); };
+        const int passing = db.addEvent(QStringLiteral("Passing drills"), at(0, 9), at(0, 10), marco,
+                                        QStringLiteral("Cones, two grids"), QStringLiteral("Bring bibs"));
+        const int video = db.addEvent(QStringLiteral("Video session"), at(1, 14), at(1, 15), marco);
+        const int recovery = db.addEvent(QStringLiteral("Recovery"), at(2, 8), at(2, 9), anna);
+        const QUrl calendar = newCalendar(server);
+        const Phone phone(m_servers, server, calendar);
+        QCOMPARE(phone.run({"add", "phone-keepers", "Goalkeeping", iso(at(3, 9)), iso(at(3, 10)), "", "Anna Berg"}), QString());
+        bindTo(db, server, calendar, marco);
+        caldav::SyncEngine engine(db.connectionString(), accountFor(server));
+
+        // First sync, up and down.
+        caldav::SyncOutcome out = engine.run();
+        QCOMPARE(out.sent, 3);
+        QCOMPARE(out.received, 1);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(eventsOf(db).size(), 4);
+        const std::optional<store::Event> keepers = titled(db, QStringLiteral("Goalkeeping"));
+        QVERIFY(keepers);
+        QCOMPARE(keepers->values.staffId, anna); // by ORGANIZER's name
+        QCOMPARE(keepers->start(), at(3, 9));
+        QJsonArray seen = phone.list();
+        QCOMPARE(seen.size(), 4);
+        const QString identity = db.scalar(QStringLiteral("SELECT identity FROM tblCalendarIdentity")).toString();
+        auto uidOf = [&identity](int id) { return QStringLiteral("orvenna-%1-%2").arg(id).arg(identity); };
+        const QJsonObject p = byUid(seen, uidOf(passing));
+        QCOMPARE(p.value("summary").toString(), QStringLiteral("Passing drills"));
+        QVERIFY2(p.value("description").toString().contains("Cones, two grids"), qPrintable(p.value("description").toString()));
+        QVERIFY(p.value("description").toString().contains("Bring bibs"));
+        QCOMPARE(p.value("contact").toString(), QStringLiteral("Marco Rossi"));
+        QCOMPARE(p.value("start").toString(), iso(at(0, 9)));
+        QCOMPARE(p.value("end").toString(), iso(at(0, 10)));
+        QCOMPARE(p.value("alarm").toInt(), -15);
+        QCOMPARE(p.value("alarmAction").toString(), QStringLiteral("DISPLAY"));
+
+        // Nothing changed: nothing written, and soon a single request.
+        out = engine.run();
+        QCOMPARE(out.sent + out.received + out.deletedHere + out.deletedThere, 0);
+        out = engine.run();
+        QCOMPARE(out.sent + out.received + out.deletedHere + out.deletedThere, 0);
+        QCOMPARE(out.requests, 1);
+
+        // The phone changes, adds and deletes; so does the calendar.
+        QCOMPARE(phone.run({"set", uidOf(passing), "summary", "Passing drills 4 v 2"}), QString());
+        QCOMPARE(phone.run({"set", uidOf(passing), "start", iso(at(0, 11))}), QString());
+        QCOMPARE(phone.run({"add", "phone-set", "Set pieces", iso(at(4, 10)), iso(at(4, 11))}), QString());
+        QCOMPARE(phone.run({"delete", uidOf(recovery)}), QString());
+        rename(db, video, QStringLiteral("Video analysis"));
+        removeEvent(db, keepers->id);
+        db.addEvent(QStringLiteral("Team talk"), at(5, 18), at(5, 19), anna);
+        out = engine.run();
+        QCOMPARE(out.received, 2);
+        QCOMPARE(out.deletedHere, 1);
+        QCOMPARE(out.sent, 2);
+        QCOMPARE(out.deletedThere, 1);
+        const QStringList both{"Passing drills 4 v 2", "Set pieces", "Team talk", "Video analysis"};
+        QCOMPARE(titlesOf(db), both);
+        QCOMPARE(titled(db, QStringLiteral("Passing drills 4 v 2"))->start(), at(0, 11));
+        QCOMPARE(titled(db, QStringLiteral("Passing drills 4 v 2"))->values.notes, QStringLiteral("Bring bibs"));
+        QCOMPARE(titled(db, QStringLiteral("Set pieces"))->values.staffId, marco); // names nobody: the chosen one
+        seen = phone.list();
+        QCOMPARE(summaries(seen), both);
+        QCOMPARE(byUid(seen, uidOf(video)).value("summary").toString(), QStringLiteral("Video analysis"));
+
+        // A series from the phone comes in as its occurrences and never goes
+        // back as single events, also when one of them is changed here.
+        QCOMPARE(phone.run({"add", "phone-run", "Morning run", iso(at(0, 7)), iso(at(0, 8)), "FREQ=DAILY;COUNT=4"}), QString());
+        out = engine.run();
+        QCOMPARE(out.received, 4);
+        QCOMPARE(titlesOf(db).count(QStringLiteral("Morning run")), 4);
+        rename(db, titled(db, QStringLiteral("Morning run"))->id, QStringLiteral("Morning run, longer"));
+        out = engine.run();
+        QCOMPARE(out.sent, 0);
+        seen = phone.list();
+        QCOMPARE(seen.size(), 5);
+        QCOMPARE(byUid(seen, QStringLiteral("phone-run")).value("summary").toString(), QStringLiteral("Morning run"));
+        QVERIFY(byUid(seen, QStringLiteral("phone-run")).value("repeats").toBool());
+        // The phone's change of the series reaches every occurrence not changed here.
+        QCOMPARE(phone.run({"set", "phone-run", "summary", "Morning jog"}), QString());
+        out = engine.run();
+        QCOMPARE(titlesOf(db).count(QStringLiteral("Morning jog")), 3);
+        QCOMPARE(titlesOf(db).count(QStringLiteral("Morning run, longer")), 1);
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
+    } catch (const store::StoreError &e) {
+        QFAIL(qPrintable(e.description()));
+    }
+}
+
+void tst_CalDav::conflicts_data()
+{
+    using Choice = caldav::ConflictChooser::Choice;
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("here");  // what the calendar does: change or delete
+    QTest::addColumn<QString>("there"); // what the phone does
+    QTest::addColumn<int>("choice");    // -1: unattended
+    QTest::addColumn<QString>("keptHere");  // the title here after the run; empty: gone
+    QTest::addColumn<QString>("keptThere"); // the summary on the server; empty: gone
+    QTest::newRow("radicale: both changed, this calendar's kept")
+        << "RADICALE" << "change" << "change" << int(Choice::Here) << "Shooting here" << "Shooting here";
+    QTest::newRow("xandikos: both changed, the server's kept")
+        << "XANDIKOS" << "change" << "change" << int(Choice::Server) << "Shooting there" << "Shooting there";
+    QTest::newRow("radicale: both changed, unattended") << "RADICALE" << "change" << "change" << -1 << "Shooting here"
+                                                        << "Shooting there";
+    QTest::newRow("xandikos: both changed, left") << "XANDIKOS" << "change" << "change" << int(Choice::Leave) << "Shooting here"
+                                                  << "Shooting there";
+    QTest::newRow("xandikos: deleted here, changed there, unattended") << "XANDIKOS" << "delete" << "change" << -1 << ""
+                                                                       << "Shooting there";
+    QTest::newRow("radicale: deleted here, changed there, the server's kept")
+        << "RADICALE" << "delete" << "change" << int(Choice::Server) << "Shooting there" << "Shooting there";
+    QTest::newRow("radicale: changed here, deleted there, this calendar's kept")
+        << "RADICALE" << "change" << "delete" << int(Choice::Here) << "Shooting here" << "Shooting here";
+    QTest::newRow("xandikos: changed here, deleted there, the server's kept")
+        << "XANDIKOS" << "change" << "delete" << int(Choice::Server) << "" << "";
+}
+
+// An event both sides changed since the last sync: the chooser decides, an
+// unattended run leaves both versions as they are and lists the event.
+void tst_CalDav::conflicts()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, here);
+    QFETCH(QString, there);
+    QFETCH(int, choice);
+    QFETCH(QString, keptHere);
+    QFETCH(QString, keptThere);
+    try {
+        TestDatabase db;
+        const int coach = db.addStaff(QStringLiteral("Marco Rossi"), QString());
+        const QDateTime start(QDate::currentDate().addDays(2), QTime(10, 0), Qt::UTC);
+        const int shooting = db.addEvent(QStringLiteral("Shooting"), start, start.addSecs(3600), coach);
+        db.addEvent(QStringLiteral("Rondo"), start.addDays(1), start.addDays(1).addSecs(3600), coach);
+        const QUrl calendar = newCalendar(server);
+        const Phone phone(m_servers, server, calendar);
+        bindTo(db, server, calendar, coach);
+        caldav::SyncEngine engine(db.connectionString(), accountFor(server));
+        QCOMPARE(engine.run().sent, 2);
+        const QString uid = QStringLiteral("orvenna-%1-%2")
+                                .arg(shooting)
+                                .arg(db.scalar(QStringLiteral("SELECT identity FROM tblCalendarIdentity")).toString());
+
+        if (here == QLatin1String("change"))
+            rename(db, shooting, QStringLiteral("Shooting here"));
+        else
+            removeEvent(db, shooting);
+        QCOMPARE(there == QLatin1String("change") ? phone.run({"set", uid, "summary", "Shooting there"})
+                                                  : phone.run({"delete", uid}),
+                 QString());
+
+        Chooser chooser(choice < 0 ? caldav::ConflictChooser::Choice::Leave : caldav::ConflictChooser::Choice(choice));
+        const caldav::SyncOutcome out = engine.run(choice < 0 ? nullptr : &chooser);
+        if (choice >= 0) {
+            QCOMPARE(chooser.asked.size(), 1);
+            QCOMPARE(chooser.asked[0].uid, uid);
+            QCOMPARE(chooser.asked[0].here.has_value(), here == QLatin1String("change"));
+            QCOMPARE(chooser.asked[0].server.has_value(), there == QLatin1String("change"));
+            if (there == QLatin1String("change"))
+                QCOMPARE(chooser.asked[0].server->values.title, QStringLiteral("Shooting there"));
+        }
+        const bool leaves = choice < 0 || choice == int(caldav::ConflictChooser::Choice::Leave);
+        QCOMPARE(out.left.size(), leaves ? 1 : 0);
+        auto check = [&]() {
+            QStringList titles = titlesOf(db);
+            titles.removeOne(QStringLiteral("Rondo"));
+            QCOMPARE(titles, keptHere.isEmpty() ? QStringList() : QStringList{keptHere});
+            QStringList onServer = summaries(phone.list());
+            onServer.removeOne(QStringLiteral("Rondo"));
+            QCOMPARE(onServer, keptThere.isEmpty() ? QStringList() : QStringList{keptThere});
+        };
+        check();
+        // The next run finds the same: a conflict left stays one, a settled one stays settled.
+        const caldav::SyncOutcome again = engine.run();
+        QCOMPARE(again.left.size(), leaves ? 1 : 0);
+        QCOMPARE(again.sent + again.received + again.deletedHere + again.deletedThere, 0);
+        check();
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
+    } catch (const store::StoreError &e) {
+        QFAIL(qPrintable(e.description()));
+    }
+}
+
+// The server killed in the middle of a first sync, started again: the next
+// sync finishes the work without a duplicate on either side; also when the
+// server took an upload whose answer never came.
+void tst_CalDav::interrupted()
+{
+    QTemporaryDir store;
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcess xandikos;
+    auto start = [&]() {
+        xandikos.start(QStringLiteral("xandikos"), {"-d", store.path(), "--defaults", "-l", "127.0.0.1", "-p", QString::number(port)});
+        return xandikos.waitForStarted(10000);
+    };
+    auto answers = [port]() {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        return s.waitForConnected(200);
+    };
+    QVERIFY(start());
+    QTRY_VERIFY_WITH_TIMEOUT(answers(), 30000);
+    Account account;
+    account.url = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    try {
+        TestDatabase db;
+        const int coach = db.addStaff(QStringLiteral("Marco Rossi"), QString());
+        const QDateTime first(QDate::currentDate(), QTime(9, 0), Qt::UTC);
+        for (int i = 0; i < 30; ++i)
+            db.addEvent(QStringLiteral("Session %1").arg(i, 2, 10, QLatin1Char('0')), first.addDays(i), first.addDays(i).addSecs(3600), coach);
+        CalDavClient client(account);
+        const QUrl calendar = client.makeCalendar(client.discover().home, QStringLiteral("Plan")).url;
+        caldav::Binding b;
+        b.calendar = calendar;
+        {
+            store::Connection conn;
+            conn.open(db.connectionString());
+            caldav::SyncEngine::bind(conn, b);
+        }
+        caldav::SyncEngine engine(db.connectionString(), account);
+        try {
+            engine.run(nullptr, [&](int done, int) {
+                if (done >= 12 && xandikos.state() == QProcess::Running) {
+                    xandikos.kill();
+                    xandikos.waitForFinished(10000);
+                }
+                return true;
+            });
+            QFAIL("the sync went on without its server");
+        } catch (const DavError &e) {
+            QCOMPARE(e.fault(), Fault::Network);
+        }
+        QCOMPARE(eventsOf(db).size(), 30);
+        const int recorded = db.count(QStringLiteral("tblSyncEvents"));
+        QVERIFY2(recorded > 0 && recorded < 30, qPrintable(QString::number(recorded)));
+
+        QVERIFY(start());
+        QTRY_VERIFY_WITH_TIMEOUT(answers(), 30000);
+        caldav::SyncOutcome out = engine.run();
+        QCOMPARE(out.sent, 30 - recorded);
+        QCOMPARE(out.received, 0);
+        const Phone phone(m_servers, QStringLiteral("XANDIKOS"), calendar);
+        QCOMPARE(phone.list().size(), 30);
+        QCOMPARE(eventsOf(db).size(), 30);
+
+        // An upload the server took without this calendar hearing of it.
+        const int lost = eventsOf(db).constFirst().id;
+        db.exec(QStringLiteral("DELETE FROM tblSyncResources WHERE href IN (SELECT href FROM tblSyncEvents WHERE idScheduledEvent = %1)")
+                    .arg(lost));
+        db.exec(QStringLiteral("DELETE FROM tblSyncEvents WHERE idScheduledEvent = %1").arg(lost));
+        out = engine.run();
+        QCOMPARE(out.sent + out.received + out.deletedHere + out.deletedThere, 0);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(phone.list().size(), 30);
+        QCOMPARE(eventsOf(db).size(), 30);
+        QCOMPARE(db.count(QStringLiteral("tblSyncEvents")), 30);
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
+    } catch (const store::StoreError &e) {
+        QFAIL(qPrintable(e.description()));
+    }
+    xandikos.kill();
+    xandikos.waitForFinished(10000);
+}
+
+void tst_CalDav::refusedRun_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("reason"); // a part of it
+    QTest::newRow("wrong password") << "password" << Fault::Unauthorized << "";
+    QTest::newRow("certificate not trusted") << "certificate" << Fault::Tls << "";
+    QTest::newRow("malformed XML") << "xml" << Fault::BadAnswer << "is no valid WebDAV";
+    QTest::newRow("malformed iCalendar") << "icalendar" << Fault::BadAnswer << "/c/a.ics is no valid iCalendar";
+    QTest::newRow("a copied calendar file") << "copy" << Fault::Forbidden << "is a copy of the one at";
+    QTest::newRow("a second calendar on the same server calendar") << "second" << Fault::Forbidden
+                                                                   << "Another Orvenna calendar keeps its events";
+    QTest::newRow("file: a sync under way") << "busy" << Fault::Http << "Another sync of this calendar is under way";
+    QTest::newRow("shared calendar: a sync under way") << "busy on the server" << Fault::Http
+                                                       << "Another sync of this calendar is under way";
+}
+
+// A sync that may not go on is refused with its reason before it changes
+// anything here or on the server.
+void tst_CalDav::refusedRun()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, reason);
+    const bool onServer = what == QLatin1String("busy on the server");
+    if (onServer)
+        TestDatabase::setEngine(store::Engine::Postgres);
+    const auto back = qScopeGuard([]() { TestDatabase::setEngine(store::Engine::Sqlite); });
+    const QByteArray collection =
+        "<multistatus xmlns='DAV:' xmlns:C='urn:ietf:params:xml:ns:caldav' xmlns:CS='http://calendarserver.org/ns/'>"
+        "<response><href>/c/</href><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
+        "<displayname>Plan</displayname><CS:getctag>2</CS:getctag><sync-token>t2</sync-token></prop>"
+        "<status>HTTP/1.1 200 OK</status></propstat></response></multistatus>";
+    const QByteArray report =
+        what == QLatin1String("xml")
+        ? QByteArray("<multistatus xmlns='DAV:'><response><href>/c/a.ics</href>")
+        : QByteArray("<multistatus xmlns='DAV:' xmlns:C='urn:ietf:params:xml:ns:caldav'><response><href>/c/a.ics</href>"
+                     "<propstat><prop><getetag>\"1\"</getetag><C:calendar-data>BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\n"
+                     "UID:a\r\nSUMMARY:Half\r\nEND:VCALENDAR\r\n</C:calendar-data></prop><status>HTTP/1.1 200 OK</status>"
+                     "</propstat></response><sync-token>t3</sync-token></multistatus>");
+    CannedServer canned(answer("404 Not Found", ""),
+                        {{"PROPFIND /c/", answer("207 Multi-Status", collection)}, {"REPORT /c/", answer("207 Multi-Status", report)}});
+    const bool garbage = what == QLatin1String("xml") || what == QLatin1String("icalendar");
+    try {
+        TestDatabase db;
+        const int coach = db.addStaff(QStringLiteral("Marco Rossi"), QString());
+        const QDateTime start(QDate::currentDate().addDays(1), QTime(10, 0), Qt::UTC);
+        db.addEvent(QStringLiteral("Shooting"), start, start.addSecs(3600), coach);
+        Account account = accountFor(QStringLiteral("RADICALE"));
+        QUrl calendar;
+        if (garbage) {
+            account = Account();
+            account.url = canned.url();
+            calendar = canned.url().resolved(QUrl(QStringLiteral("/c/")));
+            caldav::Binding b;
+            b.calendar = calendar;
+            store::Connection conn;
+            conn.open(db.connectionString());
+            caldav::SyncEngine::bind(conn, b);
+        } else {
+            calendar = newCalendar(QStringLiteral("RADICALE"));
+            bindTo(db, QStringLiteral("RADICALE"), calendar, coach);
+        }
+        const Phone phone(m_servers, QStringLiteral("RADICALE"), calendar);
+        if (what == QLatin1String("password"))
+            account.password += QLatin1Char('x');
+        if (what == QLatin1String("certificate")) {
+            account.trustedFingerprint = QString(64, QLatin1Char('0'));
+            db.exec(QStringLiteral("UPDATE tblSyncBinding SET fingerprint = '%1'").arg(account.trustedFingerprint));
+        }
+        // The calendar that is refused, and what it holds before.
+        std::unique_ptr<TestDatabase> other;
+        TestDatabase *refused = &db;
+        if (what == QLatin1String("copy") || what == QLatin1String("second")) {
+            QCOMPARE(caldav::SyncEngine(db.connectionString(), account).run().sent, 1);
+            other = std::make_unique<TestDatabase>(what == QLatin1String("second"));
+            if (what == QLatin1String("copy")) {
+                QVERIFY(QFile::copy(db.path(), other->path()));
+            } else {
+                const int anna = other->addStaff(QStringLiteral("Anna Berg"), QString());
+                other->addEvent(QStringLiteral("Rondo"), start, start.addSecs(3600), anna);
+                bindTo(*other, QStringLiteral("RADICALE"), calendar, anna);
+            }
+            refused = other.get();
+        }
+        const QStringList titles = titlesOf(*refused);
+        const int serverEntries = garbage ? 0 : int(phone.list().size());
+
+        caldav::SyncEngine engine(refused->connectionString(), account);
+        try {
+            if (what.startsWith(QLatin1String("busy"))) {
+                // A second run while the first one is under way.
+                std::optional<DavError> second;
+                engine.run(nullptr, [&](int, int) {
+                    if (!second) {
+                        try {
+                            caldav::SyncEngine(refused->connectionString(), account).run();
+                            second = DavError(Fault::Http, QStringLiteral("accepted"));
+                        } catch (const DavError &e) {
+                            second = e;
+                        }
+                    }
+                    return true;
+                });
+                QVERIFY(second);
+                throw *second;
+            }
+            engine.run();
+            QFAIL("accepted");
+        } catch (const DavError &e) {
+            QTEST(e.fault(), "fault");
+            QVERIFY2(e.reason().contains(reason), qPrintable(e.reason()));
+            QVERIFY2(account.password.isEmpty() || !e.reason().contains(account.password), "the password was shown");
+        }
+        if (what.startsWith(QLatin1String("busy")))
+            return; // the first run went on and did its work
+        QCOMPARE(titlesOf(*refused), titles);
+        if (!garbage)
+            QCOMPARE(int(phone.list().size()), serverEntries);
+        if (what != QLatin1String("copy") && what != QLatin1String("second"))
+            QCOMPARE(refused->count(QStringLiteral("tblSyncEvents")), 0);
+        if (what == QLatin1String("copy")) {
+            // Nor may the copy bind itself anew to the same server calendar.
+            store::Connection conn;
+            conn.open(refused->connectionString());
+            QVERIFY_THROWS_EXCEPTION(caldav::BindingClash, bindTo(*refused, QStringLiteral("RADICALE"), calendar, 1));
+        }
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
+    } catch (const store::StoreError &e) {
+        QFAIL(qPrintable(e.description()));
+    }
+}
+
+void tst_CalDav::tool_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("netrc"); // its mode and text; empty: none
+    QTest::addColumn<bool>("conflict");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error"); // a part of what it says
+    const QString line = QStringLiteral("machine 127.0.0.1 login coach password pitch-side-7\n");
+    QTest::newRow("synced") << QStringList{"--once"} << "600 " + line << false << 0 << "";
+    QTest::newRow("conflict left") << QStringList{"--once", "--verbose"} << "600 " + line << true << 3 << "left alone";
+    QTest::newRow(".netrc others may read") << QStringList{"--once"} << "644 " + line << false << 1 << "chmod 600";
+    QTest::newRow("no .netrc") << QStringList{"--once"} << "" << false << 1 << ".netrc does not exist";
+    QTest::newRow("no line for the server") << QStringList{"--once"} << "600 machine calendar.example login coach password x\n"
+                                            << false << 1 << "has no password for 127.0.0.1";
+    QTest::newRow("wrong password") << QStringList{"--once"} << "600 machine 127.0.0.1 login coach password wrong\n" << false << 1
+                                    << "";
+    QTest::newRow("unknown option") << QStringList{"--once", "--bogus"} << "600 " + line << false << 2 << "usage: orvenna-sync";
+    QTest::newRow("both calendars") << QStringList{"--once", "--database", "postgresql://x@y/z"} << "600 " + line << false << 2
+                                    << "not both";
+}
+
+// orvenna-sync on a calendar bound to Radicale, its password from ~/.netrc.
+void tst_CalDav::tool()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, netrc);
+    QFETCH(bool, conflict);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    try {
+        TestDatabase db;
+        const int coach = db.addStaff(QStringLiteral("Marco Rossi"), QString());
+        const QDateTime start(QDate::currentDate().addDays(1), QTime(10, 0), Qt::UTC);
+        const int shooting = db.addEvent(QStringLiteral("Shooting"), start, start.addSecs(3600), coach);
+        const QUrl calendar = newCalendar(QStringLiteral("RADICALE"));
+        bindTo(db, QStringLiteral("RADICALE"), calendar, coach);
+        const Phone phone(m_servers, QStringLiteral("RADICALE"), calendar);
+        if (conflict) {
+            caldav::SyncEngine(db.connectionString(), accountFor(QStringLiteral("RADICALE"))).run();
+            rename(db, shooting, QStringLiteral("Shooting here"));
+            const QString uid = QStringLiteral("orvenna-%1-%2")
+                                    .arg(shooting)
+                                    .arg(db.scalar(QStringLiteral("SELECT identity FROM tblCalendarIdentity")).toString());
+            QCOMPARE(phone.run({"set", uid, "summary", "Shooting there"}), QString());
+        }
+        QTemporaryDir home;
+        if (!netrc.isEmpty()) {
+            QFile file(home.filePath(QStringLiteral(".netrc")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(netrc.mid(4).toUtf8());
+            file.close();
+            QVERIFY(file.setPermissions(netrc.startsWith(QLatin1String("600")) ? QFile::ReadOwner | QFile::WriteOwner
+                                                                              : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                                                  | QFile::ReadOther));
+        }
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        tool.setProcessEnvironment(env);
+        tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvenna-sync"),
+                   args + QStringList{"--calendar", db.path()});
+        QVERIFY(tool.waitForFinished(120000));
+        const QString said = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitCode(), exitCode);
+        QVERIFY2(said.contains(error), qPrintable(said));
+        QVERIFY2(!said.contains(QLatin1String("pitch-side-7")), "the password was shown");
+        if (exitCode == 0 || exitCode == 3)
+            QCOMPARE(phone.list().size(), 1);
+        if (exitCode == 3)
+            QCOMPARE(summaries(phone.list()), QStringList{"Shooting there"});
+    } catch (const DavError &e) {
+        QFAIL(qPrintable(e.reason()));
+    } catch (const store::StoreError &e) {
+        QFAIL(qPrintable(e.description()));
     }
 }
 
