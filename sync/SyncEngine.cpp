@@ -754,14 +754,22 @@ private:
             ++m_outcome.received;
         }
         for (const state::SyncedEvent &s : std::as_const(before)) {
+            // One the window has passed stays, as the plan's history.
+            if (s.last.startDate < m_window.first || s.last.startDate > m_window.last)
+                continue;
             const std::optional<Event> here = local(s.eventId);
             if (here && sameValues(here->values, s.last)) {
                 store::Events::remove(m_conn, s.eventId);
                 m_local.remove(s.eventId);
                 ++m_outcome.deletedHere;
+                state::dropSyncedEvent(m_conn, s.eventId);
+                m_synced.remove(s.eventId);
+            } else if (here) {
+                keepApart(s);
+            } else {
+                state::dropSyncedEvent(m_conn, s.eventId);
+                m_synced.remove(s.eventId);
             }
-            state::dropSyncedEvent(m_conn, s.eventId);
-            m_synced.remove(s.eventId);
             m_byHref.remove(item.href, s.eventId);
         }
         const state::ResourceRow row = rowOf(item);
@@ -770,19 +778,34 @@ private:
         m_resources.insert(row.href, row);
     }
 
+    // An occurrence changed here whose series changed or went on the
+    // server: it stays here, tied to no resource, and is never sent as an
+    // event of its own.
+    void keepApart(const state::SyncedEvent &s)
+    {
+        const state::SyncedEvent apart{s.eventId, QString(), s.occurrence, s.last};
+        state::putSyncedEvent(m_conn, apart);
+        m_synced.insert(s.eventId, apart);
+    }
+
     void removeSeries(const QString &href)
     {
         store::Transaction t(m_conn);
+        QList<state::SyncedEvent> kept;
         for (int id : m_byHref.values(href)) {
             const std::optional<Event> here = local(id);
             if (here && sameValues(here->values, m_synced.value(id).last)) {
                 store::Events::remove(m_conn, id);
                 m_local.remove(id);
                 ++m_outcome.deletedHere;
+            } else if (here) {
+                kept << m_synced.value(id);
             }
             m_synced.remove(id);
         }
         state::dropResource(m_conn, href);
+        for (const state::SyncedEvent &s : std::as_const(kept))
+            keepApart(s);
         t.commit();
         m_byHref.remove(href);
         m_resources.remove(href);

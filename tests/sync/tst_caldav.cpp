@@ -257,7 +257,8 @@ private slots:
 private:
     [[nodiscard]] Account accountFor(const QString &server) const;
     [[nodiscard]] QUrl newCalendar(const QString &server) const;
-    void bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId) const;
+    void bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId,
+                int reminderMinutes = 15) const;
 
     QMap<QString, QString> m_servers;
 };
@@ -281,7 +282,8 @@ QUrl tst_CalDav::newCalendar(const QString &server) const
         .url;
 }
 
-void tst_CalDav::bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId) const
+void tst_CalDav::bindTo(const TestDatabase &db, const QString &server, const QUrl &calendar, int fallbackStaffId,
+                        int reminderMinutes) const
 {
     const Account account = accountFor(server);
     caldav::Binding b;
@@ -289,6 +291,7 @@ void tst_CalDav::bindTo(const TestDatabase &db, const QString &server, const QUr
     b.user = account.user;
     b.trustedFingerprint = account.trustedFingerprint;
     b.fallbackStaffId = fallbackStaffId;
+    b.reminderMinutes = reminderMinutes;
     store::Connection conn;
     conn.open(db.connectionString());
     caldav::SyncEngine::bind(conn, b);
@@ -599,8 +602,9 @@ void tst_CalDav::discoverySteps()
 void tst_CalDav::twoWay_data()
 {
     QTest::addColumn<QString>("server");
-    QTest::newRow("radicale") << "RADICALE";
-    QTest::newRow("xandikos") << "XANDIKOS";
+    QTest::addColumn<int>("reminder"); // minutes before; -1: none
+    QTest::newRow("radicale") << "RADICALE" << 15;
+    QTest::newRow("xandikos, no reminder") << "XANDIKOS" << -1;
 }
 
 // A calendar and a phone on one server calendar: what each side makes,
@@ -608,6 +612,7 @@ void tst_CalDav::twoWay_data()
 void tst_CalDav::twoWay()
 {
     QFETCH(QString, server);
+    QFETCH(int, reminder);
     try {
         TestDatabase db;
         const int marco = db.addStaff(QStringLiteral("Marco Rossi"), QString());
@@ -621,7 +626,7 @@ void tst_CalDav::twoWay()
         const QUrl calendar = newCalendar(server);
         const Phone phone(m_servers, server, calendar);
         QCOMPARE(phone.run({"add", "phone-keepers", "Goalkeeping", iso(at(3, 9)), iso(at(3, 10)), "", "Anna Berg"}), QString());
-        bindTo(db, server, calendar, marco);
+        bindTo(db, server, calendar, marco, reminder);
         caldav::SyncEngine engine(db.connectionString(), accountFor(server));
 
         // First sync, up and down.
@@ -645,8 +650,12 @@ void tst_CalDav::twoWay()
         QCOMPARE(p.value("contact").toString(), QStringLiteral("Marco Rossi"));
         QCOMPARE(p.value("start").toString(), iso(at(0, 9)));
         QCOMPARE(p.value("end").toString(), iso(at(0, 10)));
-        QCOMPARE(p.value("alarm").toInt(), -15);
-        QCOMPARE(p.value("alarmAction").toString(), QStringLiteral("DISPLAY"));
+        if (reminder < 0) {
+            QVERIFY(p.value("alarm").isNull());
+        } else {
+            QCOMPARE(p.value("alarm").toInt(), -reminder);
+            QCOMPARE(p.value("alarmAction").toString(), QStringLiteral("DISPLAY"));
+        }
 
         // Nothing changed: nothing written, and soon a single request.
         out = engine.run();
@@ -695,6 +704,16 @@ void tst_CalDav::twoWay()
         out = engine.run();
         QCOMPARE(titlesOf(db).count(QStringLiteral("Morning jog")), 3);
         QCOMPARE(titlesOf(db).count(QStringLiteral("Morning run, longer")), 1);
+        // The series deleted on the phone: its occurrences go, but the one
+        // changed here stays here and is not sent as an event of its own.
+        QCOMPARE(phone.run({"delete", "phone-run"}), QString());
+        out = engine.run();
+        QCOMPARE(out.deletedHere, 3);
+        QCOMPARE(titlesOf(db).count(QStringLiteral("Morning jog")), 0);
+        QCOMPARE(titlesOf(db).count(QStringLiteral("Morning run, longer")), 1);
+        out = engine.run();
+        QCOMPARE(out.sent, 0);
+        QCOMPARE(summaries(phone.list()), both);
     } catch (const DavError &e) {
         QFAIL(qPrintable(e.reason()));
     } catch (const store::StoreError &e) {
