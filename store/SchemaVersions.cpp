@@ -203,13 +203,13 @@ QStringList stepTo(int version, Engine engine)
     }
     case 3:
         return server ? serverSearchIndex() : fileSearchIndex();
-    case 4:
+    case 4: {
         // Calendar sync (sync/SyncState.h): the one server collection the
         // calendar is bound to, where it was bound (a copy is somewhere else)
         // and how far the last run got; each server resource with its ETag;
         // each synced event with the values it had when last in step. Times
         // as ISO text on both engines: they are compared, never queried.
-        return {
+        QStringList tables{
             QStringLiteral("CREATE TABLE IF NOT EXISTS tblSyncBinding (calendarUrl TEXT NOT NULL, userName TEXT NOT NULL,"
                            " fingerprint TEXT NOT NULL, reminderMinutes INTEGER NOT NULL, fallbackStaff INTEGER NOT NULL,"
                            " weeksBack INTEGER NOT NULL, weeksAhead INTEGER NOT NULL, identity TEXT NOT NULL,"
@@ -221,6 +221,19 @@ QStringList stepTo(int version, Engine engine)
                            " eventStart TEXT NOT NULL, eventEnd TEXT NOT NULL, idPOC INTEGER NOT NULL)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS idxSyncEventsHref ON tblSyncEvents(href)"),
         };
+        if (!server)
+            return tables;
+        // Whoever may write events may sync them.
+        return tables
+            << QStringLiteral(
+                   "DO $do$ DECLARE g text; BEGIN"
+                   " FOR g IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+                   "  WHERE table_schema = current_schema() AND table_name = 'tblscheduledevents' AND privilege_type = 'INSERT'"
+                   "  AND grantee <> current_user LOOP"
+                   "  EXECUTE 'GRANT SELECT, INSERT, UPDATE, DELETE ON tblSyncBinding, tblSyncResources, tblSyncEvents TO '"
+                   "   || CASE WHEN g = 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(g) END;"
+                   " END LOOP; END $do$");
+    }
     default:
         return {};
     }
