@@ -149,7 +149,9 @@ int syncOnce(const QString &connectionString, bool verbose)
     account.user = binding->user;
     account.trustedFingerprint = binding->trustedFingerprint;
     try {
-        account.password = netrcPassword(binding->calendar.host(), binding->user);
+        // A server without a login (on this machine, say) needs no password.
+        if (!binding->user.isEmpty())
+            account.password = netrcPassword(binding->calendar.host(), binding->user);
     } catch (const std::runtime_error &e) {
         say(QString::fromStdString(e.what()));
         return Failure;

@@ -1045,6 +1045,7 @@ void tst_CalDav::tool_data()
     QTest::addColumn<QString>("error"); // a part of what it says
     const QString line = QStringLiteral("machine 127.0.0.1 login coach password pitch-side-7\n");
     QTest::newRow("synced") << QStringList{"--once"} << "600 " + line << false << 0 << "";
+    QTest::newRow("a server without a login, no .netrc") << QStringList{"--once"} << "" << false << 0 << "";
     QTest::newRow("conflict left") << QStringList{"--once", "--verbose"} << "600 " + line << true << 3 << "left alone";
     QTest::newRow(".netrc others may read") << QStringList{"--once"} << "644 " + line << false << 1 << "chmod 600";
     QTest::newRow("no .netrc") << QStringList{"--once"} << "" << false << 1 << ".netrc does not exist";
@@ -1070,11 +1071,13 @@ void tst_CalDav::tool()
         const int coach = db.addStaff(QStringLiteral("Marco Rossi"), QString());
         const QDateTime start(QDate::currentDate().addDays(1), QTime(10, 0), Qt::UTC);
         const int shooting = db.addEvent(QStringLiteral("Shooting"), start, start.addSecs(3600), coach);
-        const QUrl calendar = newCalendar(QStringLiteral("RADICALE"));
-        bindTo(db, QStringLiteral("RADICALE"), calendar, coach);
-        const Phone phone(m_servers, QStringLiteral("RADICALE"), calendar);
+        const QString server = QString::fromLatin1(QTest::currentDataTag()).contains("without a login") ? QStringLiteral("XANDIKOS")
+                                                                                                         : QStringLiteral("RADICALE");
+        const QUrl calendar = newCalendar(server);
+        bindTo(db, server, calendar, coach);
+        const Phone phone(m_servers, server, calendar);
         if (conflict) {
-            caldav::SyncEngine(db.connectionString(), accountFor(QStringLiteral("RADICALE"))).run();
+            caldav::SyncEngine(db.connectionString(), accountFor(server)).run();
             rename(db, shooting, QStringLiteral("Shooting here"));
             const QString uid = QStringLiteral("orvenna-%1-%2")
                                     .arg(shooting)
