@@ -441,10 +441,11 @@ private:
     {
         const QByteArray text = textOf(e, uid);
         const QString newTag = m_client->put(urlOf(m_calendar, href), text, etag);
-        step();
         ServerItem sent = parseItem(href, newTag, text, m_window);
         record(rowOf(sent), e.id, e.values);
         ++m_outcome.sent;
+        // Stopped only once the upload is recorded.
+        step();
     }
 
     // Both sides in step at the server's version, the event here as it is.
