@@ -380,9 +380,14 @@ void dropIdleServerConnections()
 
 bool isConnectionLost(const QSqlError &error, const QString &name)
 {
-    // The driver closes its side when libpq finds the connection broken; a
-    // failure libpq makes up itself comes without a SQLSTATE.
-    return error.type() == QSqlError::ConnectionError || reasonOfSqlState(error.nativeErrorCode()) == StoreError::Reason::ServerLost
+    // The driver closes its side when libpq finds the connection broken, but
+    // not always: a server that crashed or was stopped at once sends no reason
+    // before the socket closes, and libpq's own "server closed the connection"
+    // leaves the connection open in the driver. Whatever the server answers
+    // comes with a SQLSTATE; a failure without one is libpq's own, about the
+    // connection.
+    return error.type() == QSqlError::ConnectionError || error.nativeErrorCode().isEmpty()
+        || reasonOfSqlState(error.nativeErrorCode()) == StoreError::Reason::ServerLost
         || !QSqlDatabase::database(name, false).isOpen();
 }
 
