@@ -32,10 +32,11 @@
 
 namespace {
 
-// ORVENNA_BENCH_COPIES and ORVENNA_BENCH_SAVES make a shorter run.
+// ORVENNA_BENCH_COPIES and ORVENNA_BENCH_SAVES make a shorter run;
+// ORVENNA_BENCH_WEEKS=1 puts every save in the one week all copies show.
 const int kCopies = qEnvironmentVariableIntValue("ORVENNA_BENCH_COPIES") > 0 ? qEnvironmentVariableIntValue("ORVENNA_BENCH_COPIES") : 100;
 const int kSaves = qEnvironmentVariableIntValue("ORVENNA_BENCH_SAVES") > 0 ? qEnvironmentVariableIntValue("ORVENNA_BENCH_SAVES") : 1000;
-constexpr int kWeeks = 10;
+const int kWeeks = qEnvironmentVariableIntValue("ORVENNA_BENCH_WEEKS") > 0 ? qEnvironmentVariableIntValue("ORVENNA_BENCH_WEEKS") : 10;
 
 QElapsedTimer g_clock; // shared by all threads: nanoseconds since the start
 
