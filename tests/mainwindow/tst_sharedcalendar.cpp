@@ -11,6 +11,7 @@
 #include "store/ConnectionString.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
+#include "store/StoreError.h"
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
@@ -533,6 +534,12 @@ void tst_SharedCalendar::standbyTakesOver()
         // Both copies notice the loss; the standby does not take writes yet.
         QTRY_VERIFY(!listening.isListening());
         QTRY_VERIFY(!w.calendar()->isListening());
+        try {
+            run(url, "SELECT count(*) FROM tblPOCs");
+            QFAIL("a standby opened for changes");
+        } catch (const store::StoreError &e) {
+            QVERIFY2(e.description().contains("the one that answers is a standby (target_session_attrs=read-write); once it is promoted the calendar opens again: session is read-only"), qPrintable(e.description()));
+        }
         QVERIFY(pair.script("promote"));
         windowHeard.clear();
         // Saved before the copies are back: only the catch-up reload shows it.
