@@ -36,6 +36,7 @@ public:
     [[nodiscard]] QString connectionString() const { return m_connectionString; }
     // Hears what other copies change in a shared calendar; a file has no others.
     void listen();
+    [[nodiscard]] bool isListening() const { return m_listener.isListening(); }
 
     // Told after a write of this copy succeeded. Events of the days from
     // `first` to `last` (by start date); invalid dates: of any day.

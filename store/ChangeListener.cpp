@@ -6,6 +6,7 @@
 #include "store/StoreError.h"
 
 #include <QSemaphore>
+#include <QSocketNotifier>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -40,15 +41,16 @@ public:
     void start()
     {
         m_timer = new QTimer(this);
-        m_timer->setInterval(kRetryMs);
+        m_timer->setSingleShot(true);
         connect(m_timer, &QTimer::timeout, this, [this]() {
             if (m_name.isEmpty())
                 connectNow();
             else
                 checkAlive();
+            scheduleNext();
         });
-        m_timer->start();
         connectNow();
+        scheduleNext();
         int waiting = ListenState::Waiting;
         if (!m_state->first.compare_exchange_strong(waiting, ListenState::Done)) {
             // listen() went on without it: what changed meanwhile went unheard.
@@ -64,7 +66,11 @@ signals:
     void changed(const QString &table);
 
 private:
-    static constexpr int kRetryMs = 3000;
+    // A server gone quiet is asked every few seconds whether it is there;
+    // one that went away is looked for again every second, so that a standby
+    // promoted meanwhile is found soon.
+    static constexpr int kCheckMs = 3000;
+    static constexpr int kRetryMs = 1000;
 
     void connectNow()
     {
@@ -82,14 +88,31 @@ private:
         }
         connect(db.driver(), &QSqlDriver::notification, this,
                 [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                    m_notified = true;
                     emit changed(payload.toString());
                 });
+        // The driver reads the connection when its socket has something; a
+        // server that crashed or was stopped at once only closes the socket,
+        // which the driver does not report. A wake-up that brought no notice
+        // is looked into at once rather than at the next check.
+        if (auto *socket = db.driver()->findChild<QSocketNotifier *>()) {
+            connect(socket, &QSocketNotifier::activated, this, [this]() {
+                if (!m_notified)
+                    QTimer::singleShot(0, this, [this]() {
+                        if (!m_name.isEmpty())
+                            checkAlive();
+                    });
+                m_notified = false;
+            });
+        }
         m_state->listening = true;
         if (m_missed) {
             m_missed = false;
             emit changed(QString());
         }
     }
+
+    void scheduleNext() { m_timer->start(m_name.isEmpty() ? kRetryMs : kCheckMs); }
 
     void checkAlive()
     {
@@ -101,6 +124,7 @@ private:
         drop();
         m_missed = true;
         connectNow();
+        scheduleNext();
     }
 
     void drop()
@@ -120,6 +144,7 @@ private:
     QString m_url;
     QString m_name;
     bool m_missed = false;
+    bool m_notified = false; // since the socket last woke the driver
     QTimer *m_timer = nullptr;
     std::shared_ptr<ListenState> m_state;
 };

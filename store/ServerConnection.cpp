@@ -237,7 +237,11 @@ QString connectOptions(const ServerAddress &a)
 
 QString plainReason(const ServerAddress &a, const QSqlError &error)
 {
-    const QString detail = serverText(error);
+    // With several hosts libpq says why each one failed; a standby is often not the first.
+    const QString all = error.databaseText();
+    const bool standby = all.contains(QLatin1String("session is read-only")) || all.contains(QLatin1String("hot standby"));
+    const QString detail = standby ? all.section(QLatin1String("failed: "), -1).section(QLatin1Char('\n'), 0, 0).trimmed()
+                                   : serverText(error);
     const QString where = store::where(a);
     auto has = [&detail](const char *s) { return detail.contains(QLatin1String(s), Qt::CaseInsensitive); };
     QString reason;
@@ -253,6 +257,10 @@ QString plainReason(const ServerAddress &a, const QSqlError &error)
                      .arg(where);
     else if (has("server does not support SSL"))
         reason = QStringLiteral("The database server at %1 offers no encryption, which the address asks for (sslmode)")
+                     .arg(where);
+    else if (standby)
+        reason = QStringLiteral("No database server at %1 takes changes now: the one that answers is a standby "
+                                "(target_session_attrs=read-write); once it is promoted the calendar opens again")
                      .arg(where);
     else if (has("password") || has("authentication") || has("pg_hba.conf") || has("role \""))
         reason = QStringLiteral("The server refused the login of user \"%1\"").arg(a.user);
@@ -380,9 +388,14 @@ void dropIdleServerConnections()
 
 bool isConnectionLost(const QSqlError &error, const QString &name)
 {
-    // The driver closes its side when libpq finds the connection broken; a
-    // failure libpq makes up itself comes without a SQLSTATE.
-    return error.type() == QSqlError::ConnectionError || reasonOfSqlState(error.nativeErrorCode()) == StoreError::Reason::ServerLost
+    // The driver closes its side when libpq finds the connection broken, but
+    // not always: a server that crashed or was stopped at once sends no reason
+    // before the socket closes, and libpq's own "server closed the connection"
+    // leaves the connection open in the driver. Whatever the server answers
+    // comes with a SQLSTATE; a failure without one is libpq's own, about the
+    // connection.
+    return error.type() == QSqlError::ConnectionError || error.nativeErrorCode().isEmpty()
+        || reasonOfSqlState(error.nativeErrorCode()) == StoreError::Reason::ServerLost
         || !QSqlDatabase::database(name, false).isOpen();
 }
 

@@ -1,14 +1,17 @@
 // The program on a shared calendar: switching to it, seeing the other copies'
 // changes without a click, and two coaches saving the same event.
 
+#include "editor/EditorDriver.h"
 #include "editor/frmEventEditor.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
+#include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
+#include "store/StoreError.h"
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
@@ -25,8 +28,10 @@
 #include <QDialog>
 #include <QListWidget>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -71,12 +76,12 @@ public:
     OwnServer() : m_dir(QStringLiteral("/tmp/orvenna-pgstop-%1").arg(QCoreApplication::applicationPid()))
     {
         QProcess p;
-        p.start("bash", {QFINDTESTDATA("../store/pgserver.sh"), "start", m_dir});
+        p.start("bash", {QFINDTESTDATA("store/pgserver.sh"), "start", m_dir});
         started = p.waitForFinished(60000) && p.exitCode() == 0;
         if (!started)
             qWarning("%s", p.readAllStandardError().constData());
     }
-    ~OwnServer() { QProcess::execute("bash", {QFINDTESTDATA("../store/pgserver.sh"), "stop", m_dir}); }
+    ~OwnServer() { QProcess::execute("bash", {QFINDTESTDATA("store/pgserver.sh"), "stop", m_dir}); }
     [[nodiscard]] QString url() const
     {
         return "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(m_dir)) + "/postgres";
@@ -100,6 +105,37 @@ public:
     {
         return pgCtl({"-l", m_dir + "/server.log", "-o",
                       "-c listen_addresses='' -c unix_socket_directories='" + m_dir + "' -c fsync=off", "start"});
+    }
+    bool started = false;
+
+private:
+    QString m_dir;
+};
+
+// A primary and its streaming standby of the test's own (pg_basebackup on a
+// replication slot, commits wait for the standby), and an address naming both
+// that takes whichever accepts writes.
+class StandbyPair
+{
+public:
+    StandbyPair() : m_dir(QStringLiteral("/tmp/orvenna-pgpair-%1").arg(QCoreApplication::applicationPid()))
+    {
+        started = script("start-standby");
+    }
+    ~StandbyPair() { script("stop"); }
+    [[nodiscard]] QString url() const
+    {
+        return "postgresql://orvenna@" + QString::fromLatin1(QUrl::toPercentEncoding(m_dir)) + ","
+            + QString::fromLatin1(QUrl::toPercentEncoding(m_dir + "/standby")) + "/postgres?target_session_attrs=read-write";
+    }
+    bool script(const QString &action)
+    {
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("store/pgserver.sh"), action, m_dir});
+        const bool done = p.waitForFinished(60000) && p.exitCode() == 0;
+        if (!done)
+            qWarning("%s", p.readAllStandardError().constData());
+        return done;
     }
     bool started = false;
 
@@ -143,6 +179,7 @@ private slots:
     void serverStopsWhileShown();
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
+    void standbyTakesOver();
 
     void cleanupTestCase();
 
@@ -459,6 +496,96 @@ void tst_SharedCalendar::twoCoachesSaveOneEvent()
     }
     QCOMPARE(mine.result(), int(QDialog::Accepted));
     QCOMPARE(db.scalar("SELECT title FROM tblScheduledEvents").toString(), stored);
+}
+
+// The primary dies with a coach's editor open and the standby is promoted:
+// both copies find the new primary by themselves, hear on, the typing is
+// saved, and what was committed before the crash is there.
+void tst_SharedCalendar::standbyTakesOver()
+{
+    using namespace driver;
+    StandbyPair pair;
+    QVERIFY(pair.started);
+    const QString url = pair.url();
+    store::createDatabase(url);
+    run(url, statements::insertStaff("Dana", ""));
+    run(url, statements::insertEvent(eventToday("Warm-up")));
+
+    store::ChangeListener listening; // a copy without windows
+    QSignalSpy heard(&listening, &store::ChangeListener::changed);
+    listening.listen(url);
+    QVERIFY(listening.isListening());
+
+    TestDatabase db;
+    AppServices services = db.services;
+    services.database = url;
+    TestMainWindow w(services);
+    w.Form_Load();
+    QCOMPARE(shownTitles(w, 3), QStringList{"Warm-up"});
+    QSignalSpy windowHeard(w.calendar(), &model::Calendar::eventsChanged);
+
+    bool edited = false;
+    db.modal().steps.enqueue([&](QDialog &editor) {
+        retype(notes(editor), "Bring cones");
+        // Acknowledged just before the crash, so on the standby too.
+        run(url, statements::insertEvent(eventToday("Committed last", 10)));
+        QTRY_VERIFY(!heard.isEmpty());
+        heard.clear();
+        QVERIFY(pair.script("kill-primary"));
+        // Both copies notice the loss; the standby does not take writes yet.
+        QTRY_VERIFY(!listening.isListening());
+        QTRY_VERIFY(!w.calendar()->isListening());
+        // Asked on a thread of its own, so that this thread's connection to
+        // the dead primary is still kept for the save below.
+        QString said = "opened";
+        std::unique_ptr<QThread> asking(QThread::create([&]() {
+            try {
+                run(url, "SELECT count(*) FROM tblPOCs");
+            } catch (const store::StoreError &e) {
+                said = e.description();
+            }
+        }));
+        asking->start();
+        QVERIFY(asking->wait(30000));
+        QVERIFY2(said.contains("the one that answers is a standby (target_session_attrs=read-write); once it is "
+                               "promoted the calendar opens again: session is read-only"),
+                 qPrintable(said));
+        QVERIFY(pair.script("promote"));
+        windowHeard.clear();
+        // Saved before the copies are back: only the catch-up reload shows it.
+        run(url, statements::insertEvent(eventToday("Saved during the switch", 11)));
+        QTRY_VERIFY_WITH_TIMEOUT(listening.isListening() && w.calendar()->isListening(), 10000);
+        // Anything may have changed, said once (the save may have been heard
+        // too, should a copy have been back already).
+        QTRY_VERIFY(!heard.isEmpty());
+        QCOMPARE(heard.takeFirst().at(0).toString(), QString());
+        for (const QList<QVariant> &notice : std::as_const(heard))
+            QCOMPARE(notice.at(0).toString(), "tblscheduledevents");
+        QTRY_VERIFY(!windowHeard.isEmpty());
+        QCOMPARE(windowHeard.takeFirst().at(0).toDate(), QDate());
+        QCOMPARE(notes(editor)->toPlainText(), "Bring cones");
+        press(editor, "saveAndClose");
+        edited = true;
+    });
+    w.ctlDayDetail_ScheduledEventSelected(3, 1);
+    QVERIFY(edited);
+    QVERIFY2(db.prompt().texts().isEmpty(), qPrintable(db.prompt().texts().join(" | ")));
+    QStringList stored;
+    for (const QString &row : titlesWithKeys(url))
+        stored << row.section(' ', 1); // the promoted server's keys go on from further up
+    QCOMPARE(stored, (QStringList{"Warm-up", "Committed last", "Saved during the switch"}));
+    store::Connection conn;
+    conn.open(url);
+    QCOMPARE(conn.execute("SELECT Notes FROM tblScheduledEvents WHERE idScheduledEvent = 1").text("Notes"), "Bring cones");
+    QCOMPARE(shownTitles(w, 3), (QStringList{"Warm-up", "Committed last", "Saved during the switch"}));
+
+    // Live updates go on in both copies.
+    heard.clear();
+    run(url, statements::insertEvent(eventToday("After the switch", 12)));
+    QTRY_COMPARE(shownTitles(w, 3).size(), 4);
+    QCOMPARE(shownTitles(w, 3).last(), "After the switch");
+    QTRY_VERIFY(!heard.isEmpty());
+    QCOMPARE(heard.takeFirst().at(0).toString(), "tblscheduledevents");
 }
 
 #include "support/TestMain.h"

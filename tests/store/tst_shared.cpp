@@ -113,11 +113,11 @@ struct TlsServer
             downPort = second.serverPort();
         }
         QProcess p;
-        p.start("bash", {QFINDTESTDATA("pgserver.sh"), "start-tls", dir, QString::number(port), ip});
+        p.start("bash", {QFINDTESTDATA("store/pgserver.sh"), "start-tls", dir, QString::number(port), ip});
         if (!p.waitForFinished(60000) || p.exitCode() != 0)
             failure = QString::fromLocal8Bit(p.readAllStandardError());
     }
-    ~TlsServer() { QProcess::execute("bash", {QFINDTESTDATA("pgserver.sh"), "stop", dir}); }
+    ~TlsServer() { QProcess::execute("bash", {QFINDTESTDATA("store/pgserver.sh"), "stop", dir}); }
 };
 std::unique_ptr<TlsServer> g_tlsServer;
 
