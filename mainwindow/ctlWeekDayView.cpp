@@ -335,12 +335,14 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
             return true;
         }
         if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
-            if (!m_lvEventList->selectedItems().isEmpty())
+            if (!m_lvEventList->selectedItems().isEmpty() && !m_readOnly)
                 emit deleteKeyPressed(selectedEventId());
             return true;
         }
         const bool chosen = !m_lvEventList->selectedItems().isEmpty();
         if (mods == Qt::ControlModifier && (key == Qt::Key_X || key == Qt::Key_C || key == Qt::Key_V)) {
+            if (m_readOnly)
+                return true;
             if (key == Qt::Key_V)
                 emit pasteKeyPressed();
             else if (chosen && key == Qt::Key_X)
@@ -350,7 +352,7 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
             return true;
         }
         if (mods == Qt::AltModifier && (key == Qt::Key_Up || key == Qt::Key_Down)) {
-            if (chosen)
+            if (chosen && !m_readOnly)
                 emit shiftKeyPressed(selectedEventId(), key == Qt::Key_Up ? -15 : 15);
             return true;
         }
@@ -487,8 +489,18 @@ Qt::DropAction entryAction(const QDropEvent *event)
 }
 } // namespace
 
+void ctlWeekDayView::setReadOnly(bool readOnly)
+{
+    m_readOnly = readOnly;
+    setAcceptDrops(!readOnly);
+}
+
 void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 {
+    if (m_readOnly) {
+        event->ignore();
+        return;
+    }
     if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
     } else if (event->mimeData()->hasFormat(eventMimeType())) {
@@ -499,6 +511,10 @@ void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 
 void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
 {
+    if (m_readOnly) {
+        event->ignore();
+        return;
+    }
     if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
     } else if (event->mimeData()->hasFormat(eventMimeType())) {
@@ -509,6 +525,8 @@ void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
 
 void ctlWeekDayView::dropEvent(QDropEvent *event)
 {
+    if (m_readOnly)
+        return;
     if (event->mimeData()->hasFormat(eventMimeType())) {
         bool ok = false;
         const int id = event->mimeData()->data(eventMimeType()).toInt(&ok);

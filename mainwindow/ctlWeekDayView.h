@@ -55,6 +55,9 @@ public:
 
     // The panel showing today marks its title.
     void setToday(bool today);
+    // A calendar this copy may only read: nothing is dropped here, and the
+    // keys that would change events (Delete, cut, paste, Alt+Up/Down) do nothing.
+    void setReadOnly(bool readOnly);
 
     // Mime format of a template dragged from the main window's template list.
     static QString templateMimeType();
@@ -110,6 +113,7 @@ private:
     FocusRing *m_focusRing;
     QDateTime m_date;
     bool m_isToday = false;
+    bool m_readOnly = false;
     QHash<int, QString> m_staffNames;
     QHash<int, store::Event> m_shown; // by key
     QPoint m_pressAt;                 // where a drag of an entry may start
