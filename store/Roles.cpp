@@ -65,6 +65,9 @@ void createServerRoles(QSqlDatabase &db)
 
 QString serverRoleGrants()
 {
+    // Granted again after every update of the schema rather than by default
+    // privileges, which reach only the tables of the login that set them,
+    // while any login that may create tables may run the update.
     // Not a warning for each right the login may not give (a table it does not own).
     return QStringLiteral(
                "DO $do$ DECLARE s text := quote_ident(current_schema()); BEGIN"
@@ -73,8 +76,6 @@ QString serverRoleGrants()
                "  EXECUTE format('GRANT USAGE ON SCHEMA %s TO %1', s);"
                "  EXECUTE format('GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA %s TO %1', s);"
                "  EXECUTE format('GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA %s TO %1', s);"
-               "  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %s GRANT SELECT, INSERT, UPDATE, DELETE ON TABLES TO %1', s);"
-               "  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %s GRANT USAGE, SELECT ON SEQUENCES TO %1', s);"
                // The schema's version is the updates' business alone.
                "  IF to_regclass('tblschemaversion') IS NOT NULL THEN"
                "   REVOKE INSERT, UPDATE, DELETE ON tblSchemaVersion FROM %1;"
@@ -84,8 +85,6 @@ QString serverRoleGrants()
                "  EXECUTE format('GRANT USAGE ON SCHEMA %s TO %2', s);"
                "  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %s TO %2', s);"
                "  EXECUTE format('GRANT SELECT ON ALL SEQUENCES IN SCHEMA %s TO %2', s);"
-               "  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %s GRANT SELECT ON TABLES TO %2', s);"
-               "  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %s GRANT SELECT ON SEQUENCES TO %2', s);"
                " END IF; END $do$")
         .arg(QLatin1String(kEditorRole), QLatin1String(kReaderRole));
 }

@@ -24,9 +24,9 @@ inline const char *const kReaderRole = "orvenna_reader"; // may only read it
 void createServerRoles(QSqlDatabase &db);
 
 // Grants the roles their rights on every table and sequence of the calendar's
-// schema, also on those later versions of the schema make (default
-// privileges, and again after every update of the schema). A role that does
-// not exist is left out; rights the login cannot give are left out quietly.
+// schema; run as the calendar is made and again after every update of its
+// schema, so the tables later versions make are reached too. A role that
+// does not exist is left out; rights the login cannot give are left out quietly.
 [[nodiscard]] QString serverRoleGrants();
 
 } // namespace store
