@@ -34,7 +34,9 @@ void createServerTables(const QString &url)
             } catch (const StoreError &e) {
                 failure = e.description();
             }
-            for (const QString &statement : ddl + QStringList{serverRoleGrants()}) {
+            // Named at once: a login that may only read exports it under the same name as the others.
+            const QString identity = QStringLiteral("INSERT INTO tblCalendarIdentity(identity) VALUES (gen_random_uuid()::text)");
+            for (const QString &statement : ddl + QStringList{identity, serverRoleGrants()}) {
                 if (failure.isEmpty() && !q.exec(statement))
                     failure = q.lastError().text();
             }

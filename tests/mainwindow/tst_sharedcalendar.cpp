@@ -2,6 +2,7 @@
 // changes without a click, and two coaches saving the same event.
 
 #include "editor/frmEventEditor.h"
+#include "exchange/CalendarStore.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -518,6 +519,14 @@ void tst_SharedCalendar::loginRights()
                              "mnuFind", "mnuPredefinedEvents", "mnuPOCs"})
         QVERIFY2(w.findChild<QAction *>(name)->isEnabled(), name);
     QCOMPARE(shownTitles(w, 3), QStringList{"Planned"});
+    // Exported, the calendar has the same name for every login.
+    {
+        store::Connection mine, owners;
+        mine.open(services.database);
+        owners.open(db.connectionString());
+        const QString named = exchange::calendarIdentity(mine); // before the owner's export could name it
+        QCOMPARE(named, exchange::calendarIdentity(owners));
+    }
 
     // Another copy's change appears.
     run(db.connectionString(), statements::insertEvent(eventToday("Saved elsewhere", 11)));
