@@ -3,6 +3,7 @@
 
 #include "editor/frmEventEditor.h"
 #include "exchange/CalendarStore.h"
+#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -570,6 +571,24 @@ void tst_SharedCalendar::loginRights()
         QCOMPARE(off, readOnly ? (QStringList{"saveAndClose", "addNewEvent", "deleteRecord"}) : QStringList());
     }
     db.modal().shownNames.clear();
+    if (readOnly) {
+        // Reached another way than through their entries, the commands still write nothing.
+        w.ctlDayDetail_RightMouseClick(3, 1);
+        w.mnuNewAppointment_Click();
+        w.popAddAppointment_Click();
+        w.mnuPopDeleteAppointment_Click();
+        w.ctlDayDetail_TemplateDropped(2);
+        w.placeEvent(1, QDate(), 15, false);
+        w.placeEvent(1, QDate(), 0, true);
+        auto *commands = w.findChild<CalendarCommands *>("calendarCommands");
+        QVERIFY(commands);
+        commands->mnuImportCalendar_Click();
+        commands->popRepeatWeekly_Click();
+        commands->popCopyWeek_Click();
+        QCOMPARE(db.modal().shownNames, QStringList());
+        QCOMPARE(db.prompt().texts(), QStringList());
+        QCOMPARE(titlesWithKeys(db.connectionString()), (QStringList{"1 Planned", "2 Saved elsewhere"}));
+    }
 
     // Keys and a dropped template: nothing is asked, opened or changed.
     w.activateWindow();
