@@ -335,14 +335,12 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
             return true;
         }
         if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
-            if (!m_lvEventList->selectedItems().isEmpty() && !m_readOnly)
+            if (!m_lvEventList->selectedItems().isEmpty())
                 emit deleteKeyPressed(selectedEventId());
             return true;
         }
         const bool chosen = !m_lvEventList->selectedItems().isEmpty();
         if (mods == Qt::ControlModifier && (key == Qt::Key_X || key == Qt::Key_C || key == Qt::Key_V)) {
-            if (m_readOnly)
-                return true;
             if (key == Qt::Key_V)
                 emit pasteKeyPressed();
             else if (chosen && key == Qt::Key_X)
@@ -352,7 +350,7 @@ bool ctlWeekDayView::listKeyEvent(QEvent *event)
             return true;
         }
         if (mods == Qt::AltModifier && (key == Qt::Key_Up || key == Qt::Key_Down)) {
-            if (chosen && !m_readOnly)
+            if (chosen)
                 emit shiftKeyPressed(selectedEventId(), key == Qt::Key_Up ? -15 : 15);
             return true;
         }
@@ -525,8 +523,6 @@ void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
 
 void ctlWeekDayView::dropEvent(QDropEvent *event)
 {
-    if (m_readOnly)
-        return;
     if (event->mimeData()->hasFormat(eventMimeType())) {
         bool ok = false;
         const int id = event->mimeData()->data(eventMimeType()).toInt(&ok);

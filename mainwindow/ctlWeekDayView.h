@@ -55,8 +55,8 @@ public:
 
     // The panel showing today marks its title.
     void setToday(bool today);
-    // A calendar this copy may only read: nothing is dropped here, and the
-    // keys that would change events (Delete, cut, paste, Alt+Up/Down) do nothing.
+    // A calendar this copy may only read: a drag over the day is refused
+    // (what the host does with keys and drops it decides itself).
     void setReadOnly(bool readOnly);
 
     // Mime format of a template dragged from the main window's template list.

@@ -687,8 +687,9 @@ void tst_Shared::newdbRoles()
     QVERIFY2(server.failure.isEmpty(), qPrintable(server.failure));
     const QString admin = server.url("orvenna", "postgres");
     store::dropIdleServerConnections();
-    for (const char *sql : {"DROP DATABASE IF EXISTS cal", "DROP ROLE IF EXISTS coach1, coach2, keeper, updater, orvenna_editor, orvenna_reader",
-                               "CREATE DATABASE cal"})
+    for (const char *sql : {"DROP DATABASE IF EXISTS cal",
+                            "DROP ROLE IF EXISTS coach1, coach2, coach3, coach4, keeper, updater, orvenna_editor, orvenna_reader",
+                            "CREATE DATABASE cal"})
         server.value(admin, sql);
     for (const QString &sql : setup)
         server.value(admin, sql);
@@ -741,6 +742,13 @@ void tst_Shared::newdbRoles()
     QVERIFY(store::loginMayWrite(server.url("coach1")));
     QVERIFY(!store::loginMayWrite(server.url("coach2")));
     QVERIFY(store::loginMayWrite(server.url("orvenna")));
+    // Less than every right on the three tables is reading only.
+    server.value(admin, "CREATE ROLE coach3 LOGIN");
+    server.value(cal, "GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA public TO coach3");
+    QVERIFY(!store::loginMayWrite(server.url("coach3")));
+    server.value(admin, "CREATE ROLE coach4 LOGIN IN ROLE orvenna_reader");
+    server.value(cal, "GRANT INSERT, UPDATE, DELETE ON tblScheduledEvents, tblPOCs TO coach4");
+    QVERIFY(!store::loginMayWrite(server.url("coach4")));
     QVERIFY(store::loginMayWrite(QStringLiteral("DBQ=/nonexistent/eventDB.mdb")));
     {
         store::Connection editor;
