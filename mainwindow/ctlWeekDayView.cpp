@@ -489,16 +489,12 @@ Qt::DropAction entryAction(const QDropEvent *event)
 
 void ctlWeekDayView::setReadOnly(bool readOnly)
 {
-    m_readOnly = readOnly;
+    // The window system then offers no drag to the day.
     setAcceptDrops(!readOnly);
 }
 
 void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (m_readOnly) {
-        event->ignore();
-        return;
-    }
     if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
     } else if (event->mimeData()->hasFormat(eventMimeType())) {
@@ -509,10 +505,6 @@ void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 
 void ctlWeekDayView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (m_readOnly) {
-        event->ignore();
-        return;
-    }
     if (event->mimeData()->hasFormat(templateMimeType())) {
         event->acceptProposedAction();
     } else if (event->mimeData()->hasFormat(eventMimeType())) {

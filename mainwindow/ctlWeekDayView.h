@@ -113,7 +113,6 @@ private:
     FocusRing *m_focusRing;
     QDateTime m_date;
     bool m_isToday = false;
-    bool m_readOnly = false;
     QHash<int, QString> m_staffNames;
     QHash<int, store::Event> m_shown; // by key
     QPoint m_pressAt;                 // where a drag of an entry may start
