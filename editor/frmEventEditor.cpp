@@ -9,6 +9,7 @@
 #include "store/Templates.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
+#include "ui/ReadOnly.h"
 #include "ui/TypedPicker.h"
 #include "ui/WindowKeys.h"
 
@@ -187,6 +188,15 @@ void frmEventEditor::createToolbar()
     windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(kPrintEvent),
                          {QKeySequence(Qt::CTRL | Qt::Key_P), QKeySequence(Qt::ALT | Qt::Key_P)});
     windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(kDeleteRecord), {QKeySequence(Qt::ALT | Qt::Key_D)});
+    if (readOnly()) {
+        readonly::turnOff(m_tlbrTop->findChild<QAction *>(kSaveAndClose), true);
+        readonly::turnOff(m_tlbrTop->findChild<QAction *>(kDeleteRecord), true);
+    }
+}
+
+bool frmEventEditor::readOnly() const
+{
+    return m_services.calendar && m_services.calendar->readOnly();
 }
 
 void frmEventEditor::createControls()
@@ -454,6 +464,8 @@ void frmEventEditor::setTitleText(const QString &title)
 
 void frmEventEditor::tlbrTop_ButtonClick(const QString &key)
 {
+    if (readOnly() && key != kPrintEvent)
+        return;
     if (key == kSaveAndClose) {
         saveAndClose();
     } else if (key == kDeleteRecord) {
@@ -531,7 +543,8 @@ QStringList frmEventEditor::fieldValues() const
 
 bool frmEventEditor::hasUnsavedChanges() const
 {
-    return m_shownValues && fieldValues() != *m_shownValues;
+    // Nothing typed here could be saved.
+    return !readOnly() && m_shownValues && fieldValues() != *m_shownValues;
 }
 
 void frmEventEditor::reject()

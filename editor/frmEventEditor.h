@@ -73,6 +73,8 @@ protected:
 private:
     void createControls();
     void createToolbar();
+    // Opened on a shared calendar the login may only read: shown, printed, never saved.
+    [[nodiscard]] bool readOnly() const;
     // Save and Close; true when saved and closed.
     bool saveAndClose();
     // Whether to save although the staff member has other events then.

@@ -7,6 +7,7 @@
 #include "store/Statements.h"
 #include "store/StoreError.h"
 #include "ui/Prompt.h"
+#include "ui/ReadOnly.h"
 #include "ui/WindowKeys.h"
 
 #include <QAction>
@@ -108,6 +109,9 @@ void frmListManager::createControls()
                          {QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::ALT | Qt::Key_A)});
     windowkeys::giveKeys(m_tlbrTop->findChild<QAction *>(QStringLiteral("deleteRecord")),
                          {QKeySequence(Qt::ALT | Qt::Key_D)});
+    if (readOnly())
+        for (QAction *action : m_tlbrTop->actions())
+            readonly::turnOff(action, true);
 
     m_label1 = new QLabel(m_kind.label1Text, this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -202,7 +206,8 @@ void frmListManager::markUnchanged()
 
 bool frmListManager::hasUnsavedChanges() const
 {
-    return fieldValues() != m_shownValues;
+    // Nothing typed here could be saved.
+    return !readOnly() && fieldValues() != m_shownValues;
 }
 
 void frmListManager::reject()
@@ -408,8 +413,15 @@ bool frmListManager::deleteEntry()
         QStringLiteral("An error occured while deleting the record"));
 }
 
+bool frmListManager::readOnly() const
+{
+    return m_services.calendar && m_services.calendar->readOnly();
+}
+
 void frmListManager::tlbrTop_ButtonClick(const QString &key)
 {
+    if (readOnly())
+        return;
     if (key == QLatin1String("saveAndClose")) {
         saveAndClose();
     } else if (key == QLatin1String("addNewEvent")) {

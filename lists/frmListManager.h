@@ -75,6 +75,8 @@ private:
     // The entry as stored; none when it is gone or cannot be read.
     [[nodiscard]] std::optional<model::Entry> storedEntry(store::Connection &conn, int id) const;
     void createControls();
+    // Opened on a shared calendar the login may only read: the list is shown, never changed.
+    [[nodiscard]] bool readOnly() const;
     // Save and Close; true when saved and closed.
     bool saveAndClose();
     [[nodiscard]] QStringList fieldValues() const;

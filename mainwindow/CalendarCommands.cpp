@@ -58,6 +58,12 @@ QAction *addAction(QMenu *menu, QAction *before, const QString &text, const QStr
     return action;
 }
 
+// Their menu entries are off then; this keeps a call from elsewhere from writing.
+bool readOnly(const frmEventsMain &main)
+{
+    return main.calendar() && main.calendar()->readOnly();
+}
+
 } // namespace
 
 CalendarCommands::CalendarCommands(const AppServices &services, frmEventsMain &main)
@@ -137,6 +143,8 @@ void CalendarCommands::mnuExportCalendar_Click()
 
 void CalendarCommands::mnuImportCalendar_Click()
 {
+    if (readOnly(m_main))
+        return;
     frmCalendarFile dialog(m_services, frmCalendarFile::Mode::Import, shownFirst(), &m_main);
     if (m_services.modal->showModal(dialog) != QDialog::Accepted)
         return;
@@ -297,6 +305,8 @@ void CalendarCommands::createAfterAsking(const QList<statements::EventValues> &r
 
 void CalendarCommands::popRepeatWeekly_Click()
 {
+    if (readOnly(m_main))
+        return;
     const QString title = QStringLiteral("Repeat Weekly");
     std::optional<exchange::StoredEvent> event;
     store::Connection conn;
@@ -336,6 +346,8 @@ void CalendarCommands::popRepeatWeekly_Click()
 
 void CalendarCommands::popCopyWeek_Click()
 {
+    if (readOnly(m_main))
+        return;
     const QString title = QStringLiteral("Copy Week To");
     const QDate shownMiddle = m_main.weekDate().date();
     const std::optional<QString> answer = m_services.prompt->input(

@@ -487,6 +487,12 @@ Qt::DropAction entryAction(const QDropEvent *event)
 }
 } // namespace
 
+void ctlWeekDayView::setReadOnly(bool readOnly)
+{
+    // The window system then offers no drag to the day.
+    setAcceptDrops(!readOnly);
+}
+
 void ctlWeekDayView::dragEnterEvent(QDragEnterEvent *event)
 {
     if (event->mimeData()->hasFormat(templateMimeType())) {

@@ -55,6 +55,9 @@ public:
 
     // The panel showing today marks its title.
     void setToday(bool today);
+    // A calendar this copy may only read: a drag over the day is refused
+    // (what the host does with keys and drops it decides itself).
+    void setReadOnly(bool readOnly);
 
     // Mime format of a template dragged from the main window's template list.
     static QString templateMimeType();

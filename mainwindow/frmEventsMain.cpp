@@ -25,6 +25,7 @@
 #include "ui/ModalRunner.h"
 #include "ui/Pictures.h"
 #include "ui/Prompt.h"
+#include "ui/ReadOnly.h"
 #include "ui/Regional.h"
 
 #include <QAbstractItemView>
@@ -398,6 +399,9 @@ void frmEventsMain::createMenus()
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
 
     CalendarCommands::install(m_services, *this, mnuRootFile, shared, m_mnuPopupRoot);
+    // A command turned off says why.
+    for (QMenu *menu : {mnuRootFile, mnuRootEdit, mnuRootEvents, m_mnuPopupRoot})
+        menu->setToolTipsVisible(true);
     m_mnuPopupRoot->addSeparator();
     m_mnuPopupRoot->addAction(m_undo);
     m_mnuPopupRoot->addAction(m_redo);
@@ -411,8 +415,10 @@ void frmEventsMain::showUndoSteps()
         return step.isEmpty() ? verb : verb + QLatin1Char(' ') + QString(step).replace(QLatin1Char('&'), QLatin1String("&&"));
     };
     QUndoStack *stack = m_calendar ? &m_calendar->undoStack() : nullptr;
-    m_undo->setEnabled(stack && stack->canUndo());
-    m_redo->setEnabled(stack && stack->canRedo());
+    readonly::turnOff(m_undo, !mayWrite());
+    readonly::turnOff(m_redo, !mayWrite());
+    m_undo->setEnabled(mayWrite() && stack && stack->canUndo());
+    m_redo->setEnabled(mayWrite() && stack && stack->canRedo());
     m_undo->setText(named(QStringLiteral("&Undo"), stack && stack->canUndo() ? stack->undoText() : QString()));
     m_redo->setText(named(QStringLiteral("&Redo"), stack && stack->canRedo() ? stack->redoText() : QString()));
 }
@@ -693,6 +699,8 @@ void frmEventsMain::showPopup(QMenu *menu, const QPoint &globalPos)
 
 void frmEventsMain::mnuPopDeleteAppointment_Click()
 {
+    if (!mayWrite())
+        return;
     if (!m_services.prompt->ask(this, QStringLiteral("Are you sure?")))
         return;
     const int doomed = m_selectedEventId;
@@ -754,6 +762,8 @@ void frmEventsMain::closeEvent(QCloseEvent *event)
 
 void frmEventsMain::mnuNewAppointment_Click()
 {
+    if (!mayWrite())
+        return;
     frmEventEditor editor(m_services, this);
     const QDateTime today(QDate::currentDate(), QTime(0, 0));
     editor.setStartDate(today);
@@ -763,6 +773,8 @@ void frmEventsMain::mnuNewAppointment_Click()
 
 void frmEventsMain::popAddAppointment_Click()
 {
+    if (!mayWrite())
+        return;
     frmEventEditor editor(m_services, this);
     const QDateTime day = m_ctlDayDetail[size_t(m_selectedDayIndex)]->DayDate();
     editor.setStartDate(day);
@@ -773,7 +785,7 @@ void frmEventsMain::popAddAppointment_Click()
 void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
 {
     QListWidgetItem *item = m_lstEventTemplates->currentItem();
-    if (!item)
+    if (!item || !mayWrite())
         return;
     frmEventEditor editor(m_services, this);
     const QDateTime day = m_ctlDayDetail[size_t(index)]->DayDate();
@@ -787,6 +799,8 @@ void frmEventsMain::ctlDayDetail_TemplateDropped(int index)
 void frmEventsMain::placeEvent(int eventId, const QDate &day, int minutes, bool copy)
 {
     using Outcome = store::Events::UpdateResult::Outcome;
+    if (!mayWrite())
+        return;
     const QString failureLine = copy ? QStringLiteral("An error occured while adding a new record")
                                      : QStringLiteral("An error occured while updating the record");
     store::Connection conn;
@@ -974,6 +988,7 @@ void frmEventsMain::openCalendar()
     m_undoQuestions->setConnectionString(m_connectionString);
     m_calendar->setQuestions(m_undoQuestions.get());
     connect(&m_calendar->undoStack(), &QUndoStack::indexChanged, this, &frmEventsMain::showUndoSteps);
+    showReadOnly();
     showUndoSteps();
     using Origin = model::Calendar::Origin;
     connect(m_calendar, &model::Calendar::eventsChanged, this,
@@ -988,6 +1003,22 @@ void frmEventsMain::openCalendar()
     connect(m_calendar, &model::Calendar::staffChanged, this,
             [this](Origin origin) { follow(true, false, origin == Origin::OtherCopy); });
     m_calendar->listen();
+}
+
+bool frmEventsMain::mayWrite() const
+{
+    return !m_calendar || !m_calendar->readOnly();
+}
+
+void frmEventsMain::showReadOnly()
+{
+    setWindowTitle(mayWrite() ? QStringLiteral("Orvenna") : readonly::windowTitle(QStringLiteral("Orvenna")));
+    for (const char *name : {"mnuNewAppointment", "popAddAppointment", "mnuPopDeleteAppointment", "mnuImportCalendar",
+                             "popRepeatWeekly", "popCopyWeek"})
+        readonly::turnOff(findChild<QAction *>(QLatin1String(name)), !mayWrite());
+    // Drops, and the keys that move, paste or delete entries.
+    for (ctlWeekDayView *panel : m_ctlDayDetail)
+        panel->setReadOnly(!mayWrite());
 }
 
 void frmEventsMain::follow(bool week, bool templates, bool otherCopy)

@@ -107,6 +107,10 @@ private:
     QAction *addSharedCalendarMenu(QMenu *file);
     // A Calendar for the connection string in use, replacing the one before.
     void openCalendar();
+    // Whether this copy may change the calendar in use; the commands that
+    // would are turned off when not, and say why.
+    [[nodiscard]] bool mayWrite() const;
+    void showReadOnly();
     // The panels and the template list follow the calendar's notices: at once
     // for this copy's writes; for other copies' not while a modal window, a
     // popup menu or a mouse button is active (reloading under a drag or an

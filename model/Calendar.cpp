@@ -4,6 +4,7 @@
 #include "model/EventRows.h"
 #include "model/Step.h"
 #include "store/Events.h"
+#include "store/Roles.h"
 
 #include <algorithm>
 
@@ -14,6 +15,11 @@ Calendar::Calendar(const QString &connectionString, QObject *parent)
 {
     connect(&m_listener, &store::ChangeListener::changed, this, &Calendar::heard);
     m_undo.setUndoLimit(100);
+    try {
+        m_readOnly = !store::loginMayWrite(connectionString);
+    } catch (const store::StoreError &) {
+        // The week's own read says why the calendar cannot be used.
+    }
 }
 
 void Calendar::listen()

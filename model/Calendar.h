@@ -34,6 +34,10 @@ public:
     explicit Calendar(const QString &connectionString, QObject *parent = nullptr);
 
     [[nodiscard]] QString connectionString() const { return m_connectionString; }
+    // The login may only read this shared calendar: asked of the server once,
+    // as the calendar opens. A file, and a server that could not be asked, are
+    // taken as writable; a write then says what is wrong.
+    [[nodiscard]] bool readOnly() const { return m_readOnly; }
     // Hears what other copies change in a shared calendar; a file has no others.
     void listen();
     [[nodiscard]] bool isListening() const { return m_listener.isListening(); }
@@ -90,6 +94,7 @@ private:
     void claimed(Table table, const QList<int> &keys);
 
     QString m_connectionString;
+    bool m_readOnly = false;
     store::ChangeListener m_listener;
     QUndoStack m_undo;
     UndoQuestions *m_questions = nullptr;

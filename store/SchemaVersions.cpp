@@ -1,6 +1,7 @@
 #include "store/Schema.h"
 
 #include "store/Connection.h"
+#include "store/Roles.h"
 #include "store/StoreError.h"
 
 #include <QHash>
@@ -376,6 +377,8 @@ bool migrateServer(QSqlDatabase &db, Runner &runner)
                 runner.run(statement);
             runner.run(QStringLiteral("DELETE FROM tblSchemaVersion"));
             runner.run(QStringLiteral("INSERT INTO tblSchemaVersion(version) VALUES(%1)").arg(kSchemaVersion));
+            // The roles' rights reach the tables this update made, whoever made them.
+            runner.run(serverRoleGrants());
         }
         if (!db.commit())
             throw StoreError(db.lastError().databaseText().simplified());

@@ -1,5 +1,6 @@
 #include "store/Schema.h"
 
+#include "store/Roles.h"
 #include "store/ServerConnection.h"
 #include "store/StoreError.h"
 
@@ -28,11 +29,16 @@ void createServerTables(const QString &url)
             failure = db.lastError().text();
         } else {
             // All or nothing: a half-made schema would be refused next time.
-            for (const QString &statement : ddl) {
-                if (!q.exec(statement)) {
+            try {
+                createServerRoles(db);
+            } catch (const StoreError &e) {
+                failure = e.description();
+            }
+            // Named at once: a login that may only read exports it under the same name as the others.
+            const QString identity = QStringLiteral("INSERT INTO tblCalendarIdentity(identity) VALUES (gen_random_uuid()::text)");
+            for (const QString &statement : ddl + QStringList{identity, serverRoleGrants()}) {
+                if (failure.isEmpty() && !q.exec(statement))
                     failure = q.lastError().text();
-                    break;
-                }
             }
             if (failure.isEmpty() && !db.commit())
                 failure = db.lastError().text();

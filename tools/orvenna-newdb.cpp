@@ -19,7 +19,8 @@ int main(int argc, char *argv[])
         "usage: orvenna-newdb PATH [--demo]\n"
         "       orvenna-newdb --database postgresql://user@host[:port]/dbname [--demo]\n"
         "Creates a new calendar database at PATH (normally eventDB.mdb beside orvenna),\n"
-        "or the calendar's tables in an existing, empty PostgreSQL database.\n"
+        "or the calendar's tables in an existing, empty PostgreSQL database, with the roles\n"
+        "orvenna_editor (may change the calendar) and orvenna_reader (may only read it).\n"
         "--demo adds a few templates, staff members and events in the current week.\n";
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         QTextStream(stdout) << usage;

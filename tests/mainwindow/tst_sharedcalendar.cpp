@@ -3,6 +3,8 @@
 
 #include "editor/EditorDriver.h"
 #include "editor/frmEventEditor.h"
+#include "exchange/CalendarStore.h"
+#include "mainwindow/CalendarCommands.h"
 #include "mainwindow/SharedCalendar.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "mainwindow/frmEventsMain.h"
@@ -22,9 +24,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QUrl>
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QDialog>
 #include <QListWidget>
 #include <QSettings>
@@ -180,6 +184,8 @@ private slots:
     void twoCoachesSaveOneEvent_data();
     void twoCoachesSaveOneEvent();
     void standbyTakesOver();
+    void loginRights_data();
+    void loginRights();
 
     void cleanupTestCase();
 
@@ -586,6 +592,157 @@ void tst_SharedCalendar::standbyTakesOver()
     QCOMPARE(shownTitles(w, 3).last(), "After the switch");
     QTRY_VERIFY(!heard.isEmpty());
     QCOMPARE(heard.takeFirst().at(0).toString(), "tblscheduledevents");
+}
+
+void tst_SharedCalendar::loginRights_data()
+{
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("role"); // given to the login; empty: the calendar's owner
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("a reader") << "coach2" << "orvenna_reader" << true;
+    QTest::newRow("an editor") << "coach1" << "orvenna_editor" << false;
+    QTest::newRow("the owner") << "orvenna" << "" << false;
+}
+
+// A login that may only read opens the shared calendar read-only: the title
+// says so, every command that would write is off and says why, keys and drops
+// that would write do nothing, and other copies' changes still appear.
+void tst_SharedCalendar::loginRights()
+{
+    QFETCH(QString, login);
+    QFETCH(QString, role);
+    QFETCH(bool, readOnly);
+    TestDatabase db;
+    if (!role.isEmpty()) {
+        db.exec(QStringLiteral("DO $$ BEGIN CREATE ROLE %1 LOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END $$")
+                    .arg(login));
+        db.exec(QStringLiteral("GRANT %1 TO %2").arg(role, login));
+    }
+    db.addStaff("Dana", "");
+    db.addTemplate("Rondo", "Pass and move");
+    run(db.connectionString(), statements::insertEvent(eventToday("Planned")));
+    AppServices services = db.services;
+    services.database = TestDatabase::serverUrl(QString(), login);
+    TestMainWindow w(services);
+    w.Form_Load();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(w.windowTitle(), readOnly ? "Orvenna (read-only)" : "Orvenna");
+    const QString why = "Your login may only read this shared calendar, so this is turned off.";
+    for (const char *name : {"mnuNewAppointment", "popAddAppointment", "mnuPopDeleteAppointment", "mnuImportCalendar",
+                             "popRepeatWeekly", "popCopyWeek", "mnuUndo", "mnuRedo"}) {
+        auto *action = w.findChild<QAction *>(name);
+        QVERIFY2(action, name);
+        if (readOnly) {
+            QVERIFY2(!action->isEnabled(), name);
+            QCOMPARE(action->toolTip(), why);
+        } else {
+            QVERIFY2(action->isEnabled() == (QByteArray(name) != "mnuUndo" && QByteArray(name) != "mnuRedo"), name);
+            QVERIFY2(action->toolTip() != why, name);
+        }
+    }
+    // Reading, printing, export and Find stay.
+    for (const char *name : {"mnuPrintAppointment", "mnuPopPrintAppointment", "mnuExportCalendar", "mnuPrintWeekPlan",
+                             "mnuFind", "mnuPredefinedEvents", "mnuPOCs"})
+        QVERIFY2(w.findChild<QAction *>(name)->isEnabled(), name);
+    QCOMPARE(shownTitles(w, 3), QStringList{"Planned"});
+    // Exported, the calendar has the same name for every login.
+    {
+        store::Connection mine, owners;
+        mine.open(services.database);
+        owners.open(db.connectionString());
+        const QString named = exchange::calendarIdentity(mine); // before the owner's export could name it
+        QCOMPARE(named, exchange::calendarIdentity(owners));
+    }
+
+    // Another copy's change appears.
+    run(db.connectionString(), statements::insertEvent(eventToday("Saved elsewhere", 11)));
+    QTRY_COMPARE(shownTitles(w, 3), (QStringList{"Planned", "Saved elsewhere"}));
+
+    // The event opens for reading: printed, not saved nor deleted, closed without a question.
+    QStringList editorState;
+    db.modal().steps.enqueue([&](QDialog &editor) {
+        for (const char *key : {"saveAndClose", "deleteRecord", "printEvent"}) {
+            auto *action = editor.findChild<QAction *>(key);
+            editorState << QStringLiteral("%1 %2 %3").arg(key).arg(action->isEnabled()).arg(action->toolTip() == why);
+        }
+        QTest::keyClicks(editor.findChild<QPlainTextEdit *>("txtNotes"), "typed");
+        editor.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+        if (editor.isVisible())
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QVERIFY(w.dayPanel(3)->selectEvent(1));
+    QTest::keyClick(w.dayPanel(3)->findChild<QTreeWidget *>("lvEventList"), Qt::Key_Return);
+    QCOMPARE(editorState, (QStringList{QStringLiteral("saveAndClose %1 %2").arg(!readOnly).arg(readOnly),
+                                       QStringLiteral("deleteRecord %1 %2").arg(!readOnly).arg(readOnly),
+                                       "printEvent 1 0"}));
+    QCOMPARE(db.scalar("SELECT Notes FROM tblScheduledEvents WHERE idScheduledEvent = 1").toString(), readOnly ? "" : "typed");
+    QCOMPARE(db.prompt().texts(), QStringList());
+
+    // The managers show their lists, their commands off.
+    for (const char *manager : {"mnuPredefinedEvents", "mnuPOCs"}) {
+        QStringList off;
+        db.modal().steps.enqueue([&](QDialog &window) {
+            for (QAction *action : window.findChild<QToolBar *>("tlbrTop")->actions())
+                if (!action->isEnabled() && action->toolTip() == why)
+                    off << action->objectName();
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+            QTest::keyClick(&window, Qt::Key_Escape);
+        });
+        w.findChild<QAction *>(manager)->trigger();
+        QCOMPARE(off, readOnly ? (QStringList{"saveAndClose", "addNewEvent", "deleteRecord"}) : QStringList());
+    }
+    db.modal().shownNames.clear();
+    if (readOnly) {
+        // Reached another way than through their entries, the commands still write nothing.
+        w.ctlDayDetail_RightMouseClick(3, 1);
+        w.mnuNewAppointment_Click();
+        w.popAddAppointment_Click();
+        w.mnuPopDeleteAppointment_Click();
+        w.ctlDayDetail_TemplateDropped(2);
+        w.placeEvent(1, QDate(), 15, false);
+        w.placeEvent(1, QDate(), 0, true);
+        auto *commands = w.findChild<CalendarCommands *>("calendarCommands");
+        QVERIFY(commands);
+        commands->mnuImportCalendar_Click();
+        commands->popRepeatWeekly_Click();
+        commands->popCopyWeek_Click();
+        QCOMPARE(db.modal().shownNames, QStringList());
+        QCOMPARE(db.prompt().texts(), QStringList());
+        QCOMPARE(titlesWithKeys(db.connectionString()), (QStringList{"1 Planned", "2 Saved elsewhere"}));
+    }
+
+    // Keys and a dropped template: nothing is asked, opened or changed.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    QMimeData mime;
+    mime.setData(ctlWeekDayView::templateMimeType(), QByteArray());
+    const QPoint at(20, 30);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.dayPanel(2), &enter);
+    QApplication::sendEvent(w.dayPanel(2), &drop);
+    QCOMPARE(db.modal().shownNames, readOnly ? QStringList() : (QStringList{"frmEventEditor", "frmEventEditor"}));
+    QCOMPARE(enter.isAccepted(), !readOnly);
+    auto *list = w.dayPanel(3)->findChild<QTreeWidget *>("lvEventList");
+    QVERIFY(w.dayPanel(3)->selectEvent(1));
+    QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier);
+    QCOMPARE(db.scalar("SELECT EventTime FROM tblScheduledEvents WHERE idScheduledEvent = 1").toDateTime().time(),
+             QTime(9, readOnly ? 0 : 15));
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(titlesWithKeys(db.connectionString()), (readOnly ? QStringList{"1 Planned", "2 Saved elsewhere"}
+                                                              : QStringList{"1 Planned", "2 Saved elsewhere", "3 Planned"}));
+    // The copy pasted (asked about: it clashes with the original) is selected; Delete asks and removes it.
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(db.prompt().shown.size(), readOnly ? 0 : 2);
+    QCOMPARE(titlesWithKeys(db.connectionString()), (QStringList{"1 Planned", "2 Saved elsewhere"}));
 }
 
 #include "support/TestMain.h"

@@ -4,6 +4,7 @@
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/Engine.h"
+#include "store/Roles.h"
 #include "store/Schema.h"
 #include "store/ServerConnection.h"
 #include "store/Statements.h"
@@ -68,6 +69,8 @@ private slots:
     void serverSpeaksGerman();
     void encryptedLink_data();
     void encryptedLink();
+    void newdbRoles_data();
+    void newdbRoles();
 };
 
 void tst_Shared::initTestCase()
@@ -129,9 +132,54 @@ static QString defaultSocketUrl(const QString &url)
     return a.url();
 }
 
+// A plain server of this test's own, for what is the whole server's: its roles.
+struct RolesServer
+{
+    QString dir = QStringLiteral("/tmp/orvenna-pgroles-%1").arg(QCoreApplication::applicationPid());
+    QString failure;
+    RolesServer()
+    {
+        QProcess p;
+        p.start("bash", {QFINDTESTDATA("pgserver.sh"), "start", dir});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            failure = QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    ~RolesServer() { QProcess::execute("bash", {QFINDTESTDATA("pgserver.sh"), "stop", dir}); }
+    [[nodiscard]] QString url(const QString &login, const QString &database = QStringLiteral("cal")) const
+    {
+        store::ServerAddress a;
+        a.user = login;
+        a.host = dir;
+        a.database = database;
+        return a.url();
+    }
+    // The first column of the first row; throws with the server's reason.
+    QVariant value(const QString &url, const QString &sql) const
+    {
+        const QString name = store::openServerConnection(url, false);
+        QVariant result;
+        QString failure;
+        {
+            QSqlQuery q(QSqlDatabase::database(name, false));
+            if (!q.exec(sql))
+                failure = q.lastError().text();
+            else if (q.next())
+                result = q.value(0);
+        }
+        store::releaseServerConnection(name, url, false);
+        if (!failure.isEmpty()) {
+            qWarning("%s: %s", qPrintable(sql), qPrintable(failure));
+            throw std::runtime_error(qPrintable(sql + ": " + failure));
+        }
+        return result;
+    }
+};
+std::unique_ptr<RolesServer> g_rolesServer;
+
 void tst_Shared::cleanupTestCase()
 {
     g_tlsServer.reset();
+    g_rolesServer.reset();
 }
 
 void tst_Shared::otherCopyHears_data()
@@ -601,6 +649,137 @@ void tst_Shared::encryptedLink()
     } catch (const store::StoreError &e) {
         QVERIFY2(!told.isEmpty() && e.description().contains(told), qPrintable(e.description()));
     }
+}
+
+void tst_Shared::newdbRoles_data()
+{
+    QTest::addColumn<QStringList>("setup"); // as the server's superuser, before the tool runs
+    QTest::addColumn<QString>("login");     // the tool's
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("told");
+    const QString owner = "ALTER DATABASE cal OWNER TO keeper";
+    QTest::newRow("a superuser makes both roles") << QStringList() << "orvenna" << 0 << "";
+    QTest::newRow("a login that may create roles") << QStringList{"CREATE ROLE keeper LOGIN CREATEROLE", owner} << "keeper"
+                                                   << 0 << "";
+    QTest::newRow("one of them there already") << QStringList{"CREATE ROLE orvenna_reader NOLOGIN"} << "orvenna" << 0 << "";
+    QTest::newRow("both there, a login that may not create roles")
+        << QStringList{"CREATE ROLE orvenna_editor NOLOGIN", "CREATE ROLE orvenna_reader NOLOGIN", "CREATE ROLE keeper LOGIN", owner}
+        << "keeper" << 0 << "";
+    QTest::newRow("missing, a login that may not create roles")
+        << QStringList{"CREATE ROLE orvenna_reader NOLOGIN", "CREATE ROLE keeper LOGIN", owner} << "keeper" << 1
+        << "orvenna-newdb: Could not create the tables on {url}: the login keeper may not create the roles orvenna_editor "
+           "and orvenna_reader. Run orvenna-newdb --database as a login that may (a superuser, or one with CREATEROLE), or "
+           "have one make them first: CREATE ROLE orvenna_editor NOLOGIN; CREATE ROLE orvenna_reader NOLOGIN;\n";
+}
+
+// orvenna-newdb --database makes the roles a login is given (GRANT
+// orvenna_reader TO coach2), with their rights on every table and sequence,
+// also on the tables a later version of the schema makes.
+void tst_Shared::newdbRoles()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(QString, login);
+    QFETCH(int, exitCode);
+    QFETCH(QString, told);
+    if (!g_rolesServer)
+        g_rolesServer = std::make_unique<RolesServer>();
+    const RolesServer &server = *g_rolesServer;
+    QVERIFY2(server.failure.isEmpty(), qPrintable(server.failure));
+    const QString admin = server.url("orvenna", "postgres");
+    store::dropIdleServerConnections();
+    for (const char *sql : {"DROP DATABASE IF EXISTS cal",
+                            "DROP ROLE IF EXISTS coach1, coach2, coach3, coach4, keeper, updater, orvenna_editor, orvenna_reader",
+                            "CREATE DATABASE cal"})
+        server.value(admin, sql);
+    for (const QString &sql : setup)
+        server.value(admin, sql);
+
+    QProcess tool;
+    tool.start(QCoreApplication::applicationDirPath() + "/orvenna-newdb", {"--database", server.url(login)});
+    QVERIFY(tool.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(tool.readAllStandardError());
+    QCOMPARE(errors, QString(told).replace("{url}", server.url(login)));
+    QCOMPARE(tool.exitCode(), exitCode);
+    const QString cal = server.url("orvenna");
+    if (exitCode != 0) {
+        // All or nothing: no tables without the roles.
+        QCOMPARE(server.value(cal, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'").toInt(), 0);
+        return;
+    }
+    QCOMPARE(server.value(admin, "SELECT string_agg(rolname || ' ' || rolcanlogin, ', ' ORDER BY rolname) FROM pg_roles"
+                                 " WHERE rolname LIKE 'orvenna\\_%'").toString(),
+             "orvenna_editor false, orvenna_reader false");
+
+    // Every table and sequence: the reader reads, the editor also writes (the schema's version aside).
+    auto count = [&](const QString &where) {
+        return server.value(cal, "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace"
+                                 " WHERE n.nspname = 'public' AND " + where).toInt();
+    };
+    const auto tableRight = [](const char *role, const char *right) {
+        return QStringLiteral("has_table_privilege('%1', c.oid, '%2')").arg(role, right);
+    };
+    auto checkRights = [&]() {
+        QVERIFY(count("c.relkind = 'r'") >= 7);
+        QCOMPARE(count("c.relkind = 'r' AND NOT " + tableRight("orvenna_reader", "SELECT")), 0);
+        QCOMPARE(count("c.relkind = 'r' AND (" + tableRight("orvenna_reader", "INSERT") + " OR "
+                       + tableRight("orvenna_reader", "UPDATE") + " OR " + tableRight("orvenna_reader", "DELETE") + ")"), 0);
+        QCOMPARE(count("c.relkind = 'r' AND c.relname <> 'tblschemaversion' AND NOT (" + tableRight("orvenna_editor", "SELECT")
+                       + " AND " + tableRight("orvenna_editor", "INSERT") + " AND " + tableRight("orvenna_editor", "UPDATE")
+                       + " AND " + tableRight("orvenna_editor", "DELETE") + ")"), 0);
+        QCOMPARE(count("c.relname = 'tblschemaversion' AND " + tableRight("orvenna_editor", "SELECT") + " AND NOT "
+                       + tableRight("orvenna_editor", "INSERT")), 1);
+        QVERIFY(count("c.relkind = 'S'") >= 3);
+        QCOMPARE(count("CASE WHEN c.relkind = 'S' THEN NOT has_sequence_privilege('orvenna_editor', c.oid, 'USAGE') END"), 0);
+    };
+    checkRights();
+    if (QTest::currentTestFailed())
+        return;
+
+    // Logins given the roles.
+    server.value(admin, "CREATE ROLE coach1 LOGIN IN ROLE orvenna_editor");
+    server.value(admin, "CREATE ROLE coach2 LOGIN");
+    server.value(admin, "GRANT orvenna_reader TO coach2");
+    QVERIFY(store::loginMayWrite(server.url("coach1")));
+    QVERIFY(!store::loginMayWrite(server.url("coach2")));
+    QVERIFY(store::loginMayWrite(server.url("orvenna")));
+    // Less than every right on the three tables is reading only.
+    server.value(admin, "CREATE ROLE coach3 LOGIN");
+    server.value(cal, "GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA public TO coach3");
+    QVERIFY(!store::loginMayWrite(server.url("coach3")));
+    server.value(admin, "CREATE ROLE coach4 LOGIN IN ROLE orvenna_reader");
+    server.value(cal, "GRANT INSERT, UPDATE, DELETE ON tblScheduledEvents, tblPOCs TO coach4");
+    QVERIFY(!store::loginMayWrite(server.url("coach4")));
+    QVERIFY(store::loginMayWrite(QStringLiteral("DBQ=/nonexistent/eventDB.mdb")));
+    {
+        store::Connection editor;
+        editor.open(server.url("coach1"));
+        editor.execute(statements::insertStaff("Dana", ""));
+        editor.execute(statements::insertTemplate("Rondo", ""));
+        editor.execute(statements::insertEvent({"Planned", "", "", kDay, QTime(9, 0), kDay, QTime(10, 0), 1}));
+        QCOMPARE(editor.lastInsertId(), 1);
+    }
+    QCOMPARE(titlesOfDay(server.url("coach2")), QStringList{"Planned"});
+    try {
+        store::Connection reader;
+        reader.open(server.url("coach2"));
+        reader.execute(statements::insertTemplate("Sprints", ""));
+        QFAIL("the reader wrote");
+    } catch (const store::StoreError &e) {
+        QVERIFY2(e.description().startsWith("Your login may only read the shared calendar"), qPrintable(e.description()));
+    }
+
+    // A later version's tables, made by another login than the tool's: the roles' rights reach them too.
+    server.value(admin, "CREATE ROLE updater LOGIN SUPERUSER");
+    server.value(cal, "DROP TABLE tblImportedEvents, tblCalendarIdentity");
+    server.value(cal, "UPDATE tblSchemaVersion SET version = 1");
+    store::dropIdleServerConnections();
+    {
+        store::Connection update;
+        update.open(server.url("updater"));
+    }
+    QCOMPARE(server.value(cal, "SELECT version FROM tblSchemaVersion").toInt(), store::kSchemaVersion);
+    QCOMPARE(server.value(cal, "SELECT tableowner FROM pg_tables WHERE tablename = 'tblimportedevents'").toString(), "updater");
+    checkRights();
 }
 
 #include "support/TestMain.h"
