@@ -10,6 +10,7 @@
 #include "mainwindow/frmFind.h"
 #include "mainwindow/PromptedUndo.h"
 #include "mainwindow/SharedCalendar.h"
+#include "mainwindow/SyncCommands.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "model/Calendar.h"
 #include "print/mdlEventsGlobals.h"
@@ -398,6 +399,7 @@ void frmEventsMain::createMenus()
     connect(popPrint, &QAction::triggered, this, &frmEventsMain::mnuPopPrintAppointment_Click);
 
     CalendarCommands::install(m_services, *this, mnuRootFile, shared, m_mnuPopupRoot);
+    m_sync = SyncCommands::install(m_services, *this, mnuRootFile, shared);
     m_mnuPopupRoot->addSeparator();
     m_mnuPopupRoot->addAction(m_undo);
     m_mnuPopupRoot->addAction(m_redo);
@@ -988,6 +990,7 @@ void frmEventsMain::openCalendar()
     connect(m_calendar, &model::Calendar::staffChanged, this,
             [this](Origin origin) { follow(true, false, origin == Origin::OtherCopy); });
     m_calendar->listen();
+    m_sync->calendarChanged();
 }
 
 void frmEventsMain::follow(bool week, bool templates, bool otherCopy)

@@ -3,7 +3,7 @@
 
 ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
                   libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev
-                  postgresql-15 libqt6sql6-psql libical-dev poppler-utils)
+                  postgresql-15 libqt6sql6-psql libical-dev poppler-utils libsecret-1-dev)
 # The CalDAV servers the sync tests start, the independent client that
 # plays the phone, the test servers' certificates, and the German locale
 # source a test server speaks.
