@@ -247,6 +247,7 @@ private slots:
     void conflictAskedOnWindowThread();
     void cancelStopsTheRun();
     void secretStoreFallback();
+    void desktopSecretStore();
 
 private:
     QMap<QString, QString> m_servers;
@@ -259,8 +260,9 @@ void tst_CalendarSync::initTestCase()
     QVERIFY2(m_servers.contains("RADICALE_URL"), "no test servers: run through ctest (davservers fixture)");
     // The settings of this run only.
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-    // No secret service: the desktop's store says why.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=") + QFile::encodeName(m_config.path()) + "/no-bus");
+    // No secret service, but where keyring.sh runs one: the desktop's store says why.
+    if (!qEnvironmentVariableIsSet("ORVENNA_TEST_KEYRING"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=") + QFile::encodeName(m_config.path()) + "/no-bus");
 }
 
 void tst_CalendarSync::init()
@@ -742,6 +744,8 @@ void tst_CalendarSync::cancelStopsTheRun()
 
 void tst_CalendarSync::secretStoreFallback()
 {
+    if (qEnvironmentVariableIsSet("ORVENNA_TEST_KEYRING"))
+        QSKIP("a secret service runs here");
     TestDatabase db;
     FakeBackend fake;
     fake.bound = boundTo();
@@ -768,6 +772,37 @@ void tst_CalendarSync::secretStoreFallback()
     caldav::DesktopSecrets another;
     QVERIFY(!another.password(fake.bound->calendar, "coach"));
     QVERIFY(!another.unavailable().isEmpty());
+}
+
+void tst_CalendarSync::desktopSecretStore()
+{
+    if (!qEnvironmentVariableIsSet("ORVENNA_TEST_KEYRING"))
+        QSKIP("needs a secret service: keyring.sh runs it (ctest syncwindows/tst_calendarsync_keyring)");
+    const QUrl server("https://dav.example.org/coach/plan/");
+    {
+        caldav::DesktopSecrets secrets;
+        QVERIFY(!secrets.password(server, "coach"));
+        secrets.setPassword(server, "coach", "pitch-side-7");
+        secrets.setPassword(server, "assistant", "other");
+        QVERIFY2(secrets.unavailable().isEmpty(), qPrintable(secrets.unavailable()));
+    }
+    // Another run finds it in the keyring: by server and user, whatever the path.
+    caldav::DesktopSecrets later;
+    QCOMPARE(later.password(QUrl("https://dav.example.org/"), "coach").value_or("<none>"), QString("pitch-side-7"));
+    QCOMPARE(later.password(server, "assistant").value_or("<none>"), QString("other"));
+    QVERIFY(!later.password(QUrl("https://dav.example.org:8443/"), "coach"));
+    QVERIFY(!later.password(QUrl("https://other.example.org/"), "coach"));
+    // The window takes it from there: nothing is asked.
+    TestDatabase db;
+    FakeBackend fake;
+    fake.bound = boundTo();
+    Window w(db, fake, nullptr);
+    w.trigger("mnuSyncNow");
+    QTRY_COMPARE(fake.runs.load(), 1);
+    QCOMPARE(fake.accountsSeen().value(0).password, QString("pitch-side-7"));
+    QVERIFY(db.modal().shownNames.isEmpty());
+    later.forget(server, "coach");
+    QVERIFY(!caldav::DesktopSecrets().password(server, "coach"));
 }
 
 ORVENNA_TEST_MAIN(tst_CalendarSync)
