@@ -245,6 +245,7 @@ private slots:
     void wrongPasswordAskedAgain();
     void calendarGoneOffersAnother();
     void conflictAskedOnWindowThread();
+    void closedWhileAsking();
     void cancelStopsTheRun();
     void secretStoreFallback();
     void desktopSecretStore();
@@ -710,6 +711,34 @@ void tst_CalendarSync::conflictAskedOnWindowThread()
                                  "Title: \"Rondo 4v2\"\r\n"),
              qPrintable(texts[1]));
     QVERIFY(texts[1].contains("Staff member: Ann Keeper"));
+}
+
+void tst_CalendarSync::closedWhileAsking()
+{
+    TestDatabase db;
+    FakeBackend fake;
+    fake.bound = boundTo();
+    MemorySecrets secrets;
+    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    auto w = std::make_unique<Window>(db, fake, &secrets);
+    store::Event here;
+    here.values.title = "Rondo";
+    std::atomic<bool> asking{false};
+    std::atomic<int> choice{-1};
+    fake.then([&](const Account &, ConflictChooser *chooser, const std::function<bool(int, int)> &) {
+        asking = true;
+        choice = int(chooser->choose({"u1", here, here}));
+        return SyncOutcome();
+    });
+    w->trigger("mnuSyncNow");
+    // The question waits for the window's thread, which closes the window instead of asking.
+    while (!asking)
+        QThread::yieldCurrentThread();
+    w.reset();
+    QCOMPARE(fake.runs.load(), 1);
+    QCOMPARE(choice.load(), int(ConflictChooser::Choice::Leave));
+    QCoreApplication::processEvents();
+    QVERIFY(db.prompt().texts().isEmpty());
 }
 
 void tst_CalendarSync::cancelStopsTheRun()
