@@ -242,6 +242,11 @@ void SyncSchedule::setCalendar(model::Calendar *calendar)
                 if (origin == model::Calendar::Origin::ThisCopy && !m_ownNotice)
                     m_afterChange->start();
             });
+    // A staff member renamed changes the CONTACT of the events.
+    connect(calendar, &model::Calendar::staffChanged, this, [this](model::Calendar::Origin origin) {
+        if (origin == model::Calendar::Origin::ThisCopy)
+            m_afterChange->start();
+    });
     // What the phones changed meanwhile comes in soon after the calendar opens.
     m_afterChange->start();
 }

@@ -223,7 +223,9 @@ void frmCalendarSync::say(const QString &text)
 caldav::Account frmCalendarSync::account() const
 {
     caldav::Account a;
-    a.url = QUrl::fromUserInput(m_txtServer->text().trimmed());
+    // An address typed without its scheme is a secure one.
+    const QString typed = m_txtServer->text().trimmed();
+    a.url = QUrl(typed.contains(QLatin1String("://")) ? typed : QStringLiteral("https://") + typed);
     a.user = m_txtUser->text().trimmed();
     a.password = m_txtPassword->text();
     if (a.password.isEmpty())

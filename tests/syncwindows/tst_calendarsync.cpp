@@ -276,7 +276,8 @@ void tst_CalendarSync::dialogFindsPicksAndCreates_data()
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("login");
     QTest::addColumn<bool>("selfSigned");
-    QTest::newRow("Radicale, TLS, login") << "RADICALE" << true << true;
+    // Typed without its scheme, an address is a secure one.
+    QTest::newRow("Radicale, TLS, login, typed without https://") << "RADICALE" << true << true;
     QTest::newRow("Xandikos, http on 127.0.0.1") << "XANDIKOS" << false << false;
 }
 
@@ -298,7 +299,7 @@ void tst_CalendarSync::dialogFindsPicksAndCreates()
     QString shownFingerprint;
     QStringList before, after;
     db.modal().steps.enqueue([&](QDialog &dialog) {
-        type(dialog, "txtServer", url);
+        type(dialog, "txtServer", selfSigned ? url.mid(QString("https://").size()) : url);
         type(dialog, "txtUser", user);
         type(dialog, "txtPassword", password);
         click(dialog, "cmdFind");
@@ -365,6 +366,7 @@ void tst_CalendarSync::dialogRefuses_data()
     QTest::newRow("http to a LAN address") << "http://192.168.1.20:5232/" << "x"
                                            << "Plain http:// is accepted only for this machine";
     QTest::newRow("no address") << "ftp://dav.example.org/" << "x" << "Enter the server's address";
+    QTest::newRow("nothing typed") << "" << "x" << "Enter the server's address";
     QTest::newRow("wrong password") << "RADICALE" << "wrong" << "The server refused the user name or password.";
     QTest::newRow("nothing listening") << "http://127.0.0.1:1/" << "x" << "The server cannot be reached";
 }
@@ -463,11 +465,14 @@ void tst_CalendarSync::afterLocalChanges()
     QTRY_COMPARE(fake.runs.load(), 2);
     QTRY_VERIFY(w.status().startsWith("Synced at"));
     QVERIFY(!w.timer("syncAfterChange")->isActive());
+    // A staff member renamed here renames the events' contact: that goes out too.
+    w.main.calendar()->tellStaff();
+    QTRY_COMPARE(fake.runs.load(), 3);
     // Every few minutes while the program runs.
     QCOMPARE(w.timer("syncEvery")->interval(), 5 * 60 * 1000);
     QVERIFY(w.timer("syncEvery")->isActive());
     w.timer("syncEvery")->setInterval(50);
-    QTRY_VERIFY(fake.runs.load() >= 4);
+    QTRY_VERIFY(fake.runs.load() >= 5);
 }
 
 void tst_CalendarSync::oneRunAtATime()
