@@ -305,11 +305,16 @@ void SyncSchedule::start(Trigger trigger)
     std::optional<caldav::Binding> binding;
     try {
         binding = m_backend.binding(connectionString);
-    } catch (const store::StoreError &e) {
-        setStatus(QStringLiteral("Sync failed at %1: the calendar could not be read: %2").arg(clock({}), e.description()));
-        return;
     } catch (const std::exception &e) {
-        setStatus(QStringLiteral("Sync failed at %1: %2").arg(clock({}), QString::fromStdString(e.what())));
+        // Unasked, a calendar unreadable for a moment (locked, the server
+        // restarting) is tried again later; the windows say what is wrong with it.
+        if (trigger == Trigger::Now) {
+            const auto *store = dynamic_cast<const store::StoreError *>(&e);
+            const QString reason = QStringLiteral("the calendar could not be read: ")
+                + (store ? store->description() : QString::fromStdString(e.what()));
+            setStatus(QStringLiteral("Sync failed at %1: %2").arg(clock({}), reason));
+            m_services.prompt->critical(m_window, QStringLiteral("The calendar was not synced: ") + reason);
+        }
         return;
     }
     if (!binding) {

@@ -2,6 +2,7 @@
 #include "mainwindow/frmEventsMain.h"
 #include "model/Calendar.h"
 #include "store/ConnectionString.h"
+#include "store/StoreError.h"
 #include "sync/Secrets.h"
 #include "syncwindows/SyncBackend.h"
 #include "syncwindows/SyncSchedule.h"
@@ -66,6 +67,8 @@ public:
     std::optional<Binding> binding(const QString &) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (unreadable)
+            throw store::StoreError(store::StoreError::Reason::Locked, "eventDB.mdb", "database is locked");
         return bound;
     }
     void bind(const QString &, const Binding &b) override
@@ -117,6 +120,7 @@ public:
     }
 
     std::optional<Binding> bound;
+    bool unreadable = false;
     QList<Run> onRun; // one per run, in order; none left: nothing to do
     QList<Account> accounts;
     std::atomic<int> runs{0}, active{0}, maxActive{0};
@@ -242,6 +246,7 @@ private slots:
     void syncNowShortcut();
     void statusAndFaults_data();
     void statusAndFaults();
+    void unreadableCalendar();
     void wrongPasswordAskedAgain();
     void calendarGoneOffersAnother();
     void conflictAskedOnWindowThread();
@@ -608,6 +613,29 @@ void tst_CalendarSync::statusAndFaults()
     QCOMPARE(w.schedule().running(), !mendsNot);
     QTRY_VERIFY(!w.schedule().running());
     QCOMPARE(fake.runs.load(), mendsNot ? 2 : 3);
+}
+
+void tst_CalendarSync::unreadableCalendar()
+{
+    TestDatabase db;
+    FakeBackend fake;
+    fake.bound = boundTo();
+    fake.unreadable = true;
+    MemorySecrets secrets;
+    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    Window w(db, fake, &secrets);
+    // Unasked, it is tried again later without a word.
+    w.schedule().start(SyncSchedule::Trigger::Timer);
+    QVERIFY(!w.schedule().running());
+    QCOMPARE(w.status(), QString());
+    QVERIFY(db.prompt().texts().isEmpty());
+    w.trigger("mnuSyncNow");
+    QVERIFY(!w.schedule().running());
+    const QString reason = "the calendar could not be read: "
+        + store::StoreError(store::StoreError::Reason::Locked, "eventDB.mdb", "database is locked").description();
+    QCOMPARE(db.prompt().texts(), QStringList{"The calendar was not synced: " + reason});
+    QCOMPARE(w.status().replace(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "HH:MM:SS"), "Sync failed at HH:MM:SS: " + reason);
+    QCOMPARE(fake.runs.load(), 0);
 }
 
 void tst_CalendarSync::wrongPasswordAskedAgain()
