@@ -316,10 +316,6 @@ void frmCalendarSync::cmdFind_Click()
                            "calendar itself)."));
         return;
     }
-    if (!caldav::CalDavClient::isAllowed(a.url)) {
-        showFault(std::make_exception_ptr(DavError(Fault::Insecure, QString())));
-        return;
-    }
     caldav::Discovery found;
     const std::exception_ptr failure = offThread([&a, &found]() {
         caldav::CalDavClient client(a);
