@@ -415,13 +415,31 @@ void tst_CalendarSync::controlsAreNamed()
     TestDatabase db;
     FakeBackend fake;
     fake.bound = boundTo();
-    caldav::SyncConflict left;
     MemorySecrets secrets;
+    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
     Window w(db, fake, &secrets);
-    QStringList unnamed;
+    // An unattended run leaves an event changed on both sides alone; the dialog lists it.
+    fake.then([](const Account &, ConflictChooser *chooser, const std::function<bool(int, int)> &) {
+        store::Event e;
+        e.values.title = "Rondo";
+        e.values.startDate = e.values.endDate = QDate(2026, 12, 9);
+        e.values.startTime = QTime(9, 0);
+        e.values.endTime = QTime(10, 0);
+        SyncOutcome o;
+        if (!chooser)
+            o.left << caldav::SyncConflict{"u1", e, e};
+        return o;
+    });
+    w.schedule().start(SyncSchedule::Trigger::Timer);
+    QTRY_COMPARE(fake.runs.load(), 1);
+    QTRY_VERIFY(!w.schedule().running());
+    QStringList unnamed, leftListed;
     QString server;
     db.modal().steps.enqueue([&](QDialog &dialog) {
         server = control<QLineEdit>(dialog, "txtServer")->text();
+        auto *left = control<QListWidget>(dialog, "lstConflictsLeft");
+        for (int i = 0; left && i < left->count(); ++i)
+            leftListed << left->item(i)->text();
         for (QWidget *c : dialog.findChildren<QWidget *>()) {
             if (!c->focusPolicy() || c->inherits("QLabel") || c->objectName().startsWith("qt_"))
                 continue;
@@ -435,6 +453,7 @@ void tst_CalendarSync::controlsAreNamed()
     });
     w.trigger("mnuCalendarSync");
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+    QCOMPARE(leftListed, QStringList{"Rondo, Wed 12/9/2026 09:00"});
     // A bound calendar shows where it syncs.
     QCOMPARE(server, fake.bound->calendar.toString());
 }
