@@ -10,6 +10,7 @@
 #include "mainwindow/frmFind.h"
 #include "mainwindow/PromptedUndo.h"
 #include "mainwindow/SharedCalendar.h"
+#include "mainwindow/SyncCommands.h"
 #include "mainwindow/ctlWeekDayView.h"
 #include "model/Calendar.h"
 #include "print/mdlEventsGlobals.h"
@@ -402,6 +403,7 @@ void frmEventsMain::createMenus()
     // A command turned off says why.
     for (QMenu *menu : {mnuRootFile, mnuRootEdit, mnuRootEvents, m_mnuPopupRoot})
         menu->setToolTipsVisible(true);
+    m_sync = SyncCommands::install(m_services, *this, mnuRootFile, shared);
     m_mnuPopupRoot->addSeparator();
     m_mnuPopupRoot->addAction(m_undo);
     m_mnuPopupRoot->addAction(m_redo);
@@ -1003,6 +1005,7 @@ void frmEventsMain::openCalendar()
     connect(m_calendar, &model::Calendar::staffChanged, this,
             [this](Origin origin) { follow(true, false, origin == Origin::OtherCopy); });
     m_calendar->listen();
+    m_sync->calendarChanged();
 }
 
 bool frmEventsMain::mayWrite() const
@@ -1014,7 +1017,7 @@ void frmEventsMain::showReadOnly()
 {
     setWindowTitle(mayWrite() ? QStringLiteral("Orvenna") : readonly::windowTitle(QStringLiteral("Orvenna")));
     for (const char *name : {"mnuNewAppointment", "popAddAppointment", "mnuPopDeleteAppointment", "mnuImportCalendar",
-                             "popRepeatWeekly", "popCopyWeek"})
+                             "popRepeatWeekly", "popCopyWeek", "mnuCalendarSync", "mnuSyncNow"})
         readonly::turnOff(findChild<QAction *>(QLatin1String(name)), !mayWrite());
     // Drops, and the keys that move, paste or delete entries.
     for (ctlWeekDayView *panel : m_ctlDayDetail)

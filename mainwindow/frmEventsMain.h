@@ -18,6 +18,7 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class QTimer;
+class SyncCommands;
 class ctlWeekDayView;
 namespace model { class Calendar; }
 namespace store { class Connection; }
@@ -158,4 +159,5 @@ private:
     QAction *m_undo = nullptr;
     QAction *m_redo = nullptr;
     std::unique_ptr<PromptedUndo> m_undoQuestions;
+    SyncCommands *m_sync = nullptr;
 };

@@ -3,11 +3,11 @@
 
 ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
                   libqt6printsupport6 libsqlite3-dev fonts-dejavu-core libgl-dev
-                  postgresql-15 libqt6sql6-psql libical-dev poppler-utils)
+                  postgresql-15 libqt6sql6-psql libical-dev poppler-utils libsecret-1-dev)
 # The CalDAV servers the sync tests start, the independent client that
-# plays the phone, the test servers' certificates, and the German locale
-# source a test server speaks.
-ORVENNA_TEST_SERVERS=(radicale xandikos python3-caldav openssl curl locales)
+# plays the phone, the test servers' certificates, the German locale
+# source a test server speaks, and a secret service of the tests' own.
+ORVENNA_TEST_SERVERS=(radicale xandikos python3-caldav openssl curl locales gnome-keyring dbus-daemon)
 # What making and checking the Debian package needs beyond the build.
 ORVENNA_PACKAGE_TOOLS=(dpkg-dev file desktop-file-utils appstream libglib2.0-bin)
 

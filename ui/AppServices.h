@@ -6,6 +6,8 @@ class Prompt;
 class ModalRunner;
 class BrowserFactory;
 class DesktopServices;
+class SyncBackend;
+namespace caldav { class Secrets; }
 namespace model { class Calendar; }
 
 // What every window is handed instead of reaching for globals: the folder the
@@ -25,4 +27,8 @@ struct AppServices
     // The calendar in use, told after every write so the other windows follow;
     // none for a window opened on its own.
     model::Calendar *calendar = nullptr;
+    // The calendar sync's core and the keeper of its passwords; none: the real
+    // ones (SyncEngine, the desktop's secret store).
+    SyncBackend *sync = nullptr;
+    caldav::Secrets *secrets = nullptr;
 };

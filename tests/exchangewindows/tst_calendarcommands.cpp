@@ -174,7 +174,8 @@ void tst_CalendarCommands::menus()
     };
     QCOMPARE(texts("mnuRootFile"), (QStringList{"mnuPrintAppointment=Print Selected Activity/Drill",
                                                 "mnuExportCalendar=Export Calendar...", "mnuImportCalendar=Import Calendar...",
-                                                "mnuPrintWeekPlan=Print Week Plan", "=", "mnuSharedCalendar=Shared Calendar...",
+                                                "mnuPrintWeekPlan=Print Week Plan", "=", "mnuCalendarSync=Calendar Sync...",
+                                                "mnuSyncNow=Sync Now", "=", "mnuSharedCalendar=Shared Calendar...",
                                                 "=", "mnuClose=Close"}));
     QCOMPARE(texts("mnuPopupRoot").mid(3), (QStringList{"=", "popPrintWeekPlan=Print Week Plan", "popRepeatWeekly=Repeat Weekly...",
                                                         "popCopyWeek=Copy Week To...", "=", "mnuUndo=Undo", "mnuRedo=Redo"}));

@@ -631,7 +631,7 @@ void tst_SharedCalendar::loginRights()
     QCOMPARE(w.windowTitle(), readOnly ? "Orvenna (read-only)" : "Orvenna");
     const QString why = "Your login may only read this shared calendar, so this is turned off.";
     for (const char *name : {"mnuNewAppointment", "popAddAppointment", "mnuPopDeleteAppointment", "mnuImportCalendar",
-                             "popRepeatWeekly", "popCopyWeek", "mnuUndo", "mnuRedo"}) {
+                             "popRepeatWeekly", "popCopyWeek", "mnuUndo", "mnuRedo", "mnuCalendarSync", "mnuSyncNow"}) {
         auto *action = w.findChild<QAction *>(name);
         QVERIFY2(action, name);
         if (readOnly) {
