@@ -29,10 +29,11 @@ inline const char *const kChangeChannel = "orvenna_changes";
 // The schema has a version: a file keeps it in PRAGMA user_version, a server
 // calendar in the one row of tblSchemaVersion. Version 1 is the three tables
 // (and the server's triggers); 2 adds calendar exchange's two tables; 3 Find's
-// index (EventSearch.h) and the triggers that keep it. A
+// index (EventSearch.h) and the triggers that keep it; 4 the side table of who
+// made and who last changed each row, and its triggers (ChangeHistory.h). A
 // calendar with no version but the three tables was made before versions and
 // holds version 1. Each engine's steps are in SchemaVersions.cpp.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 // The server's advisory lock under which one copy at a time updates a calendar.
 inline constexpr qint64 kSchemaLockKey = 0x6f7276656e6e61; // "orvenna"
 
