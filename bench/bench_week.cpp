@@ -1,7 +1,8 @@
 // Week reload and start-up figures on a large and a small database of the
 // same density (about 27 events a day), the same week reload on a PostgreSQL
 // server with 1,000,000 events, how soon a save shows in another copy, and
-// Find on 1,000,000 events on both.
+// Find on 1,000,000 events on both, and what keeping who changed what costs a
+// save on each (`bench_week --saves` runs only that).
 // Prints medians; not a test. The server is a throw-away one started with the
 // tests' script, or the empty database ORVENNA_BENCH_DATABASE names.
 
@@ -13,6 +14,7 @@
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
 #include "store/EventSearch.h"
+#include "store/Events.h"
 #include "store/Schema.h"
 #include "store/ServerConnection.h"
 #include "store/Statements.h"
@@ -313,6 +315,113 @@ Figures measure(const QString &folder, int events, int reps, const QString &data
 
 } // namespace
 
+// The editor's save of a stored event (open, conditional update, close) and
+// of a new one (open, clash query, insert, close), median ms of `reps` each,
+// first as the calendar keeps its history, then with the history's triggers
+// dropped. Run on a calendar of its own, which it leaves without them.
+struct SaveFigures
+{
+    double update = 0, insert = 0, updateBare = 0, insertBare = 0;
+};
+
+void timeSaves(const QString &connectionString, int reps, double &update, double &insert)
+{
+    const QDate day(2026, 12, 7);
+    int id = 0;
+    {
+        store::Connection conn;
+        conn.open(connectionString);
+        id = store::Events::insert(conn, {QStringLiteral("Saved"), QString(), QString(), day, QTime(9, 0), day, QTime(10, 0), 1});
+    }
+    std::vector<double> updates, inserts;
+    for (int n = 0; n < reps; ++n) {
+        QElapsedTimer t;
+        t.start();
+        {
+            store::Connection conn;
+            conn.open(connectionString);
+            const store::Event base = *store::Events::readOne(conn, id);
+            statements::EventValues v = base.values;
+            v.notes = QStringLiteral("Save %1").arg(n);
+            (void)store::Events::updateIfUnchanged(conn, id, base, v);
+        }
+        updates.push_back(t.nsecsElapsed() / 1e6);
+        t.restart();
+        {
+            store::Connection conn;
+            conn.open(connectionString);
+            store::Event added;
+            added.values = {QStringLiteral("New %1").arg(n), QString(), QString(), day.addDays(n % 7), QTime(11, 0),
+                            day.addDays(n % 7), QTime(12, 0), 1};
+            (void)store::Events::clashes(conn, added);
+            (void)store::Events::insert(conn, added.values);
+        }
+        inserts.push_back(t.nsecsElapsed() / 1e6);
+    }
+    update = bench::median(updates);
+    insert = bench::median(inserts);
+}
+
+SaveFigures measureSaves(const QString &connectionString, bool server, int reps)
+{
+    SaveFigures f;
+    timeSaves(connectionString, reps, f.update, f.insert);
+    store::Connection conn;
+    conn.open(connectionString);
+    for (const char *table : {"ScheduledEvents", "PredefinedEvents", "POCs"}) {
+        const QString on = QStringLiteral(" ON tbl%1").arg(QLatin1String(table));
+        const QStringList triggers = server ? QStringList{QString(), QStringLiteral("Update")}
+                                            : QStringList{QStringLiteral("Insert"), QStringLiteral("Update"), QStringLiteral("Delete")};
+        for (const QString &kind : triggers)
+            conn.execute(QStringLiteral("DROP TRIGGER trgHistory%1%2").arg(QLatin1String(table), kind) + (server ? on : QString()));
+    }
+    conn.close();
+    timeSaves(connectionString, reps, f.updateBare, f.insertBare);
+    return f;
+}
+
+void reportSaves(QTextStream &out, const char *where, const SaveFigures &f)
+{
+    out << "  " << where << ": save of a stored event median " << f.update << " ms (" << f.updateBare
+        << " ms without the history's triggers), of a new one " << f.insert << " ms (" << f.insertBare << " ms)\n";
+}
+
+// A calendar of its own on the server, in place of any left from before.
+QString freshServerDatabase(const QString &serverDir, const char *name)
+{
+    const QString psql = QStringLiteral("/usr/lib/postgresql/15/bin/psql");
+    for (const char *sql : {"DROP DATABASE IF EXISTS %1", "CREATE DATABASE %1"})
+        QProcess::execute(psql, {QStringLiteral("-qh"), serverDir, QStringLiteral("-U"), QStringLiteral("orvenna"),
+                                 QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-c"),
+                                 QString::fromLatin1(sql).arg(QLatin1String(name))});
+    return QStringLiteral("postgresql://orvenna@") + QString::fromUtf8(QUrl::toPercentEncoding(serverDir)) + QLatin1Char('/')
+        + QLatin1String(name);
+}
+
+// On the file (a copy of the small calendar) and, given one, on the server.
+void reportAllSaves(QTextStream &out, const QString &smallFolder, const QString &serverDir)
+{
+    const int reps = 200;
+    out << "Keeping who changed what, " << reps << " saves each:\n";
+    const QString copy = QDir::temp().filePath(QStringLiteral("orvenna-bench-saves"));
+    QDir(copy).removeRecursively();
+    QDir().mkpath(copy);
+    QFile::copy(smallFolder + QStringLiteral("/eventDB.mdb"), copy + QStringLiteral("/eventDB.mdb"));
+    reportSaves(out, "SQLite, 1,000 events", measureSaves(store::connectionStringFor(copy, QString()), false, reps));
+    QDir(copy).removeRecursively();
+    if (!serverDir.isEmpty()) {
+        const QString url = freshServerDatabase(serverDir, "benchsaves");
+        store::createDatabase(url);
+        store::Connection conn;
+        conn.open(url);
+        conn.execute(statements::insertStaff(QStringLiteral("Coach"), QString()));
+        conn.close();
+        reportSaves(out, "PostgreSQL, local socket", measureSaves(url, true, reps));
+        store::dropIdleServerConnections();
+    }
+    out.flush();
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -326,6 +435,21 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     out << "Preparing databases in " << base << " (kept for later runs)...\n";
     out.flush();
+    const QString script = QStringLiteral(ORVENNA_SOURCE_DIR "/tests/store/pgserver.sh");
+    const QString serverDir = base + QStringLiteral("/server");
+    if (app.arguments().contains(QStringLiteral("--saves"))) {
+        // Folders of its own: the whole run may be under way beside it.
+        const QString folder = base + QStringLiteral("/saves-v%1").arg(store::kSchemaVersion);
+        const QString ownServer = base + QStringLiteral("/saves-server");
+        QDir().mkpath(folder);
+        makeDatabase(folder + QStringLiteral("/eventDB.mdb"), 1000);
+        out << qSetRealNumberPrecision(3) << Qt::fixed;
+        const bool started = QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("start"), ownServer}) == 0;
+        reportAllSaves(out, folder, started ? ownServer : QString());
+        if (started)
+            QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("stop"), ownServer});
+        return 0;
+    }
     makeDatabase(large + QStringLiteral("/eventDB.mdb"), 1000000);
     makeDatabase(small + QStringLiteral("/eventDB.mdb"), 1000);
 
@@ -346,8 +470,6 @@ int main(int argc, char *argv[])
 
     // The shared calendar.
     QString url = qEnvironmentVariable("ORVENNA_BENCH_DATABASE");
-    const QString serverDir = base + QStringLiteral("/server");
-    const QString script = QStringLiteral(ORVENNA_SOURCE_DIR "/tests/store/pgserver.sh");
     if (url.isEmpty()) {
         QProcess start;
         start.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -377,6 +499,7 @@ int main(int argc, char *argv[])
     out << "  a move in one copy's window (clash check, conditional update) shown in the other's: median " << moved
         << " ms of 100 moves\n";
     reportFind(out, url);
+    reportAllSaves(out, small, qEnvironmentVariableIsEmpty("ORVENNA_BENCH_DATABASE") ? serverDir : QString());
     if (qEnvironmentVariableIsEmpty("ORVENNA_BENCH_DATABASE")) {
         store::dropIdleServerConnections();
         QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("stop"), serverDir});
