@@ -317,24 +317,28 @@ Figures measure(const QString &folder, int events, int reps, const QString &data
 
 // The editor's save of a stored event (open, conditional update, close) and
 // of a new one (open, clash query, insert, close), median ms of `reps` each,
-// first as the calendar keeps its history, then with the history's triggers
-// dropped. Run on a calendar of its own, which it leaves without them.
+// on a calendar that keeps its history and on a twin whose history triggers
+// were dropped, the two taking turns so that a busy disk weighs on both alike.
 struct SaveFigures
 {
     double update = 0, insert = 0, updateBare = 0, insertBare = 0;
 };
 
-void timeSaves(const QString &connectionString, int reps, double &update, double &insert)
+struct SaveTimer
 {
-    const QDate day(2026, 12, 7);
+    QString connectionString;
     int id = 0;
+    std::vector<double> updates, inserts;
+
+    void prepare()
     {
         store::Connection conn;
         conn.open(connectionString);
+        const QDate day(2026, 12, 7);
         id = store::Events::insert(conn, {QStringLiteral("Saved"), QString(), QString(), day, QTime(9, 0), day, QTime(10, 0), 1});
     }
-    std::vector<double> updates, inserts;
-    for (int n = 0; n < reps; ++n) {
+    void save(int n)
+    {
         QElapsedTimer t;
         t.start();
         {
@@ -350,22 +354,18 @@ void timeSaves(const QString &connectionString, int reps, double &update, double
         {
             store::Connection conn;
             conn.open(connectionString);
+            const QDate day = QDate(2026, 12, 7).addDays(n % 7);
             store::Event added;
-            added.values = {QStringLiteral("New %1").arg(n), QString(), QString(), day.addDays(n % 7), QTime(11, 0),
-                            day.addDays(n % 7), QTime(12, 0), 1};
+            added.values = {QStringLiteral("New %1").arg(n), QString(), QString(), day, QTime(11, 0), day, QTime(12, 0), 1};
             (void)store::Events::clashes(conn, added);
             (void)store::Events::insert(conn, added.values);
         }
         inserts.push_back(t.nsecsElapsed() / 1e6);
     }
-    update = bench::median(updates);
-    insert = bench::median(inserts);
-}
+};
 
-SaveFigures measureSaves(const QString &connectionString, bool server, int reps)
+void dropHistoryTriggers(const QString &connectionString, bool server)
 {
-    SaveFigures f;
-    timeSaves(connectionString, reps, f.update, f.insert);
     store::Connection conn;
     conn.open(connectionString);
     for (const char *table : {"ScheduledEvents", "PredefinedEvents", "POCs"}) {
@@ -375,9 +375,22 @@ SaveFigures measureSaves(const QString &connectionString, bool server, int reps)
         for (const QString &kind : triggers)
             conn.execute(QStringLiteral("DROP TRIGGER trgHistory%1%2").arg(QLatin1String(table), kind) + (server ? on : QString()));
     }
-    conn.close();
-    timeSaves(connectionString, reps, f.updateBare, f.insertBare);
-    return f;
+}
+
+SaveFigures measureSaves(const QString &kept, const QString &bare, bool server, int reps)
+{
+    dropHistoryTriggers(bare, server);
+    SaveTimer with, without;
+    with.connectionString = kept;
+    without.connectionString = bare;
+    with.prepare();
+    without.prepare();
+    for (int n = 0; n < reps; ++n) {
+        with.save(n);
+        without.save(n);
+    }
+    return {bench::median(with.updates), bench::median(with.inserts), bench::median(without.updates),
+            bench::median(without.inserts)};
 }
 
 void reportSaves(QTextStream &out, const char *where, const SaveFigures &f)
@@ -398,25 +411,35 @@ QString freshServerDatabase(const QString &serverDir, const char *name)
         + QLatin1String(name);
 }
 
-// On the file (a copy of the small calendar) and, given one, on the server.
+// On the file (two copies of the small calendar) and, given one, on the server.
 void reportAllSaves(QTextStream &out, const QString &smallFolder, const QString &serverDir)
 {
     const int reps = 200;
     out << "Keeping who changed what, " << reps << " saves each:\n";
-    const QString copy = QDir::temp().filePath(QStringLiteral("orvenna-bench-saves"));
-    QDir(copy).removeRecursively();
-    QDir().mkpath(copy);
-    QFile::copy(smallFolder + QStringLiteral("/eventDB.mdb"), copy + QStringLiteral("/eventDB.mdb"));
-    reportSaves(out, "SQLite, 1,000 events", measureSaves(store::connectionStringFor(copy, QString()), false, reps));
-    QDir(copy).removeRecursively();
+    QStringList copies;
+    for (const char *name : {"orvenna-bench-saves", "orvenna-bench-saves-bare"}) {
+        const QString copy = QDir::temp().filePath(QLatin1String(name));
+        QDir(copy).removeRecursively();
+        QDir().mkpath(copy);
+        QFile::copy(smallFolder + QStringLiteral("/eventDB.mdb"), copy + QStringLiteral("/eventDB.mdb"));
+        copies << copy;
+    }
+    reportSaves(out, "SQLite, 1,000 events",
+                measureSaves(store::connectionStringFor(copies[0], QString()), store::connectionStringFor(copies[1], QString()),
+                             false, reps));
+    for (const QString &copy : copies)
+        QDir(copy).removeRecursively();
     if (!serverDir.isEmpty()) {
-        const QString url = freshServerDatabase(serverDir, "benchsaves");
-        store::createDatabase(url);
-        store::Connection conn;
-        conn.open(url);
-        conn.execute(statements::insertStaff(QStringLiteral("Coach"), QString()));
-        conn.close();
-        reportSaves(out, "PostgreSQL, local socket", measureSaves(url, true, reps));
+        QStringList urls;
+        for (const char *name : {"benchsaves", "benchsavesbare"}) {
+            const QString url = freshServerDatabase(serverDir, name);
+            store::createDatabase(url);
+            store::Connection conn;
+            conn.open(url);
+            conn.execute(statements::insertStaff(QStringLiteral("Coach"), QString()));
+            urls << url;
+        }
+        reportSaves(out, "PostgreSQL, local socket", measureSaves(urls[0], urls[1], true, reps));
         store::dropIdleServerConnections();
     }
     out.flush();
