@@ -1,7 +1,8 @@
 // Week reload and start-up figures on a large and a small database of the
 // same density (about 27 events a day), the same week reload on a PostgreSQL
 // server with 1,000,000 events, how soon a save shows in another copy, and
-// Find on 1,000,000 events on both.
+// Find on 1,000,000 events on both, and what keeping who changed what costs a
+// save on each (`bench_week --saves` runs only that).
 // Prints medians; not a test. The server is a throw-away one started with the
 // tests' script, or the empty database ORVENNA_BENCH_DATABASE names.
 
@@ -13,6 +14,7 @@
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
 #include "store/EventSearch.h"
+#include "store/Events.h"
 #include "store/Schema.h"
 #include "store/ServerConnection.h"
 #include "store/Statements.h"
@@ -313,6 +315,136 @@ Figures measure(const QString &folder, int events, int reps, const QString &data
 
 } // namespace
 
+// The editor's save of a stored event (open, conditional update, close) and
+// of a new one (open, clash query, insert, close), median ms of `reps` each,
+// on a calendar that keeps its history and on a twin whose history triggers
+// were dropped, the two taking turns so that a busy disk weighs on both alike.
+struct SaveFigures
+{
+    double update = 0, insert = 0, updateBare = 0, insertBare = 0;
+};
+
+struct SaveTimer
+{
+    QString connectionString;
+    int id = 0;
+    std::vector<double> updates, inserts;
+
+    void prepare()
+    {
+        store::Connection conn;
+        conn.open(connectionString);
+        const QDate day(2026, 12, 7);
+        id = store::Events::insert(conn, {QStringLiteral("Saved"), QString(), QString(), day, QTime(9, 0), day, QTime(10, 0), 1});
+    }
+    void save(int n)
+    {
+        QElapsedTimer t;
+        t.start();
+        {
+            store::Connection conn;
+            conn.open(connectionString);
+            const store::Event base = *store::Events::readOne(conn, id);
+            statements::EventValues v = base.values;
+            v.notes = QStringLiteral("Save %1").arg(n);
+            (void)store::Events::updateIfUnchanged(conn, id, base, v);
+        }
+        updates.push_back(t.nsecsElapsed() / 1e6);
+        t.restart();
+        {
+            store::Connection conn;
+            conn.open(connectionString);
+            const QDate day = QDate(2026, 12, 7).addDays(n % 7);
+            store::Event added;
+            added.values = {QStringLiteral("New %1").arg(n), QString(), QString(), day, QTime(11, 0), day, QTime(12, 0), 1};
+            (void)store::Events::clashes(conn, added);
+            (void)store::Events::insert(conn, added.values);
+        }
+        inserts.push_back(t.nsecsElapsed() / 1e6);
+    }
+};
+
+void dropHistoryTriggers(const QString &connectionString, bool server)
+{
+    store::Connection conn;
+    conn.open(connectionString);
+    for (const char *table : {"ScheduledEvents", "PredefinedEvents", "POCs"}) {
+        const QString on = QStringLiteral(" ON tbl%1").arg(QLatin1String(table));
+        const QStringList triggers = server ? QStringList{QString(), QStringLiteral("Update")}
+                                            : QStringList{QStringLiteral("Insert"), QStringLiteral("Update"), QStringLiteral("Delete")};
+        for (const QString &kind : triggers)
+            conn.execute(QStringLiteral("DROP TRIGGER trgHistory%1%2").arg(QLatin1String(table), kind) + (server ? on : QString()));
+    }
+}
+
+SaveFigures measureSaves(const QString &kept, const QString &bare, bool server, int reps)
+{
+    dropHistoryTriggers(bare, server);
+    SaveTimer with, without;
+    with.connectionString = kept;
+    without.connectionString = bare;
+    with.prepare();
+    without.prepare();
+    for (int n = 0; n < reps; ++n) {
+        with.save(n);
+        without.save(n);
+    }
+    return {bench::median(with.updates), bench::median(with.inserts), bench::median(without.updates),
+            bench::median(without.inserts)};
+}
+
+void reportSaves(QTextStream &out, const char *where, const SaveFigures &f)
+{
+    out << "  " << where << ": save of a stored event median " << f.update << " ms (" << f.updateBare
+        << " ms without the history's triggers), of a new one " << f.insert << " ms (" << f.insertBare << " ms)\n";
+}
+
+// A calendar of its own on the server, in place of any left from before.
+QString freshServerDatabase(const QString &serverDir, const char *name)
+{
+    const QString psql = QStringLiteral("/usr/lib/postgresql/15/bin/psql");
+    for (const char *sql : {"DROP DATABASE IF EXISTS %1", "CREATE DATABASE %1"})
+        QProcess::execute(psql, {QStringLiteral("-qh"), serverDir, QStringLiteral("-U"), QStringLiteral("orvenna"),
+                                 QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-c"),
+                                 QString::fromLatin1(sql).arg(QLatin1String(name))});
+    return QStringLiteral("postgresql://orvenna@") + QString::fromUtf8(QUrl::toPercentEncoding(serverDir)) + QLatin1Char('/')
+        + QLatin1String(name);
+}
+
+// On the file (two copies of the small calendar) and, given one, on the server.
+void reportAllSaves(QTextStream &out, const QString &smallFolder, const QString &serverDir)
+{
+    const int reps = 200;
+    out << "Keeping who changed what, " << reps << " saves each:\n";
+    QStringList copies;
+    for (const char *name : {"orvenna-bench-saves", "orvenna-bench-saves-bare"}) {
+        const QString copy = QDir::temp().filePath(QLatin1String(name));
+        QDir(copy).removeRecursively();
+        QDir().mkpath(copy);
+        QFile::copy(smallFolder + QStringLiteral("/eventDB.mdb"), copy + QStringLiteral("/eventDB.mdb"));
+        copies << copy;
+    }
+    reportSaves(out, "SQLite, 1,000 events",
+                measureSaves(store::connectionStringFor(copies[0], QString()), store::connectionStringFor(copies[1], QString()),
+                             false, reps));
+    for (const QString &copy : copies)
+        QDir(copy).removeRecursively();
+    if (!serverDir.isEmpty()) {
+        QStringList urls;
+        for (const char *name : {"benchsaves", "benchsavesbare"}) {
+            const QString url = freshServerDatabase(serverDir, name);
+            store::createDatabase(url);
+            store::Connection conn;
+            conn.open(url);
+            conn.execute(statements::insertStaff(QStringLiteral("Coach"), QString()));
+            urls << url;
+        }
+        reportSaves(out, "PostgreSQL, local socket", measureSaves(urls[0], urls[1], true, reps));
+        store::dropIdleServerConnections();
+    }
+    out.flush();
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -326,6 +458,21 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     out << "Preparing databases in " << base << " (kept for later runs)...\n";
     out.flush();
+    const QString script = QStringLiteral(ORVENNA_SOURCE_DIR "/tests/store/pgserver.sh");
+    const QString serverDir = base + QStringLiteral("/server");
+    if (app.arguments().contains(QStringLiteral("--saves"))) {
+        // Folders of its own: the whole run may be under way beside it.
+        const QString folder = base + QStringLiteral("/saves-v%1").arg(store::kSchemaVersion);
+        const QString ownServer = base + QStringLiteral("/saves-server");
+        QDir().mkpath(folder);
+        makeDatabase(folder + QStringLiteral("/eventDB.mdb"), 1000);
+        out << qSetRealNumberPrecision(3) << Qt::fixed;
+        const bool started = QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("start"), ownServer}) == 0;
+        reportAllSaves(out, folder, started ? ownServer : QString());
+        if (started)
+            QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("stop"), ownServer});
+        return 0;
+    }
     makeDatabase(large + QStringLiteral("/eventDB.mdb"), 1000000);
     makeDatabase(small + QStringLiteral("/eventDB.mdb"), 1000);
 
@@ -346,8 +493,6 @@ int main(int argc, char *argv[])
 
     // The shared calendar.
     QString url = qEnvironmentVariable("ORVENNA_BENCH_DATABASE");
-    const QString serverDir = base + QStringLiteral("/server");
-    const QString script = QStringLiteral(ORVENNA_SOURCE_DIR "/tests/store/pgserver.sh");
     if (url.isEmpty()) {
         QProcess start;
         start.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -377,6 +522,7 @@ int main(int argc, char *argv[])
     out << "  a move in one copy's window (clash check, conditional update) shown in the other's: median " << moved
         << " ms of 100 moves\n";
     reportFind(out, url);
+    reportAllSaves(out, small, qEnvironmentVariableIsEmpty("ORVENNA_BENCH_DATABASE") ? serverDir : QString());
     if (qEnvironmentVariableIsEmpty("ORVENNA_BENCH_DATABASE")) {
         store::dropIdleServerConnections();
         QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("stop"), serverDir});

@@ -1,5 +1,6 @@
 #include "editor/EventConflict.h"
 
+#include "store/ChangeHistory.h"
 #include "store/Connection.h"
 #include "store/Events.h"
 #include "store/StaffMembers.h"
@@ -36,6 +37,19 @@ QString staffName(const QString &connectionString, int staffId)
 
 } // namespace
 
+QString changedByLine(const QString &connectionString, int eventId)
+{
+    try {
+        store::Connection conn;
+        conn.open(connectionString);
+        if (const std::optional<store::RowHistory> h = store::ChangeHistory::read(conn, store::ChangeHistory::Table::Events, eventId))
+            return store::ChangeHistory::latest(*h);
+    } catch (const store::StoreError &) {
+        // A calendar not yet brought up to date keeps no history: nothing to tell.
+    }
+    return QString();
+}
+
 QString describeChanges(const store::Event &opened, const store::Event &now, const QString &connectionString)
 {
     QStringList lines;
@@ -61,7 +75,9 @@ QString describeChanges(const store::Event &opened, const store::Event &now, con
 bool keepOthersVersion(Prompt &prompt, QWidget *parent, const QString &connectionString,
                        const store::Event &opened, const store::Event &now)
 {
-    return !prompt.ask(parent, QStringLiteral("Someone else changed this event since you opened it:\r\n\r\n")
+    const QString who = changedByLine(connectionString, now.id);
+    return !prompt.ask(parent, QStringLiteral("Someone else changed this event since you opened it:\r\n")
+                                   + (who.isEmpty() ? QString() : who + QStringLiteral("\r\n")) + QStringLiteral("\r\n")
                                    + describeChanges(opened, now, connectionString)
                                    + QStringLiteral("\r\n\r\nOverwrite it with your version? Choose No to keep the "
                                                     "other version; what you changed here is then not saved."));

@@ -14,8 +14,13 @@ class QWidget;
 [[nodiscard]] QString describeChanges(const store::Event &opened, const store::Event &now,
                                       const QString &connectionString);
 
+// "Changed by coach2 on 12/7/2026 10:14" (or "Created by ..."): the event's
+// last change as the calendar keeps it; empty when it is not known.
+[[nodiscard]] QString changedByLine(const QString &connectionString, int eventId);
+
 // Asks whether to overwrite the event stored `now`, which differs from what the
-// editor `opened`; true when the user keeps the other's version.
+// editor `opened`; true when the user keeps the other's version. Who saved it
+// and when stand on the line after the first.
 [[nodiscard]] bool keepOthersVersion(Prompt &prompt, QWidget *parent, const QString &connectionString,
                                      const store::Event &opened, const store::Event &now);
 

@@ -2,6 +2,7 @@
 
 #include "model/Calendar.h"
 #include "print/mdlEventsGlobals.h"
+#include "store/ChangeHistory.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Events.h"
@@ -286,6 +287,11 @@ void frmEventEditor::createControls()
 
     labels << label("lblNotes", QStringLiteral("NOTES:"), QRect(8, 208, 73, 17));
     m_txtNotes = textBox("txtNotes", QRect(8, 224, 377, 89));
+    // Who saved the stored event last, in the free space beside the notes'
+    // caption, up to the picture.
+    m_lblChanged = label("lblChanged", QString(), QRect(80, 208, 236, 16));
+    m_lblChanged->setTextFormat(Qt::PlainText);
+    m_lblChanged->hide();
 
     fitCaptions(labels);
 
@@ -403,10 +409,12 @@ bool frmEventEditor::loadScheduledEvent(int eventId)
     // (a NULL title, a time another tool wrote in a form of its own) leaves
     // the window untouched, and the caller does not show it.
     std::optional<store::Event> row;
+    std::optional<store::RowHistory> history;
     store::Connection conn;
     try {
         conn.open(m_connectionString);
         row = store::Events::readOne(conn, eventId);
+        history = readHistory(conn, eventId);
     } catch (const store::StoreError &e) {
         conn.close();
         m_services.prompt->critical(this, QStringLiteral("An error occured while loading the record.\r\n") + e.description(),
@@ -421,6 +429,7 @@ bool frmEventEditor::loadScheduledEvent(int eventId)
     m_txtDescription->setPlainText(QString());
     m_txtNotes->setPlainText(QString());
     m_opened = row;
+    showHistory(history);
     if (row) {
         const statements::EventValues &v = row->values;
         m_cmbPredefinedEvents->addItem(v.title, eventId);
@@ -438,6 +447,25 @@ bool frmEventEditor::loadScheduledEvent(int eventId)
     m_currentEventId = eventId;
     m_shownValues = fieldValues();
     return true;
+}
+
+std::optional<store::RowHistory> frmEventEditor::readHistory(store::Connection &conn, int eventId)
+{
+    try {
+        return store::ChangeHistory::read(conn, store::ChangeHistory::Table::Events, eventId);
+    } catch (const store::StoreError &) {
+        // A calendar that could not be brought up to date has no history; the event loads all the same.
+        return std::nullopt;
+    }
+}
+
+void frmEventEditor::showHistory(const std::optional<store::RowHistory> &history)
+{
+    const QString text = history ? store::ChangeHistory::latest(*history) : QString();
+    m_lblChanged->setToolTip(history ? store::ChangeHistory::full(*history) : QString());
+    m_lblChanged->setAccessibleName(text);
+    m_lblChanged->setText(m_lblChanged->fontMetrics().elidedText(text, Qt::ElideRight, m_lblChanged->width()));
+    m_lblChanged->setVisible(!text.isEmpty());
 }
 
 void frmEventEditor::selectStaffMember(int staffId)

@@ -2,6 +2,7 @@
 
 #include "editor/EventConflict.h"
 #include "model/Calendar.h"
+#include "store/ChangeHistory.h"
 #include "ui/AppServices.h"
 
 #include <QDateTime>
@@ -80,6 +81,9 @@ private:
     // Whether to save although the staff member has other events then.
     bool clashesAccepted();
     [[nodiscard]] QStringList fieldValues() const;
+    // Who made and who last changed the stored event; none when not known.
+    [[nodiscard]] static std::optional<store::RowHistory> readHistory(store::Connection &conn, int eventId);
+    void showHistory(const std::optional<store::RowHistory> &history);
     [[nodiscard]] std::optional<int> selectedStaffId() const;
     [[nodiscard]] statements::EventValues valuesFromWindow() const;
     // Runs one write on a connection of its own; on failure shows `failureLine` and the
@@ -115,4 +119,5 @@ private:
     QDateEdit *m_dtEndDate = nullptr;
     QTimeEdit *m_dtEndTime = nullptr;
     QPlainTextEdit *m_txtNotes = nullptr;
+    QLabel *m_lblChanged = nullptr;
 };

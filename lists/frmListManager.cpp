@@ -2,6 +2,7 @@
 
 #include "model/Calendar.h"
 #include "model/EntryRows.h"
+#include "store/ChangeHistory.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Statements.h"
@@ -140,6 +141,14 @@ void frmListManager::createControls()
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_label2->setGeometry(m_kind.label2);
+
+    // Who saved the chosen entry last, beside the text's caption, under the list.
+    m_lblChanged = new QLabel(this);
+    m_lblChanged->setObjectName(QStringLiteral("lblChanged"));
+    m_lblChanged->setTextFormat(Qt::PlainText);
+    m_lblChanged->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_lblChanged->setGeometry(m_kind.combo.left(), m_kind.label2.top(), m_kind.combo.width(), m_kind.label2.height());
+    m_lblChanged->hide();
 
     m_txtDescription = new QPlainTextEdit(this);
     m_txtDescription->setObjectName(QStringLiteral("txtDescription"));
@@ -312,9 +321,22 @@ void frmListManager::loadDescription(int id)
         // previous entry's text would mislead.
         if (const std::optional<QString> text = m_kind.readText(conn, id))
             m_txtDescription->setPlainText(*text);
+        showHistory(QString(), QString());
+        const auto table = m_kind.table == model::Table::Staff ? store::ChangeHistory::Table::Staff
+                                                               : store::ChangeHistory::Table::Templates;
+        if (const std::optional<store::RowHistory> h = store::ChangeHistory::read(conn, table, id))
+            showHistory(store::ChangeHistory::latest(*h), store::ChangeHistory::full(*h));
     } catch (const store::StoreError &) {
         // List loads fail quietly; the window stays usable.
     }
+}
+
+void frmListManager::showHistory(const QString &latest, const QString &full)
+{
+    m_lblChanged->setToolTip(full);
+    m_lblChanged->setAccessibleName(latest);
+    m_lblChanged->setText(m_lblChanged->fontMetrics().elidedText(latest, Qt::ElideRight, m_lblChanged->width()));
+    m_lblChanged->setVisible(!latest.isEmpty());
 }
 
 bool frmListManager::write(const std::function<Written(store::Connection &)> &change, const QString &failureLine)
@@ -430,6 +452,7 @@ void frmListManager::tlbrTop_ButtonClick(const QString &key)
         m_listIndex = -1;
         m_combo->setFocus();
         m_txtDescription->setPlainText(m_kind.addNewText);
+        showHistory(QString(), QString());
         m_editingExisting = false;
         markUnchanged();
     } else if (key == QLatin1String("deleteRecord")) {

@@ -37,6 +37,8 @@ public:
     // Procedures
     void loadList();
     void loadDescription(int id);
+    // "Changed by ..." beside the text's caption, the tooltip saying who made it too; hidden when empty.
+    void showHistory(const QString &latest, const QString &full);
     // The writes report their own failure and tell whether the row was written.
     bool updateEntry();
     bool insertEntry();
@@ -104,4 +106,5 @@ private:
     TitleLineEdit *m_titleEdit = nullptr;
     QLabel *m_label2 = nullptr;
     QPlainTextEdit *m_txtDescription = nullptr;
+    QLabel *m_lblChanged = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "store/ChangeHistory.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
 #include "store/Schema.h"
@@ -21,6 +22,10 @@ namespace store {
 namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
+
+// Before any connection opens, also those a test or a tool opens on its own:
+// every write to a calendar file runs the history triggers.
+[[maybe_unused]] const bool g_fileFunctions = (registerFileFunctions(), true);
 
 bool startsWith(const QString &sql, QLatin1String keyword)
 {
@@ -204,6 +209,7 @@ void Connection::openFile(const QString &path)
         throw StoreError(StoreError::Reason::NotCalendar, info.absoluteFilePath(),
                          QStringLiteral("'%1' is not a database file.").arg(QDir::toNativeSeparators(path)));
 
+    registerFileFunctions();
     const QString name = QStringLiteral("orvenna-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

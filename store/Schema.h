@@ -30,10 +30,11 @@ inline const char *const kChangeChannel = "orvenna_changes";
 // calendar in the one row of tblSchemaVersion. Version 1 is the three tables
 // (and the server's triggers); 2 adds calendar exchange's two tables; 3 Find's
 // index (EventSearch.h) and the triggers that keep it; 4 calendar sync's
-// state (sync/SyncState.h). A
+// state (sync/SyncState.h); 5 the side table of who made and who last
+// changed each row, and its triggers (ChangeHistory.h). A
 // calendar with no version but the three tables was made before versions and
 // holds version 1. Each engine's steps are in SchemaVersions.cpp.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 // The server's advisory lock under which one copy at a time updates a calendar.
 inline constexpr qint64 kSchemaLockKey = 0x6f7276656e6e61; // "orvenna"
 

@@ -142,6 +142,104 @@ QStringList serverSearchIndex()
     };
 }
 
+// Who made each event, template and staff member and who changed it last,
+// kept by triggers in one side table, times in UTC. Nothing is made up for the
+// rows already stored: they get a line when they are next changed, with the
+// creator unknown. A deleted row's line goes with it. An update that changes
+// nothing is no change.
+struct HistoryTable
+{
+    const char *table;
+    const char *key;
+    QStringList columns;
+};
+
+const HistoryTable kHistoryTables[] = {
+    {"tblScheduledEvents", "idScheduledEvent",
+     {QStringLiteral("title"), QStringLiteral("Description"), QStringLiteral("Notes"), QStringLiteral("EventTime"),
+      QStringLiteral("EventTimeEnd"), QStringLiteral("idPOC")}},
+    {"tblPredefinedEvents", "idPredefinedEvent", {QStringLiteral("title"), QStringLiteral("Description")}},
+    {"tblPOCs", "idPOC", {QStringLiteral("pocName"), QStringLiteral("pocDescription")}},
+};
+
+// On the file the author is orvenna_user(), which every connection of the
+// program has (ChangeHistory.h).
+QStringList fileHistory()
+{
+    const QString now = QStringLiteral("strftime('%Y-%m-%d %H:%M:%S', 'now')");
+    QStringList statements{QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS tblChangeHistory (tableName TEXT NOT NULL, idRow INTEGER NOT NULL,"
+        " createdBy TEXT, createdAt TEXT, changedBy TEXT, changedAt TEXT, PRIMARY KEY (tableName, idRow)) WITHOUT ROWID")};
+    for (const HistoryTable &t : kHistoryTables) {
+        const QString table = QLatin1String(t.table), key = QLatin1String(t.key), name = table.toLower();
+        const QString suffix = table.mid(3);
+        QStringList differs{QStringLiteral("old.%1 IS NOT new.%1").arg(key)};
+        for (const QString &c : t.columns)
+            differs << QStringLiteral("old.%1 IS NOT new.%1").arg(c);
+        statements << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Insert AFTER INSERT ON %2 BEGIN"
+                                     " INSERT OR REPLACE INTO tblChangeHistory(tableName, idRow, createdBy, createdAt,"
+                                     " changedBy, changedAt) VALUES('%3', new.%4, orvenna_user(), %5, NULL, NULL); END")
+                          .arg(suffix, table, name, key, now)
+                   << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Update AFTER UPDATE ON %2 WHEN %6 BEGIN"
+                                     " INSERT INTO tblChangeHistory(tableName, idRow, changedBy, changedAt)"
+                                     " VALUES('%3', new.%4, orvenna_user(), %5) ON CONFLICT(tableName, idRow)"
+                                     " DO UPDATE SET changedBy = excluded.changedBy, changedAt = excluded.changedAt; END")
+                          .arg(suffix, table, name, key, now, differs.join(QStringLiteral(" OR ")))
+                   << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Delete AFTER DELETE ON %2 BEGIN"
+                                     " DELETE FROM tblChangeHistory WHERE tableName = '%3' AND idRow = old.%4; END")
+                          .arg(suffix, table, name, key);
+    }
+    return statements;
+}
+
+// On the server the author is the login (session_user, also inside the
+// function that runs as the calendar's owner) and the time the server's. Like
+// Find's index, whoever may read events may read it, and writing an event
+// needs no right of its own on it.
+QStringList serverHistory()
+{
+    QStringList statements{
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblChangeHistory (tableName text NOT NULL, idRow integer NOT NULL,"
+                       " createdBy text, createdAt timestamp without time zone, changedBy text,"
+                       " changedAt timestamp without time zone, PRIMARY KEY (tableName, idRow))"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION orvenna_keep_history() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+            " SET search_path FROM CURRENT AS $$ DECLARE t text := lower(TG_TABLE_NAME); k integer; BEGIN"
+            " IF TG_OP = 'DELETE' THEN"
+            "  DELETE FROM tblChangeHistory WHERE tableName = t AND idRow = (to_jsonb(OLD) ->> TG_ARGV[0])::integer;"
+            "  RETURN NULL;"
+            " END IF;"
+            " k := (to_jsonb(NEW) ->> TG_ARGV[0])::integer;"
+            " IF TG_OP = 'INSERT' THEN"
+            "  INSERT INTO tblChangeHistory VALUES (t, k, session_user, now() AT TIME ZONE 'UTC', NULL, NULL)"
+            "  ON CONFLICT (tableName, idRow) DO UPDATE SET createdBy = EXCLUDED.createdBy, createdAt = EXCLUDED.createdAt,"
+            "  changedBy = NULL, changedAt = NULL;"
+            " ELSE"
+            "  INSERT INTO tblChangeHistory(tableName, idRow, changedBy, changedAt)"
+            "  VALUES (t, k, session_user, now() AT TIME ZONE 'UTC')"
+            "  ON CONFLICT (tableName, idRow) DO UPDATE SET changedBy = EXCLUDED.changedBy, changedAt = EXCLUDED.changedAt;"
+            " END IF; RETURN NULL; END $$"),
+    };
+    for (const HistoryTable &t : kHistoryTables) {
+        const QString table = QLatin1String(t.table), key = QString::fromLatin1(t.key).toLower();
+        const QString suffix = table.mid(3);
+        statements << QStringLiteral("CREATE OR REPLACE TRIGGER trgHistory%1 AFTER INSERT OR DELETE ON %2"
+                                     " FOR EACH ROW EXECUTE FUNCTION orvenna_keep_history('%3')")
+                          .arg(suffix, table, key)
+                   << QStringLiteral("CREATE OR REPLACE TRIGGER trgHistory%1Update AFTER UPDATE ON %2"
+                                     " FOR EACH ROW WHEN (OLD.* IS DISTINCT FROM NEW.*) EXECUTE FUNCTION orvenna_keep_history('%3')")
+                          .arg(suffix, table, key);
+    }
+    statements << QStringLiteral(
+        "DO $do$ DECLARE g text; BEGIN"
+        " FOR g IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+        "  WHERE table_schema = current_schema() AND table_name = 'tblscheduledevents' AND privilege_type = 'SELECT'"
+        "  AND grantee <> current_user LOOP"
+        "  EXECUTE 'GRANT SELECT ON tblChangeHistory TO ' || CASE WHEN g = 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(g) END;"
+        " END LOOP; END $do$");
+    return statements;
+}
+
 // The statements of one version, for one engine: they take a calendar of the
 // version before to this one. Append a version; never change a written one,
 // calendars out there were made by it.
@@ -235,6 +333,8 @@ QStringList stepTo(int version, Engine engine)
                    "   || CASE WHEN g = 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(g) END;"
                    " END LOOP; END $do$");
     }
+    case 5:
+        return server ? serverHistory() : fileHistory();
     default:
         return {};
     }

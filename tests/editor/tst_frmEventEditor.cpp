@@ -161,6 +161,14 @@ void tst_frmEventEditor::edit()
     if (event == "null texts")
         f.db.exec(QString("UPDATE tblScheduledEvents SET Description = NULL, Notes = NULL WHERE idScheduledEvent = %1").arg(id));
     const int staff = gone ? f.jane : f.omar; // the first one when its own is gone
+    // Made by one coach and changed by another, as the calendar keeps it (in UTC); a row stored before the
+    // calendar kept history has none.
+    f.db.exec(QString("UPDATE tblChangeHistory SET createdBy = 'coach1', createdAt = '2026-12-07 09:05:00', changedBy = %1, "
+                      "changedAt = %2 WHERE tableName = 'tblscheduledevents' AND idRow = %3")
+                  .arg(gone ? "NULL" : "'coach2'", gone ? "NULL" : "'2026-12-07 10:14:00'")
+                  .arg(id));
+    if (event == "null texts")
+        f.db.exec("DELETE FROM tblChangeHistory");
     const QStringList before = f.events();
     frmEventEditor editor(f.db.services, nullptr);
     editor.show();
@@ -174,6 +182,16 @@ void tst_frmEventEditor::edit()
     QCOMPARE(control<QDateEdit>(editor, "dtStartDate")->date(), kDay);
     QCOMPARE(control<QDateEdit>(editor, "dtEndDate")->date(), kDay.addDays(1));
     QCOMPARE(staffList(editor)->currentData().toInt(), staff);
+    // Who saved the stored event last, in this computer's time; the tooltip also says who made it.
+    const QString made = "Created by coach1 on 12/7/2026 09:05";
+    const QString history = event.startsWith("new") || event == "null texts" ? QString()
+                            : gone                                         ? made
+                            : event == "east of UTC"                       ? "Changed by coach2 on 12/8/2026 00:14"
+                                                                           : "Changed by coach2 on 12/7/2026 10:14";
+    const QLabel *changedBy = control<QLabel>(editor, "lblChanged");
+    QCOMPARE(changedBy->isVisible() ? changedBy->text() : QString(), history);
+    if (event == "stored")
+        QCOMPARE(changedBy->toolTip(), made + "\n" + history);
     if (event == "null texts")
         QCOMPARE(description(editor)->toPlainText() + '|' + notes(editor)->toPlainText(), "|");
     retype(description(editor), "Coach's cones\rand bibs");
@@ -277,9 +295,12 @@ void tst_frmEventEditor::toolbar_data()
     QTest::newRow("deleted meanwhile, No: still open") << true << "later DELETE FROM tblScheduledEvents"
                                                        << "saveAndClose,No" << gone << true << "none";
     // Changed by another copy meanwhile: saving says what they changed, each field with its old and new value.
-    const QString changed = "Someone else changed this event since you opened it:\r\n\r\n%1\r\n\r\nOverwrite it "
-                            "with your version? Choose No to keep the other version; what you changed here is then "
-                            "not saved.";
+    // Who saved it and when on the line after the first: coach2 the first time, coach3 while asked.
+    const QString unsigned_ = "Someone else changed this event since you opened it:\r\n\r\n%1\r\n\r\nOverwrite it "
+                              "with your version? Choose No to keep the other version; what you changed here is then "
+                              "not saved.";
+    const QString changed = QString(unsigned_).replace("it:\r\n", "it:\r\nChanged by coach2 on 12/7/2026 10:14\r\n");
+    const QString changedAgain = QString(unsigned_).replace("it:\r\n", "it:\r\nChanged by coach3 on 12/7/2026 10:20\r\n");
     const QString mine = "Typed|Shape|Typed notes|2026-12-05 10:00:00|2026-12-05 11:00:00";
     QTest::newRow("their staff member only, overwritten")
         << true << "later UPDATE tblScheduledEvents SET idPOC = 2" << "saveAndClose"
@@ -290,6 +311,10 @@ void tst_frmEventEditor::toolbar_data()
     QTest::newRow("their notes only, kept")
         << true << "later UPDATE tblScheduledEvents SET Notes = 'Bring cones'" << "saveAndClose,No"
         << changed.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") << false << "theirs";
+    // Changed by a tool that keeps no history (or before the calendar kept it): no one is named.
+    QTest::newRow("their notes, by no one known")
+        << true << "later UPDATE tblScheduledEvents SET Notes = 'Bring cones';DELETE FROM tblChangeHistory"
+        << "saveAndClose,No" << unsigned_.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") << false << "theirs";
     QTest::newRow("their start and end")
         << true << "later UPDATE tblScheduledEvents SET EventTime = '2026-12-05 09:30:00', "
                    "EventTimeEnd = '2026-12-06 08:00:00'" << "saveAndClose,No"
@@ -298,7 +323,7 @@ void tst_frmEventEditor::toolbar_data()
     // Another save lands while the question is open: it is not overwritten unasked.
     const QString twice = "later UPDATE tblScheduledEvents SET Notes = 'Bring cones'|";
     const QString notesAndEnd = changed.arg("Notes: was \"Bring bibs\", now \"Bring cones\"") + "|"
-                                + changed.arg("End: was {day} 11:00, now {day} 11:45");
+                                + changedAgain.arg("End: was {day} 11:00, now {day} 11:45");
     QTest::newRow("saved again while asked, overwritten")
         << true << twice + "UPDATE tblScheduledEvents SET EventTimeEnd = '2026-12-05 11:45:00'" << "saveAndClose,Yes,Yes"
         << notesAndEnd << false << mine;
@@ -334,6 +359,12 @@ void tst_frmEventEditor::toolbar()
     QCOMPARE(id, f.passing);
     const QStringList before = f.events();
     if (cause == "read-only") { // a write version above 2 in the header, which holds for root too
+        // Made by the version before history was kept, so it stays without it; the event loads all the same.
+        f.db.exec("DROP TABLE tblChangeHistory");
+        for (const char *table : {"ScheduledEvents", "PredefinedEvents", "POCs"})
+            for (const char *on : {"Insert", "Update", "Delete"})
+                f.db.exec(QStringLiteral("DROP TRIGGER trgHistory%1%2").arg(QLatin1String(table), QLatin1String(on)));
+        f.db.exec("PRAGMA user_version = 3");
         QFile file(f.db.path());
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(18) && file.write("\x03", 1) == 1);
     } else if (!cause.isEmpty() && !cause.startsWith("later ")) {
@@ -343,10 +374,17 @@ void tst_frmEventEditor::toolbar()
     frmEventEditor editor(f.db.services, nullptr);
     if (stored)
         editor.loadScheduledEvent(id);
+    // Another copy's save, as another login at a known time.
+    auto theirSave = [&f](const QString &statements, const char *who, const char *when) {
+        for (const QString &statement : statements.split(';'))
+            f.db.exec(statement);
+        f.db.exec(QStringLiteral("UPDATE tblChangeHistory SET changedBy = '%1', changedAt = '%2' WHERE changedBy IS NOT NULL")
+                      .arg(QLatin1String(who), QLatin1String(when)));
+    };
     if (cause.startsWith("later "))
-        f.db.exec(cause.mid(6).section('|', 0, 0));
+        theirSave(cause.mid(6).section('|', 0, 0), "coach2", "2026-12-07 10:14:00");
     if (cause.contains('|'))
-        f.db.prompt().meanwhile = [&f, cause] { f.db.exec(cause.section('|', 1)); };
+        f.db.prompt().meanwhile = [theirSave, cause] { theirSave(cause.section('|', 1), "coach3", "2026-12-07 10:20:00"); };
     const QStringList theirs = f.events();
     editor.show();
     retype(titleList(editor), "Typed");

@@ -85,6 +85,10 @@ void tst_ListManagers::scenario_data()
 
     row("opening and picking", two, "list:First;Second, shows:First|a, pick:1, shows:Second|b, " + kept, {});
     row("cleared title of a selected entry", two, "pick:1, title:, save, closed, rows:First|a;|b", {});
+    // Who saved the chosen entry last; nothing for a new one.
+    row("who changed it", two,
+        "history:Created by coach1 on 12/7/2026 09:05, pick:1, history:Changed by coach2 on 12/7/2026 10:14, add, history:, "
+        "pick:0, history:Created by coach1 on 12/7/2026 09:05", {});
     row("Add New", two, "add, shows:|{addNew}, title:New, save, closed, " + kept + ";New|{addNew}", {});
     row("Add New, then a pick updates", two,
         "add, pick:1, shows:Second|b, text:changed, save, closed, rows:First|a;Second|changed", {});
@@ -185,8 +189,12 @@ void tst_ListManagers::scenario()
             .replace("{uses1}", k.uses1).replace("{uses}", k.uses).replace("{close}", kClosing)
             .replace("{path}", db.path());
     };
-    if (!setup.isEmpty() && setup != "none")
+    if (!setup.isEmpty() && setup != "none") {
         db.exec(QString("INSERT INTO %1(%2, %3, %4) VALUES %5").arg(k.table, k.key, k.title, k.text, setup));
+        // Made by one coach; the second entry changed since by another.
+        db.exec("UPDATE tblChangeHistory SET createdBy = 'coach1', createdAt = '2026-12-07 09:05:00', changedBy = CASE "
+                "WHEN idRow = 2 THEN 'coach2' END, changedAt = CASE WHEN idRow = 2 THEN '2026-12-07 10:14:00' END");
+    }
     const std::unique_ptr<frmListManager> w(staff ? static_cast<frmListManager *>(new frmPOC(db.services))
                                                   : new frmPredefinedEvents(db.services));
     w->show();
@@ -272,6 +280,9 @@ void tst_ListManagers::scenario()
                             QDateTime(QDate(2026, 12, 6), QTime(10, 0), Qt::UTC), arg.section(':', 1).toInt());
         } else if (verb == "shows") {
             QCOMPARE(combo->currentText() + '|' + text->toPlainText(), arg);
+        } else if (verb == "history") { // who saved the chosen entry last; empty: nothing shown
+            const QLabel *changed = w->findChild<QLabel *>("lblChanged");
+            QCOMPARE(changed->isVisible() ? changed->text() : QString(), arg);
         } else if (verb == "list") {
             QStringList items;
             for (int i = 0; i < combo->count(); ++i)

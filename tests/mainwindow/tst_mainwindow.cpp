@@ -1051,7 +1051,8 @@ void tst_MainWindow::undoAndRedo_data()
                                                           << "&Undo Move 'Shape play'" << "" << "before" << "after";
     // Nothing moves when the answer is No.
     QTest::newRow("drag over another copy's change, No") << "drop over theirs" << "" << QStringList{"No"} << "none"
-        << "Someone else changed this event since you opened it:\r\n\r\nNotes: was \"Bring Sam's bibs\", now \"Theirs\"" << "" << "";
+        << "Someone else changed this event since you opened it:\r\nChanged by coach2 on 12/7/2026 10:14\r\n\r\n"
+           "Notes: was \"Bring Sam's bibs\", now \"Theirs\"" << "" << "";
     // Only one staff member's events that overlap clash: not one ending as it starts, nor another's.
     QTest::newRow("drag next to the staff member's other event") << "drop touching" << "" << none
                                                                   << "&Undo Move 'Shape play'" << "" << "before" << "after";
@@ -1164,8 +1165,11 @@ void tst_MainWindow::undoAndRedo()
             onDay5("Match", QTime(10, 30), QTime(12, 0), db.addStaff("Sam Otherby", ""));
         // Without answers or an expected question, nothing may be asked.
         const bool questions = !answers.isEmpty() || !asked.isEmpty();
-        if (action == "drop over theirs")
+        if (action == "drop over theirs") {
             db.exec(QStringLiteral("UPDATE tblScheduledEvents SET Notes = 'Theirs' WHERE idScheduledEvent = %1").arg(id));
+            db.exec(QStringLiteral("UPDATE tblChangeHistory SET changedBy = 'coach2', changedAt = '2026-12-07 10:14:00'"
+                                   " WHERE tableName = 'tblscheduledevents' AND idRow = %1").arg(id));
+        }
         for (const QString &answer : answers)
             db.prompt().answers.enqueue(answer == "No" ? Prompt::Answer::No : Prompt::Answer::Yes);
         answers.clear();

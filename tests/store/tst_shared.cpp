@@ -1,6 +1,7 @@
 // Two copies of the program on one PostgreSQL server: what one saves, the
 // other hears about and reads; a dropped connection comes back by itself.
 
+#include "store/ChangeHistory.h"
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
 #include "store/Engine.h"
@@ -188,17 +189,20 @@ void tst_Shared::otherCopyHears_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<QStringList>("dayAfter"); // titles the listening copy reads for the day
     QTest::addColumn<bool>("defaultSocket"); // the address names no host
+    // The row saved and who the calendar says made / changed it ("-": no one), or "none" when it is gone.
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("history");
     const statements::EventValues v{"Sprints", "", "", kDay, QTime(9, 0), kDay, QTime(10, 0), 1};
     const QStringList before{"Warm-up"};
-    QTest::newRow("event saved") << statements::insertEvent(v) << "tblscheduledevents" << QStringList{"Warm-up", "Sprints"} << false;
-    QTest::newRow("event changed") << statements::updateEvent(v, 1) << "tblscheduledevents" << QStringList{"Sprints"} << false;
-    QTest::newRow("event deleted") << statements::deleteEvent(1) << "tblscheduledevents" << QStringList() << false;
-    QTest::newRow("template added") << statements::insertTemplate("Rondo", "") << "tblpredefinedevents" << before << false;
-    QTest::newRow("template deleted") << statements::deleteTemplate(1) << "tblpredefinedevents" << before << false;
-    QTest::newRow("staff member changed") << statements::updateStaff("Dana", "", 1) << "tblpocs" << before << false;
-    QTest::newRow("staff member deleted") << statements::deleteStaff(1) << "tblpocs" << before << false;
+    QTest::newRow("event saved") << statements::insertEvent(v) << "tblscheduledevents" << QStringList{"Warm-up", "Sprints"} << false << 2 << "orvenna / -";
+    QTest::newRow("event changed") << statements::updateEvent(v, 1) << "tblscheduledevents" << QStringList{"Sprints"} << false << 1 << "orvenna / orvenna";
+    QTest::newRow("event deleted") << statements::deleteEvent(1) << "tblscheduledevents" << QStringList() << false << 1 << "none";
+    QTest::newRow("template added") << statements::insertTemplate("Rondo", "") << "tblpredefinedevents" << before << false << 2 << "orvenna / -";
+    QTest::newRow("template deleted") << statements::deleteTemplate(1) << "tblpredefinedevents" << before << false << 1 << "none";
+    QTest::newRow("staff member changed") << statements::updateStaff("Dana", "", 1) << "tblpocs" << before << false << 1 << "orvenna / orvenna";
+    QTest::newRow("staff member deleted") << statements::deleteStaff(1) << "tblpocs" << before << false << 1 << "none";
     QTest::newRow("event saved, default socket") << statements::insertEvent(v) << "tblscheduledevents"
-                                                 << QStringList{"Warm-up", "Sprints"} << true;
+                                                 << QStringList{"Warm-up", "Sprints"} << true << 2 << "orvenna / -";
 }
 
 void tst_Shared::otherCopyHears()
@@ -207,6 +211,8 @@ void tst_Shared::otherCopyHears()
     QFETCH(QString, table);
     QFETCH(QStringList, dayAfter);
     QFETCH(bool, defaultSocket);
+    QFETCH(int, key);
+    QFETCH(QString, history);
     TestDatabase db;
     db.addTemplate("Passing", "");
     db.addStaff("Marco", "");
@@ -222,10 +228,26 @@ void tst_Shared::otherCopyHears()
 
     store::Connection saving;
     saving.open(address);
+    // A copy in a zone far from the server's: the history's times are UTC all the same.
+    saving.execute("SET TIME ZONE 'Pacific/Kiritimati'");
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
     saving.execute(statement);
     QTRY_VERIFY(!heard.isEmpty());
     QCOMPARE(heard.takeFirst().at(0).toString(), table);
     QCOMPARE(titlesOfDay(address), dayAfter);
+    // The login saved it, at the server's time; the side table is no change to hear of.
+    const auto of = table == "tblpocs"               ? store::ChangeHistory::Table::Staff
+                    : table == "tblpredefinedevents" ? store::ChangeHistory::Table::Templates
+                                                     : store::ChangeHistory::Table::Events;
+    const std::optional<store::RowHistory> h = store::ChangeHistory::read(saving, of, key);
+    saving.execute("RESET TIME ZONE");
+    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(2);
+    auto one = [&](const QString &who, const QDateTime &at) {
+        return who.isEmpty() ? QString("-") : at >= before && at <= after ? who : who + "@" + at.toString(Qt::ISODate);
+    };
+    QCOMPARE(h ? one(h->createdBy, h->createdAt) + " / " + one(h->changedBy, h->changedAt) : QString("none"), history);
+    QTest::qWait(0);
+    QVERIFY(heard.isEmpty());
 }
 
 void tst_Shared::serverDropsConnections()

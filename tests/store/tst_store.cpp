@@ -1,3 +1,4 @@
+#include "store/ChangeHistory.h"
 #include "store/Connection.h"
 #include "store/ConnectionString.h"
 #include "store/Dialect.h"
@@ -19,6 +20,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <limits>
@@ -493,6 +497,33 @@ void tst_Store::largeIds()
 
 namespace {
 
+// Who the store names as the author of a change: the test server's login, or
+// the account the test runs as.
+QString author(const QString &login = QStringLiteral("orvenna"))
+{
+    if (TestDatabase::engine() == store::Engine::Postgres)
+        return login;
+    const passwd *pw = getpwuid(geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+}
+
+// "who made it / who changed it last" ("-": not known), each with the time,
+// which must lie within the test's run so far; "none" without a history.
+QDateTime g_testStart = QDateTime::currentDateTimeUtc().addSecs(-2);
+QString historyOf(store::Connection &conn, store::ChangeHistory::Table table, int id)
+{
+    const std::optional<store::RowHistory> h = store::ChangeHistory::read(conn, table, id);
+    if (!h)
+        return "none";
+    const QDateTime now = QDateTime::currentDateTimeUtc().addSecs(2);
+    auto one = [&now](const QString &who, const QDateTime &at) {
+        if (who.isEmpty())
+            return at.isValid() ? QString("-@") : QString("-");
+        return who + (at.isValid() && at >= g_testStart && at <= now && at.timeSpec() == Qt::UTC ? "" : "@?");
+    };
+    return one(h->createdBy, h->createdAt) + " / " + one(h->changedBy, h->changedAt);
+}
+
 // Every row of the three tables, as text, in order of key.
 QString calendarRows(TestDatabase &db)
 {
@@ -543,7 +574,7 @@ void makeCalendarBeforeVersions(TestDatabase &db)
 {
     if (TestDatabase::engine() == store::Engine::Postgres) {
         db.exec("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, "
-                "tblCalendarIdentity, tblSchemaVersion, tblEventSearch;"
+                "tblCalendarIdentity, tblSchemaVersion, tblEventSearch, tblChangeHistory;"
                 "DROP FUNCTION IF EXISTS orvenna_announce_change()");
         QFile dump(QFINDTESTDATA("fixtures/server-before-versions.sql"));
         QVERIFY(dump.open(QIODevice::ReadOnly));
@@ -580,6 +611,8 @@ void tst_Store::schemaVersions_data()
     QTest::newRow("made before versions and exports, cannot be written")
         << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << false << 0 << QString();
     QTest::newRow("version 2, before Find") << exported << true << 2 << QString();
+    // Brought up to date, then its history taken away again: as the version before made it.
+    QTest::newRow("version 3, before history") << "history dropped" << true << 3 << QString();
     QTest::newRow("made by a newer version")
         << "DROP TABLE IF EXISTS tblImportedEvents;DROP TABLE IF EXISTS tblCalendarIdentity" << true << store::kSchemaVersion + 1
         << "was made by a newer version of Orvenna, which this one cannot use, so it was left as it is. Open it "
@@ -601,6 +634,20 @@ void tst_Store::schemaVersions()
     makeCalendarBeforeVersions(db);
     if (QTest::currentTestFailed())
         return;
+    if (change == "history dropped") {
+        {
+            store::Connection first;
+            first.open(db.connectionString());
+        }
+        store::dropIdleServerConnections();
+        change = server ? "DROP TABLE tblChangeHistory;DROP FUNCTION orvenna_keep_history() CASCADE;DROP TABLE tblSchemaVersion"
+                        : "DROP TABLE tblChangeHistory";
+        if (!server) {
+            for (const char *table : {"ScheduledEvents", "PredefinedEvents", "POCs"})
+                for (const char *on : {"Insert", "Update", "Delete"})
+                    change += QStringLiteral(";DROP TRIGGER trgHistory%1%2").arg(QLatin1String(table), QLatin1String(on));
+        }
+    }
     for (const QString &statement : change.split(';', Qt::SkipEmptyParts))
         db.exec(statement);
     if (version > 0) {
@@ -683,6 +730,8 @@ void tst_Store::schemaVersions()
     QCOMPARE(before, version);
     QCOMPARE(schemaVersion(db), store::kSchemaVersion);
     QCOMPARE(schemaText(db), newSchema);
+    // Nothing is made up about the rows stored before.
+    QCOMPARE(db.count("tblChangeHistory"), 0);
     store::requireExchangeTables(conn);
     QCOMPARE(db.count("tblCalendarIdentity"), identity.isEmpty() ? 0 : 1);
     QCOMPARE(db.count("tblImportedEvents"), identity.isEmpty() ? 0 : 1);
@@ -696,6 +745,10 @@ void tst_Store::schemaVersions()
     conn.execute(statements::insertCalendarIdentity("made-after"));
     conn.execute(statements::recordImportedEvent("y@phone", QDate(2026, 12, 8), QTime(9, 0), 1));
     QCOMPARE(calendarRows(db), rows);
+    // A row stored before is told changed when it is; who made it stays unknown.
+    conn.execute(statements::updateTemplate("Warm-up", "Changed", 1));
+    QCOMPARE(historyOf(conn, store::ChangeHistory::Table::Templates, 1), "- / " + author());
+    QCOMPARE(historyOf(conn, store::ChangeHistory::Table::Templates, 2), "none");
     if (!server)
         return;
     // A login given its rights before the update keeps writing and finding
@@ -710,7 +763,11 @@ void tst_Store::schemaVersions()
     v.endTime = QTime(10, 0);
     v.staffId = 1;
     clerk.execute(statements::insertEvent(v));
+    const int clerksEvent = db.scalar("SELECT max(idScheduledEvent) FROM tblScheduledEvents").toInt();
     clerk.execute(statements::updateStaff("Dana Smith", "", 1));
+    // The history names the login, also where the owner's trigger writes it.
+    QCOMPARE(historyOf(clerk, store::ChangeHistory::Table::Events, clerksEvent), "clerk / -");
+    QCOMPARE(historyOf(clerk, store::ChangeHistory::Table::Staff, 1), "- / clerk");
     const QList<store::Event> found = store::EventSearch::find(clerk, "smith", 100);
     QCOMPARE(found.size(), danas + 1);
     QCOMPARE(found.first().values.title, v.title);
@@ -960,11 +1017,22 @@ void tst_Store::listWrites()
     QCOMPARE(insert(conn, "Second", "b"), 2);
     QCOMPARE(insert(conn, "Third", "c"), 3);
     QCOMPARE(readOne(2), "2:Second|b");
+    const auto table = staff ? store::ChangeHistory::Table::Staff : store::ChangeHistory::Table::Templates;
+    const auto other = staff ? store::ChangeHistory::Table::Templates : store::ChangeHistory::Table::Staff;
+    const QString me = author();
+    QCOMPARE(historyOf(conn, table, 2), me + " / -");
+    QCOMPARE(historyOf(conn, other, 2), "none");
     update(conn, 2, "Coach's", "it's");
     QCOMPARE(readOne(2), "2:Coach s|it s");
+    QCOMPARE(historyOf(conn, table, 2), me + " / " + me);
+    QCOMPARE(historyOf(conn, table, 3), me + " / -");
+    // Saved again unchanged: no change to tell of.
+    update(conn, 3, "Third", "c");
+    QCOMPARE(historyOf(conn, table, 3), me + " / -");
     QCOMPARE(readOne(1), "1:First|a");
     remove(conn, 1);
     QCOMPARE(readOne(1), "none");
+    QCOMPARE(historyOf(conn, table, 1), "none");
     QCOMPARE(readAll(), "2:Coach s 3:Third");
     // Undo puts a row back at its key while that is free, else under a new
     // one; either way with its apostrophes.
@@ -972,6 +1040,7 @@ void tst_Store::listWrites()
     const auto rewrite = staff ? &store::StaffMembers::rewrite : &store::Templates::rewrite;
     QCOMPARE(restore(conn, 1, "First's", "a'1"), 1);
     QCOMPARE(readOne(1), "1:First's|a'1");
+    QCOMPARE(historyOf(conn, table, 1), me + " / -");
     QCOMPARE(restore(conn, 3, "Third's", "c'3"), 4);
     QCOMPARE(readOne(4), "4:Third's|c'3");
     QCOMPARE(readOne(3), "3:Third|c");
@@ -979,12 +1048,14 @@ void tst_Store::listWrites()
     QCOMPARE(readOne(4), "4:Fourth's|d'4");
     remove(conn, 1);
     remove(conn, 4);
-    const QString table = staff ? "tblPOCs" : "tblPredefinedEvents";
+    const QString tableName = staff ? "tblPOCs" : "tblPredefinedEvents";
     const QString key = staff ? "idPOC" : "idPredefinedEvent";
     const QString text = staff ? "pocDescription" : "Description";
-    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 3").arg(table, text, key));
+    // Another program's write on its own connection is kept too.
+    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 3").arg(tableName, text, key));
     QCOMPARE(readOne(3), "3:Third|");
-    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 2").arg(table, staff ? "pocName" : "title", key));
+    QCOMPARE(historyOf(conn, table, 3), me + " / " + me);
+    db.exec(QStringLiteral("UPDATE %1 SET %2 = NULL WHERE %3 = 2").arg(tableName, staff ? "pocName" : "title", key));
     QVERIFY(readAll().startsWith("!"));
     QVERIFY_THROWS_EXCEPTION(StoreError, (void)readOne(2));
     if (staff) {

@@ -72,7 +72,7 @@ void resetServerDatabase(bool withTables)
     const QString url = TestDatabase::serverUrl();
     // Kept connections of the store would still see the dropped tables' plans.
     store::dropIdleServerConnections();
-    rawExec(url, QStringLiteral("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, tblCalendarIdentity, tblSchemaVersion, tblEventSearch;"
+    rawExec(url, QStringLiteral("DROP TABLE IF EXISTS tblScheduledEvents, tblPredefinedEvents, tblPOCs, tblImportedEvents, tblCalendarIdentity, tblSchemaVersion, tblEventSearch, tblChangeHistory;"
                                 "DROP FUNCTION IF EXISTS orvenna_announce_change()"));
     if (withTables)
         store::createDatabase(url);
