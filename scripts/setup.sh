@@ -6,8 +6,9 @@ ORVENNA_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-too
                   postgresql-15 libqt6sql6-psql libical-dev poppler-utils libsecret-1-dev)
 # The CalDAV servers the sync tests start, the independent client that
 # plays the phone, the test servers' certificates, the German locale
-# source a test server speaks, and a secret service of the tests' own.
-ORVENNA_TEST_SERVERS=(radicale xandikos python3-caldav openssl curl locales gnome-keyring dbus-daemon)
+# source a test server speaks, a secret service of the tests' own, and the
+# sqlite3 tool, which writes a calendar file as other programs do.
+ORVENNA_TEST_SERVERS=(radicale xandikos python3-caldav openssl curl locales gnome-keyring dbus-daemon sqlite3)
 # What making and checking the Debian package needs beyond the build.
 ORVENNA_PACKAGE_TOOLS=(dpkg-dev file desktop-file-utils appstream libglib2.0-bin)
 

@@ -230,6 +230,16 @@ void Connection::openFile(const QString &path)
             try {
                 if (!failure)
                     bringUpToDate(db, Engine::Sqlite, info.absoluteFilePath());
+                QSqlQuery history(db);
+                if (!failure && history.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'tblChangeHistory'"))
+                    && history.next()) {
+                    history.finish();
+                    for (const QString &trigger : fileHistoryTriggers())
+                        if (!history.exec(trigger)) {
+                            failure = errorFrom(history.lastError(), info.absoluteFilePath());
+                            break;
+                        }
+                }
             } catch (const StoreError &newer) {
                 failure = newer;
             }

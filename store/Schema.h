@@ -49,6 +49,10 @@ inline constexpr qint64 kSchemaLockKey = 0x6f7276656e6e61; // "orvenna"
 // it was, readable; requireExchangeTables then says why.
 enum class SchemaUpdate { Current, Updated, Behind };
 SchemaUpdate bringUpToDate(QSqlDatabase &db, Engine engine, const QString &path);
+// The history triggers of one connection to a calendar file (schema version
+// 5 on): TEMP, so that other SQLite tools, which lack orvenna_user(), still
+// write the file; their writes are not recorded.
+[[nodiscard]] QStringList fileHistoryTriggers();
 
 // Throws StoreError (Reason::Outdated) when the calendar could not be brought
 // up to date in this run and lacks the tables imports keep their records in.

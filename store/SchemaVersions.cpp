@@ -162,34 +162,15 @@ const HistoryTable kHistoryTables[] = {
     {"tblPOCs", "idPOC", {QStringLiteral("pocName"), QStringLiteral("pocDescription")}},
 };
 
-// On the file the author is orvenna_user(), which every connection of the
-// program has (ChangeHistory.h).
+// On the file only the table is part of the calendar. Its triggers are the
+// connection's own (fileHistoryTriggers), because they call orvenna_user(),
+// which only this program has: permanent ones would make every write by
+// another SQLite tool fail.
 QStringList fileHistory()
 {
-    const QString now = QStringLiteral("strftime('%Y-%m-%d %H:%M:%S', 'now')");
-    QStringList statements{QStringLiteral(
+    return {QStringLiteral(
         "CREATE TABLE IF NOT EXISTS tblChangeHistory (tableName TEXT NOT NULL, idRow INTEGER NOT NULL,"
         " createdBy TEXT, createdAt TEXT, changedBy TEXT, changedAt TEXT, PRIMARY KEY (tableName, idRow)) WITHOUT ROWID")};
-    for (const HistoryTable &t : kHistoryTables) {
-        const QString table = QLatin1String(t.table), key = QLatin1String(t.key), name = table.toLower();
-        const QString suffix = table.mid(3);
-        QStringList differs{QStringLiteral("old.%1 IS NOT new.%1").arg(key)};
-        for (const QString &c : t.columns)
-            differs << QStringLiteral("old.%1 IS NOT new.%1").arg(c);
-        statements << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Insert AFTER INSERT ON %2 BEGIN"
-                                     " INSERT OR REPLACE INTO tblChangeHistory(tableName, idRow, createdBy, createdAt,"
-                                     " changedBy, changedAt) VALUES('%3', new.%4, orvenna_user(), %5, NULL, NULL); END")
-                          .arg(suffix, table, name, key, now)
-                   << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Update AFTER UPDATE ON %2 WHEN %6 BEGIN"
-                                     " INSERT INTO tblChangeHistory(tableName, idRow, changedBy, changedAt)"
-                                     " VALUES('%3', new.%4, orvenna_user(), %5) ON CONFLICT(tableName, idRow)"
-                                     " DO UPDATE SET changedBy = excluded.changedBy, changedAt = excluded.changedAt; END")
-                          .arg(suffix, table, name, key, now, differs.join(QStringLiteral(" OR ")))
-                   << QStringLiteral("CREATE TRIGGER IF NOT EXISTS trgHistory%1Delete AFTER DELETE ON %2 BEGIN"
-                                     " DELETE FROM tblChangeHistory WHERE tableName = '%3' AND idRow = old.%4; END")
-                          .arg(suffix, table, name, key);
-    }
-    return statements;
 }
 
 // On the server the author is the login (session_user, also inside the
@@ -499,6 +480,32 @@ QStringList newSchemaStatements(Engine engine)
     } else {
         statements << kServerVersionTable
                    << QStringLiteral("INSERT INTO tblSchemaVersion(version) VALUES(%1)").arg(kSchemaVersion);
+    }
+    return statements;
+}
+
+QStringList fileHistoryTriggers()
+{
+    const QString now = QStringLiteral("strftime('%Y-%m-%d %H:%M:%S', 'now')");
+    QStringList statements;
+    for (const HistoryTable &t : kHistoryTables) {
+        const QString table = QLatin1String(t.table), key = QLatin1String(t.key), name = table.toLower();
+        const QString suffix = table.mid(3);
+        QStringList differs{QStringLiteral("old.%1 IS NOT new.%1").arg(key)};
+        for (const QString &c : t.columns)
+            differs << QStringLiteral("old.%1 IS NOT new.%1").arg(c);
+        statements << QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS trgHistory%1Insert AFTER INSERT ON main.%2 BEGIN"
+                                     " INSERT OR REPLACE INTO tblChangeHistory(tableName, idRow, createdBy, createdAt,"
+                                     " changedBy, changedAt) VALUES('%3', new.%4, orvenna_user(), %5, NULL, NULL); END")
+                          .arg(suffix, table, name, key, now)
+                   << QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS trgHistory%1Update AFTER UPDATE ON main.%2 WHEN %6 BEGIN"
+                                     " INSERT INTO tblChangeHistory(tableName, idRow, changedBy, changedAt)"
+                                     " VALUES('%3', new.%4, orvenna_user(), %5) ON CONFLICT(tableName, idRow)"
+                                     " DO UPDATE SET changedBy = excluded.changedBy, changedAt = excluded.changedAt; END")
+                          .arg(suffix, table, name, key, now, differs.join(QStringLiteral(" OR ")))
+                   << QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS trgHistory%1Delete AFTER DELETE ON main.%2 BEGIN"
+                                     " DELETE FROM tblChangeHistory WHERE tableName = '%3' AND idRow = old.%4; END")
+                          .arg(suffix, table, name, key);
     }
     return statements;
 }
