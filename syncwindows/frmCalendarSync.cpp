@@ -119,7 +119,7 @@ frmCalendarSync::frmCalendarSync(const AppServices &services, SyncBackend &backe
     layout->addLayout(create);
 
     auto *how = new QFormLayout;
-    const QString reminderLabel = QStringLiteral("&Reminder, minutes before:");
+    const QString reminderLabel = QStringLiteral("Rem&inder, minutes before:");
     m_spnReminder = named(new QSpinBox(this), "spnReminder", reminderLabel);
     m_spnReminder->setRange(-1, 7 * 24 * 60);
     m_spnReminder->setSpecialValueText(QStringLiteral("none"));
@@ -169,7 +169,7 @@ frmCalendarSync::frmCalendarSync(const AppServices &services, SyncBackend &backe
     buttons->setObjectName(QStringLiteral("buttons"));
     named(buttons->button(QDialogButtonBox::Ok), "cmdOK", QStringLiteral("OK"));
     named(buttons->button(QDialogButtonBox::Cancel), "cmdCancel", QStringLiteral("Cancel"));
-    auto *unbind = named(buttons->addButton(QStringLiteral("&Stop Syncing"), QDialogButtonBox::DestructiveRole),
+    auto *unbind = named(buttons->addButton(QStringLiteral("Stop S&yncing"), QDialogButtonBox::DestructiveRole),
                          "cmdUnbind", QStringLiteral("Stop Syncing"));
     connect(unbind, &QPushButton::clicked, this, &frmCalendarSync::cmdUnbind_Click);
     connect(buttons, &QDialogButtonBox::accepted, this, &frmCalendarSync::accept);

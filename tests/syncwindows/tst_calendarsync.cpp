@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSet>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QThread>
@@ -433,10 +434,19 @@ void tst_CalendarSync::controlsAreNamed()
     w.schedule().start(SyncSchedule::Trigger::Timer);
     QTRY_COMPARE(fake.runs.load(), 1);
     QTRY_VERIFY(!w.schedule().running());
-    QStringList unnamed, leftListed;
+    QStringList unnamed, leftListed, keys;
     QString server;
     db.modal().steps.enqueue([&](QDialog &dialog) {
         server = control<QLineEdit>(dialog, "txtServer")->text();
+        // Each Alt key reaches one control: two alike only move the focus between them.
+        for (QWidget *c : dialog.findChildren<QWidget *>()) {
+            const QString text = c->inherits("QLabel") ? static_cast<QLabel *>(c)->text()
+                : c->inherits("QAbstractButton")       ? static_cast<QAbstractButton *>(c)->text()
+                                                       : QString();
+            const qsizetype amp = text.indexOf('&');
+            if (amp >= 0 && amp + 1 < text.size())
+                keys << text.mid(amp + 1, 1).toLower();
+        }
         auto *left = control<QListWidget>(dialog, "lstConflictsLeft");
         for (int i = 0; left && i < left->count(); ++i)
             leftListed << left->item(i)->text();
@@ -453,6 +463,8 @@ void tst_CalendarSync::controlsAreNamed()
     });
     w.trigger("mnuCalendarSync");
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+    QVERIFY(keys.size() > 10);
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
     QCOMPARE(leftListed, QStringList{"Rondo, Wed 12/9/2026 09:00"});
     // A bound calendar shows where it syncs.
     QCOMPARE(server, fake.bound->calendar.toString());
