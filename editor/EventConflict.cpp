@@ -9,20 +9,6 @@
 
 namespace {
 
-QString shortText(QString text)
-{
-    text.replace(QLatin1String("\r\n"), QLatin1String(" / "));
-    text.replace(QLatin1Char('\n'), QLatin1String(" / "));
-    if (text.size() > 80)
-        text = text.left(77) + QStringLiteral("...");
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-QString when(const QDateTime &t)
-{
-    return longDateText(t.date()) + QLatin1Char(' ') + t.time().toString(QStringLiteral("HH:mm"));
-}
-
 QString staffName(const QString &connectionString, int staffId)
 {
     try {
@@ -58,17 +44,17 @@ QString describeChanges(const store::Event &opened, const store::Event &now, con
     };
     const statements::EventValues &was = opened.values, &is = now.values;
     if (was.title != is.title)
-        line("Title", shortText(was.title), shortText(is.title));
+        line("Title", quotedShort(was.title), quotedShort(is.title));
     if (opened.start() != now.start())
-        line("Start", when(opened.start()), when(now.start()));
+        line("Start", longDateTimeText(opened.start()), longDateTimeText(now.start()));
     if (opened.end() != now.end())
-        line("End", when(opened.end()), when(now.end()));
+        line("End", longDateTimeText(opened.end()), longDateTimeText(now.end()));
     if (was.staffId != is.staffId)
         line("Staff member", staffName(connectionString, was.staffId), staffName(connectionString, is.staffId));
     if (was.description != is.description)
-        line("Description", shortText(was.description), shortText(is.description));
+        line("Description", quotedShort(was.description), quotedShort(is.description));
     if (was.notes != is.notes)
-        line("Notes", shortText(was.notes), shortText(is.notes));
+        line("Notes", quotedShort(was.notes), quotedShort(is.notes));
     return lines.join(QStringLiteral("\r\n"));
 }
 

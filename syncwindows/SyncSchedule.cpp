@@ -33,20 +33,6 @@ constexpr int kAfterChangeMs = 3000;
 constexpr int kDefaultEveryMinutes = 5;
 const QString kEveryKey = QStringLiteral("calendarSync/everyMinutes");
 
-QString quoted(QString text)
-{
-    text.replace(QLatin1String("\r\n"), QLatin1String(" / "));
-    text.replace(QLatin1Char('\n'), QLatin1String(" / "));
-    if (text.size() > 80)
-        text = text.left(77) + QStringLiteral("...");
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-QString when(const QDateTime &t)
-{
-    return longDateText(t.date()) + QLatin1Char(' ') + t.time().toString(QStringLiteral("HH:mm"));
-}
-
 QString staffName(const QHash<int, QString> &names, int id)
 {
     return names.value(id, QStringLiteral("staff member %1").arg(id));
@@ -55,13 +41,14 @@ QString staffName(const QHash<int, QString> &names, int id)
 // One event whole, for the side whose counterpart is deleted.
 QString eventText(const store::Event &e, const QHash<int, QString> &names)
 {
-    QStringList lines{QStringLiteral("Title: ") + quoted(e.values.title),
-                      QStringLiteral("Start: ") + when(e.start()), QStringLiteral("End: ") + when(e.end()),
+    QStringList lines{QStringLiteral("Title: ") + quotedShort(e.values.title),
+                      QStringLiteral("Start: ") + longDateTimeText(e.start()),
+                      QStringLiteral("End: ") + longDateTimeText(e.end()),
                       QStringLiteral("Staff member: ") + staffName(names, e.values.staffId)};
     if (!e.values.description.isEmpty())
-        lines << QStringLiteral("Description: ") + quoted(e.values.description);
+        lines << QStringLiteral("Description: ") + quotedShort(e.values.description);
     if (!e.values.notes.isEmpty())
-        lines << QStringLiteral("Notes: ") + quoted(e.values.notes);
+        lines << QStringLiteral("Notes: ") + quotedShort(e.values.notes);
     return lines.join(QStringLiteral("\r\n"));
 }
 
@@ -73,14 +60,14 @@ QString differences(const store::Event &here, const store::Event &server, const 
         if (a != b)
             lines << QStringLiteral("%1: here %2, on the server %3").arg(QLatin1String(field), a, b);
     };
-    line("Title", quoted(here.values.title), quoted(server.values.title));
-    line("Start", when(here.start()), when(server.start()));
-    line("End", when(here.end()), when(server.end()));
+    line("Title", quotedShort(here.values.title), quotedShort(server.values.title));
+    line("Start", longDateTimeText(here.start()), longDateTimeText(server.start()));
+    line("End", longDateTimeText(here.end()), longDateTimeText(server.end()));
     line("Staff member", staffName(names, here.values.staffId), staffName(names, server.values.staffId));
-    line("Description", quoted(here.values.description), quoted(server.values.description));
-    line("Notes", quoted(here.values.notes), quoted(server.values.notes));
+    line("Description", quotedShort(here.values.description), quotedShort(server.values.description));
+    line("Notes", quotedShort(here.values.notes), quotedShort(server.values.notes));
     if (lines.isEmpty())
-        lines << QStringLiteral("Title: ") + quoted(here.values.title);
+        lines << QStringLiteral("Title: ") + quotedShort(here.values.title);
     return lines.join(QStringLiteral("\r\n"));
 }
 

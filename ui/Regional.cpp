@@ -17,3 +17,17 @@ QString longTimeText(const QTime &time)
     format.remove(zone);
     return QLocale().toString(time, format.trimmed());
 }
+
+QString longDateTimeText(const QDateTime &t)
+{
+    return longDateText(t.date()) + QLatin1Char(' ') + t.time().toString(QStringLiteral("HH:mm"));
+}
+
+QString quotedShort(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String(" / "));
+    text.replace(QLatin1Char('\n'), QLatin1String(" / "));
+    if (text.size() > 80)
+        text = text.left(77) + QStringLiteral("...");
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}

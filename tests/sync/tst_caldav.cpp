@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 #include "store/Events.h"
+#include "support/DavServers.h"
 #include "support/TestDatabase.h"
 #include "sync/CalDavClient.h"
 #include "sync/SyncEngine.h"
@@ -24,21 +25,6 @@ using caldav::Fault;
 Q_DECLARE_METATYPE(caldav::Fault)
 
 namespace {
-
-// The servers davservers.sh started, from its servers.env.
-QMap<QString, QString> servers()
-{
-    QMap<QString, QString> out;
-    QFile env(qEnvironmentVariable("ORVENNA_TEST_DAVDIR") + QStringLiteral("/servers.env"));
-    if (!env.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : env.readAll().split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0)
-            out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-    }
-    return out;
-}
 
 QByteArray icsEvent(const QString &uid, const QString &summary)
 {
@@ -299,7 +285,7 @@ void tst_CalDav::bindTo(const TestDatabase &db, const QString &server, const QUr
 
 void tst_CalDav::initTestCase()
 {
-    m_servers = servers();
+    m_servers = davServers();
     QVERIFY2(!m_servers.isEmpty(), "no test servers: run through ctest, which starts them (tests/sync/davservers.sh start DIR) "
                                    "and sets ORVENNA_TEST_DAVDIR to DIR");
 }

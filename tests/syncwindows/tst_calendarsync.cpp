@@ -11,6 +11,7 @@
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
+#include "support/DavServers.h"
 #include "support/TestMain.h"
 
 #include <QAction>
@@ -43,21 +44,6 @@ using caldav::SyncOutcome;
 Q_DECLARE_METATYPE(caldav::Fault)
 
 namespace {
-
-// The servers davservers.sh started, from its servers.env.
-QMap<QString, QString> servers()
-{
-    QMap<QString, QString> out;
-    QFile env(qEnvironmentVariable("ORVENNA_TEST_DAVDIR") + QStringLiteral("/servers.env"));
-    if (!env.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : env.readAll().split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0)
-            out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-    }
-    return out;
-}
 
 // The sync core as the windows see it; a run does what the test says, on the worker thread.
 class FakeBackend : public SyncBackend
@@ -263,7 +249,7 @@ private:
 
 void tst_CalendarSync::initTestCase()
 {
-    m_servers = servers();
+    m_servers = davServers();
     QVERIFY2(m_servers.contains("RADICALE_URL"), "no test servers: run through ctest (davservers fixture)");
     // The settings of this run only.
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
