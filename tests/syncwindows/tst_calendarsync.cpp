@@ -156,6 +156,13 @@ Binding boundTo(const QString &url = QStringLiteral("https://dav.example.org/coa
     return b;
 }
 
+// Bound to a server calendar whose password the secret store knows.
+void bindKnowingPassword(FakeBackend &fake, MemorySecrets &secrets, const char *password = "pitch")
+{
+    fake.bound = boundTo();
+    secrets.setPassword(fake.bound->calendar, "coach", QString::fromLatin1(password));
+}
+
 // The main window over the test's database, its sync through `fake`.
 struct Window
 {
@@ -401,9 +408,8 @@ void tst_CalendarSync::controlsAreNamed()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     // An unattended run leaves an event changed on both sides alone; the dialog lists it.
     fake.then([](const Account &, ConflictChooser *chooser, const std::function<bool(int, int)> &) {
@@ -463,9 +469,8 @@ void tst_CalendarSync::afterLocalChanges()
     const int first = db.addEvent("Warm-up", kShown, kShown.addSecs(3600), staff);
     const int second = db.addEvent("Rondo", kShown.addSecs(7200), kShown.addSecs(9000), staff);
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     w.timer("syncAfterChange")->setInterval(100);
     // Two deletions in a row go out in one run, a moment after the last.
@@ -501,9 +506,8 @@ void tst_CalendarSync::oneRunAtATime()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     QSemaphore go;
     auto held = [&go](const Account &, ConflictChooser *, const std::function<bool(int, int)> &) {
@@ -542,8 +546,7 @@ void tst_CalendarSync::syncNowShortcut()
     // Not bound yet: said so, nothing runs.
     QTest::keyClick(&w.main, Qt::Key_F9);
     QCOMPARE(db.prompt().texts().value(0).left(47), QString("This calendar is not synced with a server calen"));
-    fake.bound = boundTo();
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     QTest::keyClick(&w.main, Qt::Key_F9);
     QTRY_COMPARE(fake.runs.load(), 1);
 }
@@ -589,9 +592,8 @@ void tst_CalendarSync::statusAndFaults()
     QFETCH(QString, message);
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     auto outcome = [fault](const Account &, ConflictChooser *, const std::function<bool(int, int)> &) {
         SyncOutcome o;
@@ -636,10 +638,9 @@ void tst_CalendarSync::unreadableCalendar()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
-    fake.unreadable = true;
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
+    fake.unreadable = true;
     Window w(db, fake, &secrets);
     // Unasked, it is tried again later without a word.
     w.schedule().start(SyncSchedule::Trigger::Timer);
@@ -659,9 +660,8 @@ void tst_CalendarSync::wrongPasswordAskedAgain()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "old");
+    bindKnowingPassword(fake, secrets, "old");
     Window w(db, fake, &secrets);
     auto checked = [](const Account &a, ConflictChooser *, const std::function<bool(int, int)> &) {
         if (a.password != "new")
@@ -691,9 +691,8 @@ void tst_CalendarSync::calendarGoneOffersAnother()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     fake.then([](const Account &, ConflictChooser *, const std::function<bool(int, int)> &) -> SyncOutcome {
         throw DavError(Fault::NotFound, "404", 404);
@@ -726,9 +725,8 @@ void tst_CalendarSync::conflictAskedOnWindowThread()
     db.services.prompt = &prompt;
     const int ann = db.addStaff("Ann Keeper", "");
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     store::Event here;
     here.values.title = "Rondo";
@@ -767,9 +765,8 @@ void tst_CalendarSync::closedWhileAsking()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     auto w = std::make_unique<Window>(db, fake, &secrets);
     store::Event here;
     here.values.title = "Rondo";
@@ -795,9 +792,8 @@ void tst_CalendarSync::cancelStopsTheRun()
 {
     TestDatabase db;
     FakeBackend fake;
-    fake.bound = boundTo();
     MemorySecrets secrets;
-    secrets.setPassword(fake.bound->calendar, "coach", "pitch");
+    bindKnowingPassword(fake, secrets);
     Window w(db, fake, &secrets);
     std::atomic<int> done{0};
     fake.then([&done](const Account &, ConflictChooser *, const std::function<bool(int, int)> &progress) {
