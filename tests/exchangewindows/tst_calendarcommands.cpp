@@ -8,6 +8,7 @@
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
+#include "support/TestMainWindow.h"
 
 #include <QAction>
 #include <QDateEdit>
@@ -37,19 +38,6 @@
 #include <unistd.h>
 
 namespace {
-
-class TestMainWindow : public frmEventsMain
-{
-public:
-    using frmEventsMain::frmEventsMain;
-    QString choose; // the popup entry to trigger
-    void showPopup(QMenu *menu, const QPoint &) override
-    {
-        for (QAction *action : menu->actions())
-            if (action->objectName() == choose)
-                action->trigger();
-    }
-};
 
 QDateTime at(int day, int hour, int minute = 0)
 {

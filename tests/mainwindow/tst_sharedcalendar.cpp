@@ -17,6 +17,7 @@
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
+#include "support/TestMainWindow.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -148,18 +149,6 @@ private:
 };
 
 // Chooses a popup entry instead of opening the popup.
-class TestMainWindow : public frmEventsMain
-{
-public:
-    using frmEventsMain::frmEventsMain;
-    QString choose;
-    void showPopup(QMenu *menu, const QPoint &) override
-    {
-        if (auto *action = menu->findChild<QAction *>(choose))
-            action->trigger();
-    }
-};
-
 statements::EventValues eventToday(const QString &title, int hour = 9)
 {
     const QDate today = QDate::currentDate();

@@ -8,10 +8,11 @@
 #include "syncwindows/SyncSchedule.h"
 #include "syncwindows/frmCalendarSync.h"
 #include "ui/Regional.h"
+#include "support/DavServers.h"
 #include "support/FakeModal.h"
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
-#include "support/DavServers.h"
+#include "support/TestMainWindow.h"
 #include "support/TestMain.h"
 
 #include <QAction>
@@ -131,19 +132,6 @@ public:
     void forget(const QUrl &server, const QString &user) override { kept.remove(serverKey(server) + '\n' + user); }
     QString unavailable() const override { return QString(); }
     QHash<QString, QString> kept;
-};
-
-class TestMainWindow : public frmEventsMain
-{
-public:
-    using frmEventsMain::frmEventsMain;
-    QString choose; // the popup entry to trigger
-    void showPopup(QMenu *menu, const QPoint &) override
-    {
-        for (QAction *action : menu->actions())
-            if (action->objectName() == choose)
-                action->trigger();
-    }
 };
 
 const QDateTime kShown(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
