@@ -13,6 +13,9 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
+#include <vector>
+
 namespace caldav {
 
 struct CalDavClient::Reply
@@ -145,6 +148,13 @@ Multistatus multistatusOf(const CalDavClient::Reply &r)
     }
 }
 
+// A write only over the version known: none yet, or that ETag.
+QPair<QByteArray, QByteArray> conditionFor(const QString &etag)
+{
+    return etag.isEmpty() ? QPair<QByteArray, QByteArray>{"If-None-Match", "*"}
+                          : QPair<QByteArray, QByteArray>{"If-Match", etag.toLatin1()};
+}
+
 } // namespace
 
 CalDavClient::CalDavClient(const Account &account)
@@ -164,8 +174,20 @@ bool CalDavClient::isAllowed(const QUrl &url)
         && (host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") || host == QLatin1String("::1"));
 }
 
-CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url, const QByteArray &body,
-                                       const QList<QPair<QByteArray, QByteArray>> &headers)
+// One request on the wire, with what its TLS check found.
+struct CalDavClient::Pending
+{
+    QByteArray method;
+    QUrl url;
+    std::unique_ptr<QNetworkReply> reply;
+    QTimer timer;
+    bool timedOut = false;
+    QString untrusted; // the fingerprint of a certificate refused
+    QStringList tlsErrors;
+};
+
+std::unique_ptr<CalDavClient::Pending> CalDavClient::start(const QByteArray &method, const QUrl &url, const QByteArray &body,
+                                                           const QList<QPair<QByteArray, QByteArray>> &headers)
 {
     if (!url.isValid() || url.host().isEmpty())
         throw DavError(Fault::Network, QStringLiteral("'%1' is no server address.").arg(shown(url)));
@@ -185,11 +207,14 @@ CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url
         request.setRawHeader(name, value);
 
     ++m_requests;
-    std::unique_ptr<QNetworkReply> reply(m_network->sendCustomRequest(request, method, body));
-    QString untrusted;
-    QStringList tlsErrors;
+    auto p = std::make_unique<Pending>();
+    p->method = method;
+    p->url = url;
+    p->reply.reset(m_network->sendCustomRequest(request, method, body));
+    Pending *pending = p.get();
+    QNetworkReply *reply = p->reply.get();
     const QString trusted = m_account.trustedFingerprint.toLower().remove(QLatin1Char(':'));
-    QObject::connect(reply.get(), &QNetworkReply::sslErrors, reply.get(), [&](const QList<QSslError> &errors) {
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [pending, reply, trusted](const QList<QSslError> &errors) {
         QSslCertificate certificate = reply->sslConfiguration().peerCertificate();
         if (certificate.isNull() && !errors.isEmpty())
             certificate = errors.constFirst().certificate();
@@ -198,32 +223,32 @@ CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url
             reply->ignoreSslErrors(errors);
             return;
         }
-        untrusted = fingerprint;
+        pending->untrusted = fingerprint;
         for (const QSslError &e : errors)
-            tlsErrors << e.errorString();
+            pending->tlsErrors << e.errorString();
     });
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(&timer, &QTimer::timeout, reply.get(), [&]() {
-        timedOut = true;
+    p->timer.setSingleShot(true);
+    QObject::connect(&p->timer, &QTimer::timeout, reply, [pending, reply]() {
+        pending->timedOut = true;
         reply->abort();
     });
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    timer.start(m_account.timeoutMs);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    timer.stop();
+    p->timer.start(m_account.timeoutMs);
+    return p;
+}
 
-    if (timedOut)
+CalDavClient::Reply CalDavClient::finish(Pending &p) const
+{
+    p.timer.stop();
+    const QUrl &url = p.url;
+    if (p.timedOut)
         throw DavError(Fault::Timeout, QStringLiteral("%1 did not answer within %2 seconds.")
                                            .arg(url.host())
                                            .arg(m_account.timeoutMs / 1000.0));
-    if (!untrusted.isEmpty())
+    if (!p.untrusted.isEmpty())
         throw DavError(Fault::Tls, QStringLiteral("The certificate of %1 is not trusted (%2). Its SHA-256 fingerprint is %3.")
-                                       .arg(url.host(), tlsErrors.join(QStringLiteral("; ")), untrusted))
-            .withFingerprint(untrusted);
+                                       .arg(url.host(), p.tlsErrors.join(QStringLiteral("; ")), p.untrusted))
+            .withFingerprint(p.untrusted);
+    QNetworkReply *reply = p.reply.get();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
         if (reply->error() == QNetworkReply::SslHandshakeFailedError)
@@ -231,7 +256,7 @@ CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url
         throw DavError(Fault::Network, QStringLiteral("%1 could not be reached: %2").arg(url.host(), reply->errorString()));
     }
     Reply out;
-    out.method = method;
+    out.method = p.method;
     out.url = url;
     out.status = status.toInt();
     out.body = reply->readAll();
@@ -239,6 +264,17 @@ CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url
     if (reply->hasRawHeader("Location"))
         out.location = url.resolved(QUrl(QString::fromLatin1(reply->rawHeader("Location")), QUrl::TolerantMode));
     return out;
+}
+
+CalDavClient::Reply CalDavClient::send(const QByteArray &method, const QUrl &url, const QByteArray &body,
+                                       const QList<QPair<QByteArray, QByteArray>> &headers)
+{
+    const std::unique_ptr<Pending> p = start(method, url, body, headers);
+    QEventLoop loop;
+    QObject::connect(p->reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!p->reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return finish(*p);
 }
 
 CalDavClient::Reply CalDavClient::sendFollowing(const QByteArray &method, QUrl url, const QByteArray &body,
@@ -437,11 +473,47 @@ Resource CalDavClient::get(const QUrl &resource)
 
 QString CalDavClient::put(const QUrl &resource, const QByteArray &icalendar, const QString &etag)
 {
-    const QPair<QByteArray, QByteArray> condition = etag.isEmpty() ? QPair<QByteArray, QByteArray>{"If-None-Match", "*"}
-                                                                   : QPair<QByteArray, QByteArray>{"If-Match", etag.toLatin1()};
-    const Reply r = send("PUT", resource, icalendar, {{"Content-Type", "text/calendar; charset=utf-8"}, condition});
+    const Reply r = send("PUT", resource, icalendar, {{"Content-Type", "text/calendar; charset=utf-8"}, conditionFor(etag)});
     expect(r, {200, 201, 204});
     return r.etag;
+}
+
+QList<CalDavClient::PutResult> CalDavClient::putMany(const QList<PutRequest> &writes, int inFlight)
+{
+    QList<PutResult> results(writes.size());
+    std::vector<std::pair<qsizetype, std::unique_ptr<Pending>>> flying;
+    QEventLoop loop;
+    qsizetype next = 0;
+    while (next < writes.size() || !flying.empty()) {
+        while (next < writes.size() && int(flying.size()) < qMax(1, inFlight)) {
+            const PutRequest &w = writes.at(next);
+            try {
+                std::unique_ptr<Pending> p = start("PUT", w.resource, w.icalendar,
+                                                   {{"Content-Type", "text/calendar; charset=utf-8"}, conditionFor(w.etag)});
+                QObject::connect(p->reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+                flying.emplace_back(next, std::move(p));
+            } catch (const DavError &e) {
+                results[next].error = e;
+            }
+            ++next;
+        }
+        const auto done = std::find_if(flying.begin(), flying.end(), [](const auto &f) { return f.second->reply->isFinished(); });
+        if (done == flying.end()) {
+            if (!flying.empty())
+                loop.exec(QEventLoop::ExcludeUserInputEvents);
+            continue;
+        }
+        PutResult &result = results[done->first];
+        try {
+            const Reply r = finish(*done->second);
+            expect(r, {200, 201, 204});
+            result.etag = r.etag;
+        } catch (const DavError &e) {
+            result.error = e;
+        }
+        flying.erase(done);
+    }
+    return results;
 }
 
 void CalDavClient::remove(const QUrl &resource, const QString &etag)

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -99,6 +100,21 @@ public:
     // the server did not send one. Fault::PreconditionFailed when the server
     // holds another version (or, for a new one, any).
     QString put(const QUrl &resource, const QByteArray &icalendar, const QString &etag);
+    struct PutRequest
+    {
+        QUrl resource;
+        QByteArray icalendar;
+        QString etag; // empty: a new resource
+    };
+    struct PutResult
+    {
+        QString etag;                  // the new one, when written
+        std::optional<DavError> error; // why not
+    };
+    // Several writes as put() each, up to `inFlight` of them on the wire at
+    // once, so the server's time for one overlaps the next. One result per
+    // write, in order; a failure of one leaves the others.
+    [[nodiscard]] QList<PutResult> putMany(const QList<PutRequest> &writes, int inFlight);
     // Deletes the resource if the server still holds that version.
     void remove(const QUrl &resource, const QString &etag);
 
@@ -114,6 +130,10 @@ public:
     struct Reply;
 
 private:
+    struct Pending;
+    std::unique_ptr<Pending> start(const QByteArray &method, const QUrl &url, const QByteArray &body,
+                                   const QList<QPair<QByteArray, QByteArray>> &headers);
+    Reply finish(Pending &pending) const;
     Reply send(const QByteArray &method, const QUrl &url, const QByteArray &body,
                const QList<QPair<QByteArray, QByteArray>> &headers);
     Reply sendFollowing(const QByteArray &method, QUrl url, const QByteArray &body,

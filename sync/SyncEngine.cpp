@@ -30,6 +30,10 @@ using store::Event;
 constexpr int kSyncLockKey = 0x6f727673; // "orvs"
 // Resources asked for in one calendar-multiget.
 constexpr int kMultigetBatch = 100;
+// New events sent between two chances to cancel, and how many of their
+// writes are on the wire at once.
+constexpr int kPutBatch = 8;
+constexpr int kPutsInFlight = 4;
 
 QString keyOf(const QUrl &url)
 {
@@ -812,30 +816,62 @@ private:
         m_resources.remove(href);
     }
 
-    // Events made here since the last run, each a new resource named after its UID.
+    // Events made here since the last run, each a new resource named after
+    // its UID, sent a batch at a time with a few on the wire at once.
     void sendNew()
     {
         QList<int> ids = m_local.keys();
         std::sort(ids.begin(), ids.end());
-        m_planned = m_client->requests() + int(ids.size());
-        for (int id : ids) {
-            if (m_synced.contains(id))
-                continue;
-            const Event here = m_local.value(id);
-            const QString uid = exchange::uidFor(id, m_stored.identity);
-            const QString href = keyOf(CalDavClient::resourceUrl(m_calendar, uid));
-            if (m_resources.contains(href))
-                continue;
-            try {
-                upload(here, href, uid, QString());
-            } catch (const DavError &e) {
-                if (e.fault() != Fault::PreconditionFailed)
-                    throw;
-                // Already there: the upload of a run broken off, or made elsewhere.
-                if (const std::optional<ServerItem> there = fetchOne(href))
-                    conflict(href, here, there);
+        QList<int> fresh;
+        for (int id : ids)
+            if (!m_synced.contains(id) && !m_resources.contains(newHref(id)))
+                fresh.append(id);
+        m_planned = m_client->requests() + int(fresh.size());
+        for (qsizetype at = 0; at < fresh.size(); at += kPutBatch) {
+            const QList<int> batch = fresh.mid(at, kPutBatch);
+            QList<CalDavClient::PutRequest> writes;
+            for (int id : batch)
+                writes.append({urlOf(m_calendar, newHref(id)), textOf(m_local.value(id), exchange::uidFor(id, m_stored.identity)),
+                               QString()});
+            const QList<CalDavClient::PutResult> results = m_client->putMany(writes, kPutsInFlight);
+
+            // What the server took is recorded before any failure is told.
+            store::Transaction t(m_conn);
+            QList<QPair<state::ResourceRow, state::SyncedEvent>> taken;
+            for (qsizetype i = 0; i < batch.size(); ++i) {
+                if (results[i].error)
+                    continue;
+                const Event &here = m_local[batch[i]];
+                const state::ResourceRow row = rowOf(parseItem(newHref(here.id), results[i].etag, writes[i].icalendar, m_window));
+                const state::SyncedEvent synced{here.id, row.href, QString(), here.values};
+                state::putResource(m_conn, row);
+                state::putSyncedEvent(m_conn, synced);
+                taken.append({row, synced});
             }
+            t.commit();
+            for (const auto &[row, synced] : std::as_const(taken)) {
+                m_resources.insert(row.href, row);
+                m_synced.insert(synced.eventId, synced);
+            }
+            m_outcome.sent += int(taken.size());
+
+            for (qsizetype i = 0; i < batch.size(); ++i) {
+                if (!results[i].error)
+                    continue;
+                if (results[i].error->fault() != Fault::PreconditionFailed)
+                    throw *results[i].error;
+                // Already there: the upload of a run broken off, or made elsewhere.
+                const QString href = newHref(batch[i]);
+                if (const std::optional<ServerItem> there = fetchOne(href))
+                    conflict(href, m_local.value(batch[i]), there);
+            }
+            step();
         }
+    }
+
+    QString newHref(int eventId) const
+    {
+        return keyOf(CalDavClient::resourceUrl(m_calendar, exchange::uidFor(eventId, m_stored.identity)));
     }
 
     QString m_connectionString;
