@@ -18,6 +18,8 @@
 #include "support/FakePrompt.h"
 #include "support/TestDatabase.h"
 #include "support/TestMainWindow.h"
+#include "syncwindows/SyncBackend.h"
+#include "syncwindows/SyncSchedule.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -72,6 +74,25 @@ QStringList titlesWithKeys(const QString &connectionString)
         rows << QString::number(rs.integer("idScheduledEvent")) + ' ' + rs.text("title");
     return rows;
 }
+
+// Counts the sync schedule's looks at the calendar's server calendar; it has none.
+class CountingSync : public SyncBackend
+{
+public:
+    std::optional<caldav::Binding> binding(const QString &) override
+    {
+        ++asked;
+        return std::nullopt;
+    }
+    void bind(const QString &, const caldav::Binding &) override {}
+    void unbind(const QString &) override {}
+    caldav::SyncOutcome run(const QString &, const caldav::Account &, caldav::ConflictChooser *,
+                            const std::function<bool(int, int)> &) override
+    {
+        return {};
+    }
+    int asked = 0;
+};
 
 // A throw-away PostgreSQL of the test's own (the suite's server stays up for
 // the other tests), which the test stops and starts again as an admin would.
@@ -612,8 +633,16 @@ void tst_SharedCalendar::loginRights()
     run(db.connectionString(), statements::insertEvent(eventToday("Planned")));
     AppServices services = db.services;
     services.database = TestDatabase::serverUrl(QString(), login);
+    CountingSync sync;
+    services.sync = &sync;
     TestMainWindow w(services);
     w.Form_Load();
+    // Nor does it sync on its own: taking the phones' changes in would write.
+    auto *schedule = w.findChild<SyncSchedule *>("syncSchedule");
+    QVERIFY(schedule);
+    for (SyncSchedule::Trigger trigger : {SyncSchedule::Trigger::Timer, SyncSchedule::Trigger::Change})
+        schedule->start(trigger);
+    QCOMPARE(sync.asked, readOnly ? 0 : 2);
     w.show();
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
