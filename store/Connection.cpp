@@ -15,6 +15,7 @@
 #include <QSqlRecord>
 #include <QUrl>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -55,6 +56,18 @@ bool isRepeatable(const QString &sql)
 // read back, so an insert runs under a savepoint that is undone unless its key
 // fits. A savepoint, not BEGIN, so that it also works inside a caller's
 // transaction (an import, a repeat).
+QString beyondKeysText(qlonglong key)
+{
+    return QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
+        .arg(key)
+        .arg(std::numeric_limits<int>::max());
+}
+
+QString nulText()
+{
+    return QStringLiteral("The text holds a NUL character, which cannot be stored.");
+}
+
 qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
@@ -67,9 +80,7 @@ qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &p
     } else {
         key = query.lastInsertId().toLongLong();
         if (key > std::numeric_limits<int>::max())
-            failure = StoreError(QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
-                                     .arg(key)
-                                     .arg(std::numeric_limits<int>::max()));
+            failure = StoreError(beyondKeysText(key));
     }
     query.finish();
     if (!failure) {
@@ -292,7 +303,7 @@ RowSet Connection::execute(const QString &statement)
     requireOpen();
     // SQLite would end the statement at a NUL and run what came before it.
     if (statement.contains(QChar(0)))
-        throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
+        throw StoreError(nulText());
     const QString sql = toEngine(statement, m_engine);
     // The server's integer keys stop at 32 bits by themselves; SQLite's do not.
     if (m_engine == Engine::Sqlite && isInsert(sql)) {
@@ -317,6 +328,66 @@ int Connection::lastInsertId()
     if (key < 0 || key > std::numeric_limits<int>::max())
         throw StoreError(QStringLiteral("The database did not say which key the new row got."));
     return static_cast<int>(key);
+}
+
+PreparedWrite Connection::prepareWrite(const QString &sql)
+{
+    requireOpen();
+    if (m_engine == Engine::Postgres && m_reused)
+        makeSureAlive();
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_name, false));
+    if (!query->prepare(sql))
+        throw failure(query->lastError());
+    m_reused = false;
+    return PreparedWrite(*this, std::move(query));
+}
+
+PreparedWrite::PreparedWrite(Connection &conn, std::unique_ptr<QSqlQuery> query)
+    : m_conn(&conn), m_query(std::move(query))
+{
+}
+
+PreparedWrite::PreparedWrite(PreparedWrite &&) noexcept = default;
+PreparedWrite &PreparedWrite::operator=(PreparedWrite &&) noexcept = default;
+PreparedWrite::~PreparedWrite() = default;
+
+void PreparedWrite::run(const QVariantList &values)
+{
+    m_conn->requireOpen();
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QVariant &value = values.at(i);
+        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
+            throw StoreError(nulText());
+        m_query->bindValue(int(i), value);
+    }
+    if (!m_query->exec())
+        throw m_conn->failure(m_query->lastError());
+}
+
+QList<int> PreparedWrite::insertReturningKeys(const QVariantList &values, qsizetype rows)
+{
+    run(values);
+    QList<qlonglong> keys;
+    keys.reserve(rows);
+    while (m_query->next())
+        keys.append(m_query->value(0).toLongLong());
+    if (m_query->lastError().isValid())
+        throw m_conn->failure(m_query->lastError());
+    m_query->finish();
+    if (keys.size() != rows)
+        throw StoreError(QStringLiteral("The database did not say which key the new row got."));
+    // Each engine draws increasing keys row by row, but may return them in any order.
+    std::sort(keys.begin(), keys.end());
+    QList<int> out;
+    out.reserve(rows);
+    for (qlonglong key : keys) {
+        if (key > std::numeric_limits<int>::max())
+            throw StoreError(beyondKeysText(key));
+        if (key < 0)
+            throw StoreError(QStringLiteral("The database did not say which key the new row got."));
+        out.append(static_cast<int>(key));
+    }
+    return out;
 }
 
 std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)
