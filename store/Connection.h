@@ -12,6 +12,7 @@
 
 class QSqlError;
 class QSqlQuery;
+struct sqlite3_stmt;
 
 namespace store {
 
@@ -53,7 +54,8 @@ class Connection;
 
 // A write of the engine's own SQL with ? for its values, prepared once and run
 // for many rows inside the caller's transaction: an import's thousands of rows
-// cost one parse of each statement. Ends before its connection closes.
+// cost one parse of each statement. Ends before its connection closes. Texts
+// are stored as the dialect's literals store them: an empty one as '', not NULL.
 class PreparedWrite
 {
 public:
@@ -61,8 +63,8 @@ public:
     PreparedWrite &operator=(PreparedWrite &&) noexcept;
     ~PreparedWrite();
 
-    // Runs it with `values` for its ?s, in order. A text holding a NUL is
-    // refused as Connection::execute refuses it.
+    // Runs it with `values` (texts and whole numbers) for its ?s, in order. A
+    // text holding a NUL is refused as Connection::execute refuses it.
     void run(const QVariantList &values);
     // Runs an insert of `rows` rows whose RETURNING gives each new row's key,
     // and returns the keys in the order the rows were given: the order the
@@ -72,10 +74,19 @@ public:
 
 private:
     friend class Connection;
-    PreparedWrite(Connection &conn, std::unique_ptr<QSqlQuery> query);
+    struct StatementFree
+    {
+        void operator()(sqlite3_stmt *statement) const;
+    };
+    PreparedWrite(Connection &conn, std::unique_ptr<QSqlQuery> query, sqlite3_stmt *statement);
+    void runFile(const QVariantList &values, QList<qlonglong> *keys);
+    void runServer(const QVariantList &values, QList<qlonglong> *keys);
 
     Connection *m_conn = nullptr;
-    std::unique_ptr<QSqlQuery> m_query;
+    std::unique_ptr<QSqlQuery> m_query; // on the server
+    // On the file, SQLite's own: Qt's binding makes a name for every value,
+    // and SQLite looks each name up among all the others.
+    std::unique_ptr<sqlite3_stmt, StatementFree> m_statement;
 };
 
 // One open database, for one operation. Opening never creates the file.
