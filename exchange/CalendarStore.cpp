@@ -302,6 +302,42 @@ private:
     QList<int> m_added;
 };
 
+// On the file, a larger page cache while it lives: an import's pages stay in
+// memory until the commit instead of being written out half way, through the
+// journal, once SQLite's 2 MB are full.
+class LargerCache
+{
+public:
+    explicit LargerCache(store::Connection &conn) : m_conn(conn)
+    {
+        if (conn.engine() != store::Engine::Sqlite)
+            return;
+        {
+            store::RowSet rs = conn.execute(QStringLiteral("PRAGMA cache_size"));
+            if (rs.eof())
+                return;
+            m_before = rs.integer(QStringLiteral("cache_size"));
+        }
+        conn.execute(QStringLiteral("PRAGMA cache_size = -32768"));
+    }
+    LargerCache(const LargerCache &) = delete;
+    LargerCache &operator=(const LargerCache &) = delete;
+    ~LargerCache()
+    {
+        if (!m_before)
+            return;
+        try {
+            m_conn.execute(QStringLiteral("PRAGMA cache_size = %1").arg(*m_before));
+        } catch (const store::StoreError &) {
+            // The connection is gone; so is its cache.
+        }
+    }
+
+private:
+    store::Connection &m_conn;
+    std::optional<int> m_before;
+};
+
 } // namespace
 
 ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &events, int fallbackStaffId)
@@ -312,6 +348,7 @@ ImportResult importEvents(store::Connection &conn, const QList<CalendarEvent> &e
     QHash<QString, int> staffIds;
     QString identity;
 
+    const LargerCache cache(conn);
     store::Transaction transaction(conn);
     store::requireExchangeTables(conn);
     {

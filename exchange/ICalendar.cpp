@@ -623,7 +623,8 @@ struct EventProperties
     icalproperty *uid = nullptr;
     icalproperty *contact = nullptr;
     icalproperty *organizer = nullptr;
-    bool hasX = false;
+    icalproperty *notes = nullptr; // X-ORVENNA-NOTES
+    bool hasError = false;          // an X-LIC-ERROR libical added
 };
 
 EventProperties propertiesOf(icalcomponent *ev)
@@ -646,13 +647,35 @@ EventProperties propertiesOf(icalcomponent *ev)
         case ICAL_UID_PROPERTY: first = &found.uid; break;
         case ICAL_CONTACT_PROPERTY: first = &found.contact; break;
         case ICAL_ORGANIZER_PROPERTY: first = &found.organizer; break;
-        case ICAL_X_PROPERTY: found.hasX = true; break;
+        case ICAL_XLICERROR_PROPERTY: found.hasError = true; break;
+        case ICAL_X_PROPERTY:
+            if (!found.notes) {
+                const char *name = icalproperty_get_x_name(p);
+                if (name && qstricmp(name, kNotesProperty) == 0)
+                    found.notes = p;
+            }
+            break;
         default: break;
         }
         if (first && !*first)
             *first = p;
     }
     return found;
+}
+
+// Whether libical marked an error anywhere in `c`, as icalcomponent_count_errors
+// tells: the entries' own properties were walked already, the rest is walked here.
+bool hasErrors(icalcomponent *c, const QHash<const icalcomponent *, const EventProperties *> &walked)
+{
+    const auto entry = walked.constFind(c);
+    if (entry != walked.constEnd() ? entry.value()->hasError : icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY) != nullptr)
+        return true;
+    for (icalcomponent *sub = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); sub;
+         sub = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT)) {
+        if (hasErrors(sub, walked))
+            return true;
+    }
+    return false;
 }
 
 QString staffOf(const EventProperties &p)
@@ -672,18 +695,11 @@ QString staffOf(const EventProperties &p)
 
 // The notes another Orvenna calendar wrote apart, taken out of the combined
 // description where it still ends with them.
-void readNotes(icalcomponent *ev, const EventProperties &props, CalendarEvent &e)
+void readNotes(const EventProperties &props, CalendarEvent &e)
 {
-    if (!props.hasX)
+    if (!props.notes)
         return;
-    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_X_PROPERTY); p;
-         p = icalcomponent_get_next_property(ev, ICAL_X_PROPERTY)) {
-        const char *name = icalproperty_get_x_name(p);
-        if (name && qstricmp(name, kNotesProperty) == 0) {
-            e.notes = toStoredLines(textOf(icalproperty_get_x(p)));
-            break;
-        }
-    }
+    e.notes = toStoredLines(textOf(icalproperty_get_x(props.notes)));
     if (e.notes.isEmpty())
         return;
     const QString tail = QStringLiteral("\r\n\r\n") + e.notes;
@@ -879,13 +895,16 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
              cal = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
             collect(cal);
     }
-    if (icalcomponent_count_errors(root.get()) > 0)
-        refuseErrors(lines, kept, events, eventLines, root.get(), clock);
-
     QList<EventProperties> properties;
     properties.reserve(events.size());
+    QHash<const icalcomponent *, const EventProperties *> walked;
+    walked.reserve(events.size());
     for (icalcomponent *ev : events)
         properties.append(propertiesOf(ev));
+    for (qsizetype i = 0; i < events.size(); ++i)
+        walked.insert(events[i], &properties[i]);
+    if (hasErrors(root.get(), walked))
+        refuseErrors(lines, kept, events, eventLines, root.get(), clock);
 
     Moved moved;
     for (int i = 0; i < events.size(); ++i) {
@@ -935,7 +954,7 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
         base.uid = uidOf(ev, props);
         base.title = textOf(props.summary ? icalproperty_get_summary(props.summary) : nullptr);
         base.description = toStoredLines(textOf(props.description ? icalproperty_get_description(props.description) : nullptr));
-        readNotes(ev, props, base);
+        readNotes(props, base);
         base.staffName = staffOf(props);
         base.allDay = allDay;
         auto unknown = [&] {
