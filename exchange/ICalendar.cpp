@@ -51,11 +51,26 @@ QString toIcalLines(QString text)
     return text;
 }
 
-QString toStoredLines(QString text)
+// CR LF, a lone CR and a lone LF each become CR LF, in one pass; a text
+// without line breaks, as most are, is returned as it is.
+QString toStoredLines(const QString &text)
 {
-    text = toIcalLines(text);
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return text;
+    const auto isBreak = [](QChar c) { return c == QLatin1Char('\r') || c == QLatin1Char('\n'); };
+    if (std::none_of(text.cbegin(), text.cend(), isBreak))
+        return text;
+    QString out;
+    out.reserve(text.size() + text.size() / 8 + 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!isBreak(c)) {
+            out.append(c);
+            continue;
+        }
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        out.append(QLatin1String("\r\n"));
+    }
+    return out;
 }
 
 icaltimezone *knownZone(const QByteArray &zoneId)
@@ -214,18 +229,32 @@ QString tooLongText()
     return QStringLiteral("This line is longer than 1 MB; Orvenna reads no line or value that long.");
 }
 
+// One unfolded line: where it stands in Lines::text, and the physical line it
+// starts on.
 struct Line
 {
-    int number; // of its first physical line
+    int number;
+    qsizetype offset;
+    qsizetype size;
+};
+
+// The file's lines joined where folded, one after another in one buffer, each
+// ended by a NUL for libical: one allocation for the whole file, not one a line.
+struct Lines
+{
     QByteArray text;
+    QList<Line> lines;
+
+    [[nodiscard]] QByteArrayView view(const Line &line) const { return {text.constData() + line.offset, line.size}; }
 };
 
 // Physical lines joined where folded, each with the line it starts on. Lines
 // past kLongestLine are refused before anything else reads them: libical
 // takes minutes over a line of some megabytes.
-QList<Line> logicalLines(const QByteArray &text, const Clock &clock)
+Lines logicalLines(const QByteArray &text, const Clock &clock)
 {
-    QList<Line> lines;
+    Lines out;
+    out.text.reserve(text.size() + 1);
     int number = 0;
     qsizetype pos = 0;
     while (pos < text.size()) {
@@ -235,44 +264,59 @@ QList<Line> logicalLines(const QByteArray &text, const Clock &clock)
         ++number;
         if (end - pos > kLongestLine + 1)
             throw CalendarFileError(number, tooLongText());
-        QByteArray physical = text.mid(pos, end - pos);
+        QByteArrayView physical(text.constData() + pos, end - pos);
         if (physical.endsWith('\r'))
             physical.chop(1);
         pos = end + 1;
         if ((number & 4095) == 0)
             clock.check(number);
-        if (!physical.isEmpty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.isEmpty()) {
-            if (lines.last().text.size() + physical.size() > kLongestLine)
-                throw CalendarFileError(lines.last().number, tooLongText());
-            lines.last().text += physical.mid(1);
+        if (!physical.isEmpty() && (physical[0] == ' ' || physical[0] == '\t') && !out.lines.isEmpty()) {
+            Line &last = out.lines.last();
+            if (last.size + physical.size() > kLongestLine)
+                throw CalendarFileError(last.number, tooLongText());
+            // The last line ends the buffer: its NUL goes behind the continuation.
+            out.text.chop(1);
+            out.text.append(physical.sliced(1));
+            out.text.append('\0');
+            last.size += physical.size() - 1;
         } else if (!physical.isEmpty()) {
-            lines.append({number, physical});
+            out.lines.append({number, out.text.size(), physical.size()});
+            out.text.append(physical);
+            out.text.append('\0');
         }
     }
-    return lines;
+    return out;
 }
 
-QString shown(const QByteArray &line)
+QString shown(QByteArrayView line)
 {
-    const QString text = QString::fromUtf8(line.left(240));
+    const QString text = QString::fromUtf8(line.first(std::min<qsizetype>(240, line.size())));
     return text.size() > 60 ? text.left(57) + QStringLiteral("...") : text;
 }
 
-QByteArray nameOf(const QByteArray &line)
+// The property name, up to its parameters or value, without blanks around it.
+QByteArrayView nameView(QByteArrayView line)
 {
-    qsizetype end = line.size();
-    for (char stop : {':', ';'}) {
-        const qsizetype at = line.indexOf(stop);
-        if (at >= 0 && at < end)
-            end = at;
-    }
-    return line.left(end).trimmed().toUpper();
+    qsizetype end = 0;
+    while (end < line.size() && line[end] != ':' && line[end] != ';')
+        ++end;
+    return line.first(end).trimmed();
+}
+
+QByteArray nameOf(QByteArrayView line)
+{
+    return nameView(line).toByteArray().toUpper();
+}
+
+bool isName(QByteArrayView name, QByteArrayView upper)
+{
+    return name.size() == upper.size() && name.compare(upper, Qt::CaseInsensitive) == 0;
 }
 
 // Where the value begins: the colon after the name and its parameters
 // (name=value[,value], values maybe quoted), or -1. An empty or nameless
 // parameter (";;", ";=x") makes `broken` true.
-qsizetype valueColon(const QByteArray &line, bool &broken)
+qsizetype valueColon(QByteArrayView line, bool &broken)
 {
     broken = false;
     qsizetype i = 0;
@@ -298,17 +342,27 @@ qsizetype valueColon(const QByteArray &line, bool &broken)
 }
 
 // Properties whose value is a time or a rule: without one the entry means nothing.
-bool needsValue(const QByteArray &name)
+bool needsValue(QByteArrayView name)
 {
-    static const QSet<QByteArray> names{"DTSTART", "DTEND", "DURATION", "RRULE", "RDATE", "EXDATE", "RECURRENCE-ID"};
-    return names.contains(name);
+    for (const char *n : {"DTSTART", "DTEND", "DURATION", "RRULE", "RDATE", "EXDATE", "RECURRENCE-ID"})
+        if (isName(name, n))
+            return true;
+    return false;
 }
 
-// Where a VEVENT and its properties begin.
+// Where a VEVENT and the properties a refusal names begin; 0: none.
 struct EventLines
 {
     int begin = 1;
-    QHash<QByteArray, int> properties; // first line of each name
+    int dtstart = 0;
+    int dtend = 0;
+    int duration = 0;
+
+    [[nodiscard]] int lineOf(const char *name) const
+    {
+        const int at = qstrcmp(name, "DTSTART") == 0 ? dtstart : qstrcmp(name, "DTEND") == 0 ? dtend : duration;
+        return at ? at : begin;
+    }
 };
 
 // BEGIN/END must pair up inside one VCALENDAR, every line needs a colon
@@ -316,49 +370,63 @@ struct EventLines
 // and the lines libical is to read: without the error marks another
 // libical wrote (X-LIC-ERROR) and without empty values, which mean nothing
 // but which libical marks as errors.
-QList<EventLines> checkStructure(const QList<Line> &lines, QList<Line> &kept)
+QList<EventLines> checkStructure(const Lines &lines, QList<Line> &kept)
 {
-    if (lines.isEmpty())
+    if (lines.lines.isEmpty())
         throw CalendarFileError(1, QStringLiteral("The file is empty."));
-    if (lines.first().text.trimmed().toUpper() != "BEGIN:VCALENDAR")
-        throw CalendarFileError(lines.first().number, QStringLiteral("An iCalendar file begins with BEGIN:VCALENDAR."));
+    if (lines.view(lines.lines.first()).trimmed().toByteArray().toUpper() != "BEGIN:VCALENDAR")
+        throw CalendarFileError(lines.lines.first().number, QStringLiteral("An iCalendar file begins with BEGIN:VCALENDAR."));
+    kept.reserve(lines.lines.size());
     QList<QByteArray> open;
     QList<EventLines> events;
-    for (const Line &line : lines) {
+    for (const Line &line : lines.lines) {
+        const QByteArrayView text = lines.view(line);
         bool broken = false;
-        const qsizetype colon = valueColon(line.text, broken);
+        const qsizetype colon = valueColon(text, broken);
         if (colon < 0)
-            throw CalendarFileError(line.number, QStringLiteral("A line without ':': %1").arg(shown(line.text)));
+            throw CalendarFileError(line.number, QStringLiteral("A line without ':': %1").arg(shown(text)));
         if (broken)
-            throw CalendarFileError(line.number, QStringLiteral("A broken parameter list: %1").arg(shown(line.text)));
-        const QByteArray name = nameOf(line.text);
-        const QByteArray value = line.text.mid(colon + 1).trimmed().toUpper();
-        if (open.isEmpty() && !(name == "BEGIN" && value == "VCALENDAR"))
+            throw CalendarFileError(line.number, QStringLiteral("A broken parameter list: %1").arg(shown(text)));
+        const QByteArrayView name = nameView(text);
+        const QByteArrayView rawValue = text.sliced(colon + 1).trimmed();
+        const bool begins = isName(name, "BEGIN");
+        const bool ends = !begins && isName(name, "END");
+        // Only a component's name is compared whole; other values need not be copied.
+        const QByteArray value = begins || ends ? rawValue.toByteArray().toUpper() : QByteArray();
+        if (open.isEmpty() && !(begins && value == "VCALENDAR"))
             throw CalendarFileError(line.number, QStringLiteral("Text outside BEGIN:VCALENDAR ... END:VCALENDAR."));
-        if (name == "BEGIN") {
+        if (begins) {
             if (value == "VEVENT") {
                 if (open.size() != 1)
                     throw CalendarFileError(line.number, QStringLiteral("A VEVENT inside %1.").arg(QString::fromUtf8(open.last())));
-                events.append(EventLines{line.number, {}});
+                events.append(EventLines{line.number});
             }
             open.append(value);
-        } else if (name == "END") {
+        } else if (ends) {
             if (open.last() != value)
                 throw CalendarFileError(line.number, QStringLiteral("END:%1 where END:%2 was expected.")
                                                          .arg(QString::fromUtf8(value), QString::fromUtf8(open.last())));
             open.removeLast();
         } else {
-            if (value.isEmpty() && needsValue(name))
-                throw CalendarFileError(line.number, QStringLiteral("%1 without a value.").arg(QString::fromUtf8(name)));
-            if (value.isEmpty() || name == "X-LIC-ERROR")
+            if (rawValue.isEmpty() && needsValue(name))
+                throw CalendarFileError(line.number, QStringLiteral("%1 without a value.").arg(QString::fromUtf8(name.toByteArray().toUpper())));
+            if (rawValue.isEmpty() || isName(name, "X-LIC-ERROR"))
                 continue;
-            if (open.size() == 2 && open.last() == "VEVENT" && !events.last().properties.contains(name))
-                events.last().properties.insert(name, line.number);
+            if (open.size() == 2 && open.last() == "VEVENT") {
+                EventLines &event = events.last();
+                int *first = isName(name, "DTSTART") ? &event.dtstart
+                    : isName(name, "DTEND")          ? &event.dtend
+                    : isName(name, "DURATION")       ? &event.duration
+                                                     : nullptr;
+                if (first && !*first)
+                    *first = line.number;
+            }
         }
         kept.append(line);
     }
     if (!open.isEmpty())
-        throw CalendarFileError(lines.last().number, QStringLiteral("The file ends before END:%1.").arg(QString::fromUtf8(open.last())));
+        throw CalendarFileError(lines.lines.last().number,
+                                QStringLiteral("The file ends before END:%1.").arg(QString::fromUtf8(open.last())));
     return events;
 }
 
@@ -368,9 +436,11 @@ struct ParserFree
 };
 
 // libical's tree of the file, line by line so that a file of many long
-// lines can be stopped between them.
-ComponentPtr parse(const QList<Line> &lines, const Clock &clock)
+// lines can be stopped between them. libical reads a copy: the lines stay as
+// they were for a refusal that quotes them.
+ComponentPtr parse(const Lines &all, const QList<Line> &lines, const Clock &clock)
 {
+    QByteArray text(all.text.constData(), all.text.size());
     std::unique_ptr<icalparser, ParserFree> parser(icalparser_new());
     std::vector<ComponentPtr> calendars;
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -378,8 +448,7 @@ ComponentPtr parse(const QList<Line> &lines, const Clock &clock)
             clock.check(lines[i].number);
             clock.progress(10 + int(20 * i / lines.size()));
         }
-        QByteArray text = lines[i].text;
-        if (icalcomponent *c = icalparser_add_line(parser.get(), text.data()))
+        if (icalcomponent *c = icalparser_add_line(parser.get(), text.data() + lines[i].offset))
             calendars.emplace_back(c);
     }
     if (calendars.empty())
@@ -423,17 +492,17 @@ QString firstError(icalcomponent *comp)
 
 // libical read the file but marked errors in it; find the first line it
 // cannot read on its own, else the entry holding the error.
-void refuseErrors(const QList<Line> &lines, const QList<icalcomponent *> &events, const QList<EventLines> &eventLines,
-                  icalcomponent *root, const Clock &clock)
+void refuseErrors(const Lines &all, const QList<Line> &lines, const QList<icalcomponent *> &events,
+                  const QList<EventLines> &eventLines, icalcomponent *root, const Clock &clock)
 {
     for (const Line &line : lines) {
-        const QByteArray name = nameOf(line.text);
+        const QByteArray name = nameOf(all.view(line));
         if (name == "BEGIN" || name == "END" || isUnknownName(name))
             continue;
         clock.check(line.number);
-        icalproperty *p = icalproperty_new_from_string(line.text.constData());
+        icalproperty *p = icalproperty_new_from_string(all.text.constData() + line.offset);
         if (!p)
-            throw CalendarFileError(line.number, QStringLiteral("libical cannot read this line: %1").arg(shown(line.text)));
+            throw CalendarFileError(line.number, QStringLiteral("libical cannot read this line: %1").arg(shown(all.view(line))));
         icalproperty_free(p);
     }
     for (int i = 0; i < events.size(); ++i) {
@@ -452,7 +521,7 @@ void checkTime(const icaltimetype &t, const EventLines &where, const char *name)
 {
     const bool valid = QDate(t.year, t.month, t.day).isValid()
         && (t.is_date || QTime(t.hour, t.minute, t.second == 60 ? 59 : t.second).isValid());
-    const int line = where.properties.value(name, where.begin);
+    const int line = where.lineOf(name);
     if (!valid)
         throw CalendarFileError(line, QStringLiteral("%1 is no date that exists.").arg(QString::fromLatin1(name)));
     if (t.year > 9999)
@@ -537,14 +606,86 @@ QString textOf(const char *value)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-QString staffOf(icalcomponent *ev)
+// The properties of a VEVENT the reading looks at, the first of each kind,
+// found in one walk over them rather than one walk a kind.
+struct EventProperties
 {
-    if (icalproperty *contact = icalcomponent_get_first_property(ev, ICAL_CONTACT_PROPERTY))
-        return textOf(icalproperty_get_contact(contact)).trimmed();
-    if (icalproperty *organizer = icalcomponent_get_first_property(ev, ICAL_ORGANIZER_PROPERTY)) {
-        if (icalparameter *cn = icalproperty_get_first_parameter(organizer, ICAL_CN_PARAMETER))
+    icalproperty *dtstart = nullptr;
+    icalproperty *dtend = nullptr;
+    icalproperty *duration = nullptr;
+    icalproperty *rrule = nullptr;
+    icalproperty *rdate = nullptr;
+    icalproperty *exdate = nullptr;
+    icalproperty *recurrenceId = nullptr;
+    icalproperty *status = nullptr;
+    icalproperty *summary = nullptr;
+    icalproperty *description = nullptr;
+    icalproperty *uid = nullptr;
+    icalproperty *contact = nullptr;
+    icalproperty *organizer = nullptr;
+    icalproperty *notes = nullptr; // X-ORVENNA-NOTES
+    bool hasError = false;          // an X-LIC-ERROR libical added
+};
+
+EventProperties propertiesOf(icalcomponent *ev)
+{
+    EventProperties found;
+    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_ANY_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_ANY_PROPERTY)) {
+        icalproperty **first = nullptr;
+        switch (icalproperty_isa(p)) {
+        case ICAL_DTSTART_PROPERTY: first = &found.dtstart; break;
+        case ICAL_DTEND_PROPERTY: first = &found.dtend; break;
+        case ICAL_DURATION_PROPERTY: first = &found.duration; break;
+        case ICAL_RRULE_PROPERTY: first = &found.rrule; break;
+        case ICAL_RDATE_PROPERTY: first = &found.rdate; break;
+        case ICAL_EXDATE_PROPERTY: first = &found.exdate; break;
+        case ICAL_RECURRENCEID_PROPERTY: first = &found.recurrenceId; break;
+        case ICAL_STATUS_PROPERTY: first = &found.status; break;
+        case ICAL_SUMMARY_PROPERTY: first = &found.summary; break;
+        case ICAL_DESCRIPTION_PROPERTY: first = &found.description; break;
+        case ICAL_UID_PROPERTY: first = &found.uid; break;
+        case ICAL_CONTACT_PROPERTY: first = &found.contact; break;
+        case ICAL_ORGANIZER_PROPERTY: first = &found.organizer; break;
+        case ICAL_XLICERROR_PROPERTY: found.hasError = true; break;
+        case ICAL_X_PROPERTY:
+            if (!found.notes) {
+                const char *name = icalproperty_get_x_name(p);
+                if (name && qstricmp(name, kNotesProperty) == 0)
+                    found.notes = p;
+            }
+            break;
+        default: break;
+        }
+        if (first && !*first)
+            *first = p;
+    }
+    return found;
+}
+
+// Whether libical marked an error anywhere in `c`, as icalcomponent_count_errors
+// tells: the entries' own properties were walked already, the rest is walked here.
+bool hasErrors(icalcomponent *c, const QHash<const icalcomponent *, const EventProperties *> &walked)
+{
+    const auto entry = walked.constFind(c);
+    if (entry != walked.constEnd() ? entry.value()->hasError : icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY) != nullptr)
+        return true;
+    for (icalcomponent *sub = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); sub;
+         sub = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT)) {
+        if (hasErrors(sub, walked))
+            return true;
+    }
+    return false;
+}
+
+QString staffOf(const EventProperties &p)
+{
+    if (p.contact)
+        return textOf(icalproperty_get_contact(p.contact)).trimmed();
+    if (p.organizer) {
+        if (icalparameter *cn = icalproperty_get_first_parameter(p.organizer, ICAL_CN_PARAMETER))
             return textOf(icalparameter_get_cn(cn)).trimmed();
-        QString address = textOf(icalproperty_get_organizer(organizer));
+        QString address = textOf(icalproperty_get_organizer(p.organizer));
         if (address.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive))
             address = address.mid(7);
         return address.trimmed();
@@ -554,16 +695,11 @@ QString staffOf(icalcomponent *ev)
 
 // The notes another Orvenna calendar wrote apart, taken out of the combined
 // description where it still ends with them.
-void readNotes(icalcomponent *ev, CalendarEvent &e)
+void readNotes(const EventProperties &props, CalendarEvent &e)
 {
-    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_X_PROPERTY); p;
-         p = icalcomponent_get_next_property(ev, ICAL_X_PROPERTY)) {
-        const char *name = icalproperty_get_x_name(p);
-        if (name && qstricmp(name, kNotesProperty) == 0) {
-            e.notes = toStoredLines(textOf(icalproperty_get_x(p)));
-            break;
-        }
-    }
+    if (!props.notes)
+        return;
+    e.notes = toStoredLines(textOf(icalproperty_get_x(props.notes)));
     if (e.notes.isEmpty())
         return;
     const QString tail = QStringLiteral("\r\n\r\n") + e.notes;
@@ -573,14 +709,14 @@ void readNotes(icalcomponent *ev, CalendarEvent &e)
         e.description.chop(tail.size());
 }
 
-QString uidOf(icalcomponent *ev)
+QString uidOf(icalcomponent *ev, const EventProperties &p)
 {
-    const QString uid = textOf(icalcomponent_get_uid(ev));
+    const QString uid = p.uid ? textOf(icalproperty_get_uid(p.uid)) : QString();
     if (!uid.isEmpty())
         return uid;
     // Without a UID an entry is known by what it says and when.
-    const QByteArray key = QByteArray(icalcomponent_get_summary(ev) ? icalcomponent_get_summary(ev) : "") + '\n'
-        + icaltime_as_ical_string(icalcomponent_get_dtstart(ev));
+    const char *summary = p.summary ? icalproperty_get_summary(p.summary) : nullptr;
+    const QByteArray key = QByteArray(summary ? summary : "") + '\n' + icaltime_as_ical_string(icalcomponent_get_dtstart(ev));
     return QStringLiteral("no-uid-") + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex());
 }
 
@@ -684,15 +820,16 @@ void ruleStarts(icalproperty *rruleProperty, const icaltimetype &start, Expansio
     icalrecur_iterator_free(it);
 }
 
-QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, const QString &uid, const Moved &moved,
-                                  Expansion &x, int line, QByteArray &unknownZone)
+QList<QDateTime> occurrenceStarts(icalcomponent *ev, const EventProperties &props, const icaltimetype &start,
+                                  const QDateTime &localStart, const QString &uid, const Moved &moved, Expansion &x,
+                                  int line, QByteArray &unknownZone)
 {
     QList<QDateTime> starts;
-    if (icalproperty *rrule = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY))
-        ruleStarts(rrule, start, x, line, starts);
+    if (props.rrule)
+        ruleStarts(props.rrule, start, x, line, starts);
     else
-        starts.append(toLocal(start));
-    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_RDATE_PROPERTY); p;
+        starts.append(localStart);
+    for (icalproperty *p = props.rdate ? icalcomponent_get_first_property(ev, ICAL_RDATE_PROPERTY) : nullptr; p;
          p = icalcomponent_get_next_property(ev, ICAL_RDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, ev, unknownZone);
         if (!icaltime_is_null_time(t))
@@ -700,7 +837,7 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
     }
     QSet<QDate> excludedDays;
     QSet<QDateTime> excluded;
-    for (icalproperty *p = icalcomponent_get_first_property(ev, ICAL_EXDATE_PROPERTY); p;
+    for (icalproperty *p = props.exdate ? icalcomponent_get_first_property(ev, ICAL_EXDATE_PROPERTY) : nullptr; p;
          p = icalcomponent_get_next_property(ev, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = timeOf(p, ev, unknownZone);
         // Outlook excludes a day of an all-day series with that day's midnight
@@ -714,9 +851,14 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const icaltimetype &start, 
     QSet<QDateTime> seen;
     for (const QDateTime &s : starts) {
         if (s.date() < x.first || s.date() > x.last || excludedDays.contains(s.date()) || excluded.contains(s)
-            || moved.contains({uid, s}) || seen.contains(s))
+            || moved.contains({uid, s}))
             continue;
-        seen.insert(s);
+        // One start alone needs no set to be told apart.
+        if (starts.size() > 1) {
+            if (seen.contains(s))
+                continue;
+            seen.insert(s);
+        }
         kept.append(s);
     }
     return kept;
@@ -728,16 +870,16 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
 {
     initLibical();
     const Clock clock(control);
-    const QList<Line> lines = logicalLines(text, clock);
+    const Lines lines = logicalLines(text, clock);
     clock.progress(5);
     QList<Line> kept;
     const QList<EventLines> eventLines = checkStructure(lines, kept);
-    clock.check(lines.last().number);
+    clock.check(lines.lines.last().number);
     clock.progress(10);
 
-    ComponentPtr root = parse(kept, clock);
+    ComponentPtr root = parse(lines, kept, clock);
     if (!root)
-        throw CalendarFileError(lines.first().number, QStringLiteral("libical cannot read the file."));
+        throw CalendarFileError(lines.lines.first().number, QStringLiteral("libical cannot read the file."));
     clock.progress(30);
 
     QList<icalcomponent *> events;
@@ -753,59 +895,67 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
              cal = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
             collect(cal);
     }
-    if (icalcomponent_count_errors(root.get()) > 0)
-        refuseErrors(kept, events, eventLines, root.get(), clock);
+    QList<EventProperties> properties;
+    properties.reserve(events.size());
+    QHash<const icalcomponent *, const EventProperties *> walked;
+    walked.reserve(events.size());
+    for (icalcomponent *ev : events)
+        properties.append(propertiesOf(ev));
+    for (qsizetype i = 0; i < events.size(); ++i)
+        walked.insert(events[i], &properties[i]);
+    if (hasErrors(root.get(), walked))
+        refuseErrors(lines, kept, events, eventLines, root.get(), clock);
 
     Moved moved;
-    for (icalcomponent *ev : events) {
+    for (int i = 0; i < events.size(); ++i) {
         QByteArray unknownZone;
-        if (icalproperty *rid = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY))
-            moved.insert({uidOf(ev), toLocal(timeOf(rid, ev, unknownZone))});
+        if (icalproperty *rid = properties[i].recurrenceId)
+            moved.insert({uidOf(events[i], properties[i]), toLocal(timeOf(rid, events[i], unknownZone))});
     }
 
     ReadCalendar out;
     Expansion x{first, last, clock};
     for (int i = 0; i < events.size(); ++i) {
         icalcomponent *ev = events[i];
+        const EventProperties &props = properties[i];
         const EventLines where = eventLines.value(i);
         const int line = where.begin;
         clock.check(line);
         clock.progress(30 + int(70LL * i / events.size()));
-        icalproperty *dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
-        if (!dtstart)
+        if (!props.dtstart)
             throw CalendarFileError(line, QStringLiteral("A VEVENT without DTSTART."));
-        if (icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY) || icalcomponent_get_first_property(ev, ICAL_RDATE_PROPERTY)
-            || icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY))
+        if (props.rrule || props.rdate || props.recurrenceId)
             ++out.repeating;
-        if (icalcomponent_get_status(ev) == ICAL_STATUS_CANCELLED) {
+        if (props.status && icalproperty_get_status(props.status) == ICAL_STATUS_CANCELLED) {
             ++out.cancelled;
             continue;
         }
         QByteArray unknownZone;
-        const icaltimetype start = timeOf(dtstart, ev, unknownZone);
+        const icaltimetype start = timeOf(props.dtstart, ev, unknownZone);
         icaltimetype end = icaltime_null_time();
-        if (icalproperty *dtend = icalcomponent_get_first_property(ev, ICAL_DTEND_PROPERTY))
-            end = timeOf(dtend, ev, unknownZone);
-        else if (icalproperty *duration = icalcomponent_get_first_property(ev, ICAL_DURATION_PROPERTY))
-            end = icaltime_add(start, icalproperty_get_duration(duration));
+        if (props.dtend)
+            end = timeOf(props.dtend, ev, unknownZone);
+        else if (props.duration)
+            end = icaltime_add(start, icalproperty_get_duration(props.duration));
         checkTime(start, where, "DTSTART");
         if (!icaltime_is_null_time(end))
-            checkTime(end, where, icalcomponent_get_first_property(ev, ICAL_DTEND_PROPERTY) ? "DTEND" : "DURATION");
+            checkTime(end, where, props.dtend ? "DTEND" : "DURATION");
         const bool allDay = start.is_date;
+        const QDateTime localStart = toLocal(start);
         int days = 1;
         qint64 seconds = 0;
         if (!icaltime_is_null_time(end)) {
             if (allDay)
-                days = int(std::max<qint64>(1, toLocal(start).date().daysTo(toLocal(end).date())));
+                days = int(std::max<qint64>(1, localStart.date().daysTo(toLocal(end).date())));
             else
-                seconds = std::max<qint64>(0, toLocal(start).secsTo(toLocal(end)));
+                seconds = std::max<qint64>(0, localStart.secsTo(toLocal(end)));
         }
         CalendarEvent base;
-        base.uid = uidOf(ev);
-        base.title = textOf(icalcomponent_get_summary(ev));
-        base.description = toStoredLines(textOf(icalcomponent_get_description(ev)));
-        readNotes(ev, base);
-        base.staffName = staffOf(ev);
+        base.uid = uidOf(ev, props);
+        base.title = textOf(props.summary ? icalproperty_get_summary(props.summary) : nullptr);
+        base.description = toStoredLines(textOf(props.description ? icalproperty_get_description(props.description) : nullptr));
+        readNotes(props, base);
+        base.staffName = staffOf(props);
         base.allDay = allDay;
         auto unknown = [&] {
             out.unknownZone << QStringLiteral("\"%1\" (%2)").arg(base.title, QString::fromUtf8(unknownZone));
@@ -814,9 +964,9 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
             unknown();
             continue;
         }
-        const bool isMove = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+        const bool isMove = props.recurrenceId != nullptr;
         const QList<QDateTime> starts =
-            occurrenceStarts(ev, start, base.uid, isMove ? Moved() : moved, x, line, unknownZone);
+            occurrenceStarts(ev, props, start, localStart, base.uid, isMove ? Moved() : moved, x, line, unknownZone);
         if (!unknownZone.isEmpty()) {
             unknown();
             continue;

@@ -10,11 +10,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -55,6 +59,24 @@ bool isRepeatable(const QString &sql)
 // read back, so an insert runs under a savepoint that is undone unless its key
 // fits. A savepoint, not BEGIN, so that it also works inside a caller's
 // transaction (an import, a repeat).
+QString beyondKeysText(qlonglong key)
+{
+    return QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
+        .arg(key)
+        .arg(std::numeric_limits<int>::max());
+}
+
+// SQLite's failure as its Qt driver words it, with its result code.
+QSqlError fileError(sqlite3 *file, int rc, const QString &what)
+{
+    return QSqlError(what, QString::fromUtf8(sqlite3_errmsg(file)), QSqlError::StatementError, QString::number(rc));
+}
+
+QString nulText()
+{
+    return QStringLiteral("The text holds a NUL character, which cannot be stored.");
+}
+
 qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
@@ -67,9 +89,7 @@ qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &p
     } else {
         key = query.lastInsertId().toLongLong();
         if (key > std::numeric_limits<int>::max())
-            failure = StoreError(QStringLiteral("The new row would get the key %1, past the largest the program can read (%2); nothing was saved.")
-                                     .arg(key)
-                                     .arg(std::numeric_limits<int>::max()));
+            failure = StoreError(beyondKeysText(key));
     }
     query.finish();
     if (!failure) {
@@ -292,7 +312,7 @@ RowSet Connection::execute(const QString &statement)
     requireOpen();
     // SQLite would end the statement at a NUL and run what came before it.
     if (statement.contains(QChar(0)))
-        throw StoreError(QStringLiteral("The text holds a NUL character, which cannot be stored."));
+        throw StoreError(nulText());
     const QString sql = toEngine(statement, m_engine);
     // The server's integer keys stop at 32 bits by themselves; SQLite's do not.
     if (m_engine == Engine::Sqlite && isInsert(sql)) {
@@ -317,6 +337,156 @@ int Connection::lastInsertId()
     if (key < 0 || key > std::numeric_limits<int>::max())
         throw StoreError(QStringLiteral("The database did not say which key the new row got."));
     return static_cast<int>(key);
+}
+
+PreparedWrite Connection::prepareWrite(const QString &sql)
+{
+    requireOpen();
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (m_engine == Engine::Sqlite) {
+        const QVariant handle = db.driver()->handle();
+        sqlite3 *file = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+            ? *static_cast<sqlite3 *const *>(handle.constData())
+            : nullptr;
+        if (!file)
+            throw StoreError(QStringLiteral("The database driver gave no SQLite connection to prepare a statement on."));
+        const QByteArray text = sql.toUtf8();
+        sqlite3_stmt *statement = nullptr;
+        const int rc = sqlite3_prepare_v3(file, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_finalize(statement);
+            throw failure(fileError(file, rc, QStringLiteral("Unable to execute statement")));
+        }
+        return PreparedWrite(*this, nullptr, statement);
+    }
+    if (m_reused)
+        makeSureAlive();
+    auto query = std::make_unique<QSqlQuery>(db);
+    if (!query->prepare(sql))
+        throw failure(query->lastError());
+    m_reused = false;
+    return PreparedWrite(*this, std::move(query), nullptr);
+}
+
+void PreparedWrite::StatementFree::operator()(sqlite3_stmt *statement) const
+{
+    sqlite3_finalize(statement);
+}
+
+PreparedWrite::PreparedWrite(Connection &conn, std::unique_ptr<QSqlQuery> query, sqlite3_stmt *statement)
+    : m_conn(&conn), m_query(std::move(query)), m_statement(statement)
+{
+}
+
+PreparedWrite::PreparedWrite(PreparedWrite &&) noexcept = default;
+PreparedWrite &PreparedWrite::operator=(PreparedWrite &&) noexcept = default;
+PreparedWrite::~PreparedWrite() = default;
+
+void PreparedWrite::run(const QVariantList &values)
+{
+    m_conn->requireOpen();
+    for (const QVariant &value : values) {
+        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
+            throw StoreError(nulText());
+    }
+    if (m_statement)
+        runFile(values, nullptr);
+    else
+        runServer(values, nullptr);
+}
+
+void PreparedWrite::runFile(const QVariantList &values, QList<qlonglong> *keys)
+{
+    sqlite3_stmt *statement = m_statement.get();
+    sqlite3 *file = sqlite3_db_handle(statement);
+    sqlite3_reset(statement);
+    for (int i = 0; i < int(values.size()); ++i) {
+        const QVariant &value = values.at(i);
+        int rc = SQLITE_OK;
+        switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+            rc = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+            break;
+        case QMetaType::QString: {
+            // `values` outlives the run: SQLite may read the text where it is.
+            const QString *text = static_cast<const QString *>(value.constData());
+            rc = sqlite3_bind_text16(statement, i + 1, text->isNull() ? static_cast<const void *>(u"") : text->constData(),
+                                     int(text->size() * sizeof(char16_t)), SQLITE_STATIC);
+            break;
+        }
+        default:
+            throw StoreError(QStringLiteral("A value of type %1 cannot be stored.").arg(QLatin1String(value.typeName())));
+        }
+        if (rc != SQLITE_OK)
+            throw m_conn->failure(fileError(file, rc, QStringLiteral("Unable to bind parameters")));
+    }
+    for (;;) {
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc == SQLITE_ROW) {
+            if (keys)
+                keys->append(sqlite3_column_int64(statement, 0));
+            continue;
+        }
+        const QSqlError error = fileError(file, rc, QStringLiteral("Unable to fetch row"));
+        sqlite3_reset(statement);
+        throw m_conn->failure(error);
+    }
+    // Done with: it holds nothing until the next run.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+}
+
+void PreparedWrite::runServer(const QVariantList &values, QList<qlonglong> *keys)
+{
+    for (int i = 0; i < int(values.size()); ++i) {
+        const QVariant &value = values.at(i);
+        // The driver sends a null text as NULL.
+        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->isNull())
+            m_query->bindValue(i, QString(QLatin1String("")));
+        else
+            m_query->bindValue(i, value);
+    }
+    if (!m_query->exec())
+        throw m_conn->failure(m_query->lastError());
+    if (!keys)
+        return;
+    while (m_query->next())
+        keys->append(m_query->value(0).toLongLong());
+    if (m_query->lastError().isValid())
+        throw m_conn->failure(m_query->lastError());
+    m_query->finish();
+}
+
+QList<int> PreparedWrite::insertReturningKeys(const QVariantList &values, qsizetype rows)
+{
+    m_conn->requireOpen();
+    for (const QVariant &value : values) {
+        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
+            throw StoreError(nulText());
+    }
+    QList<qlonglong> keys;
+    keys.reserve(rows);
+    if (m_statement)
+        runFile(values, &keys);
+    else
+        runServer(values, &keys);
+    if (keys.size() != rows)
+        throw StoreError(QStringLiteral("The database did not say which key the new row got."));
+    // Each engine draws increasing keys row by row, but may return them in any order.
+    std::sort(keys.begin(), keys.end());
+    QList<int> out;
+    out.reserve(rows);
+    for (qlonglong key : std::as_const(keys)) {
+        if (key > std::numeric_limits<int>::max())
+            throw StoreError(beyondKeysText(key));
+        if (key < 0)
+            throw StoreError(QStringLiteral("The database did not say which key the new row got."));
+        out.append(static_cast<int>(key));
+    }
+    return out;
 }
 
 std::unique_ptr<QSqlQuery> Connection::run(const QString &sql)

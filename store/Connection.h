@@ -12,6 +12,7 @@
 
 class QSqlError;
 class QSqlQuery;
+struct sqlite3_stmt;
 
 namespace store {
 
@@ -49,6 +50,45 @@ private:
     bool m_eof = true;
 };
 
+class Connection;
+
+// A write of the engine's own SQL with ? for its values, prepared once and run
+// for many rows inside the caller's transaction: an import's thousands of rows
+// cost one parse of each statement. Ends before its connection closes. Texts
+// are stored as the dialect's literals store them: an empty one as '', not NULL.
+class PreparedWrite
+{
+public:
+    PreparedWrite(PreparedWrite &&) noexcept;
+    PreparedWrite &operator=(PreparedWrite &&) noexcept;
+    ~PreparedWrite();
+
+    // Runs it with `values` (texts and whole numbers) for its ?s, in order. A
+    // text holding a NUL is refused as Connection::execute refuses it.
+    void run(const QVariantList &values);
+    // Runs an insert of `rows` rows whose RETURNING gives each new row's key,
+    // and returns the keys in the order the rows were given: the order the
+    // keys were drawn in. A key past 32 bits throws, as Connection::execute's
+    // insert does; the caller's transaction then takes the rows back.
+    [[nodiscard]] QList<int> insertReturningKeys(const QVariantList &values, qsizetype rows);
+
+private:
+    friend class Connection;
+    struct StatementFree
+    {
+        void operator()(sqlite3_stmt *statement) const;
+    };
+    PreparedWrite(Connection &conn, std::unique_ptr<QSqlQuery> query, sqlite3_stmt *statement);
+    void runFile(const QVariantList &values, QList<qlonglong> *keys);
+    void runServer(const QVariantList &values, QList<qlonglong> *keys);
+
+    Connection *m_conn = nullptr;
+    std::unique_ptr<QSqlQuery> m_query; // on the server
+    // On the file, SQLite's own: Qt's binding makes a name for every value,
+    // and SQLite looks each name up among all the others.
+    std::unique_ptr<sqlite3_stmt, StatementFree> m_statement;
+};
+
 // One open database, for one operation. Opening never creates the file.
 class Connection
 {
@@ -73,6 +113,9 @@ public:
     // The key the last insert through execute gave its new row, for a table
     // with a generated key. Throws StoreError when there is none.
     [[nodiscard]] int lastInsertId();
+    // Prepares `sql` (the engine's own, not the program's dialect) for runs
+    // inside a transaction of this connection.
+    [[nodiscard]] PreparedWrite prepareWrite(const QString &sql);
 
     // Several statements as one write: all of them land, or none.
     enum class Begin {
@@ -87,6 +130,7 @@ public:
     void rollbackTransaction();
 
 private:
+    friend class PreparedWrite;
     void openServer(const QString &url);
     std::unique_ptr<QSqlQuery> run(const QString &sql);
     // Makes sure a kept server connection still stands before a statement

@@ -178,6 +178,47 @@ QString recordImportedEvent(const QString &uid, const QDate &startDate, const QT
         + QStringLiteral(")");
 }
 
+namespace {
+// `rows` times the parenthesised list of `columns` question marks.
+QString valueRows(int rows, int columns)
+{
+    QString row = QStringLiteral("(?");
+    for (int c = 1; c < columns; ++c)
+        row += QStringLiteral(", ?");
+    row += QLatin1Char(')');
+    QStringList all;
+    all.reserve(rows);
+    for (int r = 0; r < rows; ++r)
+        all << row;
+    return all.join(QStringLiteral(", "));
+}
+} // namespace
+
+QString insertEventsReturningKeys(int rows)
+{
+    return QStringLiteral("INSERT INTO tblScheduledEvents(title, Description, Notes, EventTime, EventTimeEnd, idPOC) VALUES")
+        + valueRows(rows, 6) + QStringLiteral(" RETURNING idScheduledEvent");
+}
+
+QString forgetImportedEventWithValues()
+{
+    return QStringLiteral("DELETE FROM tblImportedEvents WHERE uid = ? AND eventStart = ?");
+}
+
+QString recordImportedEventsWithValues(int rows)
+{
+    return QStringLiteral("INSERT INTO tblImportedEvents(uid, eventStart, idScheduledEvent) VALUES") + valueRows(rows, 3);
+}
+
+QString importedEventsBetween(const QDateTime &first, const QDateTime &last)
+{
+    return QStringLiteral("SELECT tblImportedEvents.uid AS uid, CAST(tblImportedEvents.eventStart AS TEXT) AS eventStart, ")
+        + QStringLiteral("tblScheduledEvents.idScheduledEvent AS idScheduledEvent FROM tblImportedEvents ")
+        + QStringLiteral("LEFT JOIN tblScheduledEvents ON tblImportedEvents.idScheduledEvent = tblScheduledEvents.idScheduledEvent ")
+        + QStringLiteral("WHERE tblImportedEvents.eventStart >= ") + literal(first.date(), first.time())
+        + QStringLiteral(" AND tblImportedEvents.eventStart <= ") + literal(last.date(), last.time());
+}
+
 QString calendarIdentity()
 {
     return QStringLiteral("SELECT identity FROM tblCalendarIdentity ORDER BY identity");
@@ -227,6 +268,12 @@ QString idList(const QList<int> &ids)
 QString eventsByIds(const QList<int> &eventIds)
 {
     return QStringLiteral("SELECT * from tblScheduledEvents where idScheduledEvent IN (") + idList(eventIds)
+        + QStringLiteral(")");
+}
+
+QString storedEventIds(const QList<int> &eventIds)
+{
+    return QStringLiteral("SELECT idScheduledEvent FROM tblScheduledEvents WHERE idScheduledEvent IN (") + idList(eventIds)
         + QStringLiteral(")");
 }
 

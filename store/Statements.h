@@ -63,6 +63,20 @@ struct EventValues
 [[nodiscard]] QString importedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
 [[nodiscard]] QString forgetImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime);
 [[nodiscard]] QString recordImportedEvent(const QString &uid, const QDate &startDate, const QTime &startTime, int eventId);
+// The same for a whole import, in the engine's own SQL with ? for the values
+// in the order named (texts cleaned and times in the stored form by the
+// caller), each prepared once for many entries. `rows` rows a statement: one
+// statement, not one a row, is what lets Find's index on the file keep the
+// new words in memory until the commit.
+[[nodiscard]] QString insertEventsReturningKeys(int rows);     // title, Description, Notes, EventTime, EventTimeEnd, idPOC
+[[nodiscard]] QString forgetImportedEventWithValues();         // uid, eventStart
+[[nodiscard]] QString recordImportedEventsWithValues(int rows); // uid, eventStart, idScheduledEvent
+// The entries recorded with a start between the two (both included): uid,
+// eventStart as the stored text and idScheduledEvent of the event, NULL when
+// it was deleted since.
+[[nodiscard]] QString importedEventsBetween(const QDateTime &first, const QDateTime &last);
+// Which of the keys are stored events, in idScheduledEvent.
+[[nodiscard]] QString storedEventIds(const QList<int> &eventIds);
 // A random name this database gives itself for exported UIDs; the first in
 // order, should two copies of a shared calendar have made one at once.
 [[nodiscard]] QString calendarIdentity();

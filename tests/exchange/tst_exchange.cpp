@@ -1,8 +1,11 @@
 #include "exchange/CalendarStore.h"
 #include "exchange/ICalendar.h"
 #include "exchange/Repeat.h"
+#include "store/ChangeHistory.h"
 #include "store/ChangeListener.h"
 #include "store/Connection.h"
+#include "store/EventSearch.h"
+#include "store/Events.h"
 #include "support/TestDatabase.h"
 
 #include <QDir>
@@ -13,6 +16,8 @@
 #include <QTimeZone>
 
 #include <libical/ical.h>
+
+#include <algorithm>
 
 using exchange::CalendarEvent;
 
@@ -106,6 +111,8 @@ void tst_Exchange::exportRoundTrip_data()
     QTest::newRow("system zone UTC") << "Run" << "" << "" << "" << QByteArray("UTC") << "20261207T093000 Etc/UTC" << "<none>";
     QTest::newRow("zone libical lacks: UTC times") << "Run" << "" << "" << "" << QByteArray("Nowhere/Special")
                                                    << "local as UTC" << "<none>";
+    QTest::newRow("apostrophes") << "Coach's drill" << "Don't stop" << "Kim's bibs" << "" << QByteArray("UTC")
+                                 << "20261207T093000 Etc/UTC" << "Don't stop\n\nKim's bibs";
     // "<null>": description and notes left NULL by another tool, read as empty.
     QTest::newRow("texts left NULL") << "Run" << "<null>" << "<null>" << "" << QByteArray("UTC")
                                      << "20261207T093000 Etc/UTC" << "<none>";
@@ -196,6 +203,28 @@ void tst_Exchange::exportRoundTrip()
     // The notes come back apart, into another Orvenna calendar too.
     QCOMPARE(back.events[0].description, description);
     QCOMPARE(back.events[0].notes, notes);
+
+    // Imported into another calendar (on the server the same database made
+    // afresh): stored as every insert stores texts, apostrophes blanked and
+    // empty ones as '', found by Find, with its line of history.
+    conn.close();
+    TestDatabase other;
+    const int kim = other.addStaff(QStringLiteral("Kim"), QString());
+    store::Connection into;
+    into.open(other.connectionString());
+    const QList<int> added = exchange::importEvents(into, back.events, kim).added;
+    QCOMPARE(added.size(), 1);
+    store::RowSet stored = into.execute(QStringLiteral("SELECT title, Description, Notes FROM tblScheduledEvents "
+                                                       "WHERE Description IS NOT NULL AND Notes IS NOT NULL"));
+    QVERIFY2(!stored.eof(), "a text stored as NULL");
+    QCOMPARE(stored.text(QStringLiteral("title")), statements::cleanText(title));
+    QCOMPARE(stored.text(QStringLiteral("Description")), statements::cleanText(description));
+    QCOMPARE(stored.text(QStringLiteral("Notes")), statements::cleanText(notes));
+    stored.close();
+    const QList<exchange::StoredEvent> found = store::EventSearch::find(into, store::EventSearch::words(title).first(), 10);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found[0].id, added[0]);
+    QVERIFY(!store::ChangeHistory::read(into, store::ChangeHistory::Table::Events, added[0]).value_or(store::RowHistory()).createdBy.isEmpty());
 }
 
 void tst_Exchange::exportedUidsStayAndComeHome()
@@ -244,6 +273,57 @@ void tst_Exchange::exportedUidsStayAndComeHome()
     conn.execute(statements::deleteEvent(exchange::readEvents(conn, std::nullopt).last().id));
     QCOMPARE(exchange::importEvents(conn, first, 0).added.size(), 1);
     QCOMPARE(other.count("tblScheduledEvents"), 3);
+
+    // A file of more entries than a statement writes, of every kind: this
+    // calendar's own event, the two imported before (one deleted since, so it
+    // comes back), new ones with apostrophes, and one new entry twice.
+    const int kim = other.addStaff(QStringLiteral("Kim"), QString());
+    const QString otherIdentity = exchange::calendarIdentity(conn);
+    conn.execute(statements::deleteEvent(exchange::readEvents(conn, std::nullopt).last().id));
+    QList<CalendarEvent> many{exchange::toCalendarEvent(exchange::readEvents(conn, std::nullopt).first(), otherIdentity)};
+    many << first;
+    QStringList newTitles;
+    for (int i = 0; i < 1203; ++i) {
+        CalendarEvent e;
+        e.uid = QStringLiteral("coach's-%1@phone").arg(i % 1000);
+        e.title = QStringLiteral("Many's %1").arg(i);
+        e.notes = i % 2 ? QStringLiteral("n'%1").arg(i) : QString();
+        e.staffName = i % 3 ? QStringLiteral("Kim") : QString();
+        e.start = at("2026-11-01 08:00").addSecs(60 * (i / 1000) + 3600 * (i % 1000));
+        e.end = e.start.addSecs(1800);
+        many << e;
+        newTitles << statements::cleanText(e.title);
+    }
+    many << many.at(700);
+    const exchange::ImportResult big = exchange::importEvents(conn, many, 0);
+    QCOMPARE(big.ownEvents, 1);
+    QCOMPARE(big.alreadyImported, 2); // the one still there, the entry twice
+    QCOMPARE(big.added.size(), 1 + newTitles.size());
+    // The keys in the order of the entries, each with its entry's texts and staff member.
+    const QHash<int, exchange::StoredEvent> rows = store::Events::readMany(conn, big.added);
+    QCOMPARE(rows.value(big.added[0]).values.title, first.last().title);
+    for (int i = 0; i < newTitles.size(); ++i) {
+        const exchange::StoredEvent &e = rows.value(big.added[i + 1]);
+        QCOMPARE(e.values.title, newTitles[i]);
+        QCOMPARE(e.values.notes, i % 2 ? QStringLiteral("n %1").arg(i) : QString());
+        QCOMPARE(e.values.staffId, i % 3 ? kim : 0);
+        QCOMPARE(e.start(), many[i + 3].start);
+    }
+    QCOMPARE(other.count("tblImportedEvents"), 2 + newTitles.size());
+    QCOMPARE(other.scalar(QStringLiteral("SELECT count(*) FROM tblChangeHistory WHERE tableName = 'tblscheduledevents' AND idRow >= %1")
+                              .arg(big.added.first()))
+                 .toInt(),
+             big.added.size());
+    QList<int> foundIds;
+    for (const exchange::StoredEvent &e : store::EventSearch::find(conn, QStringLiteral("many"), 5000))
+        foundIds << e.id;
+    std::sort(foundIds.begin(), foundIds.end());
+    QCOMPARE(foundIds, big.added.mid(1));
+    // Again: nothing new.
+    const exchange::ImportResult again2 = exchange::importEvents(conn, many, 0);
+    QCOMPARE(again2.added.size(), 0);
+    QCOMPARE(again2.alreadyImported, 2 + newTitles.size() + 1);
+    QCOMPARE(again2.ownEvents, 1);
 }
 
 void tst_Exchange::read_data()
@@ -450,6 +530,20 @@ void tst_Exchange::importWritesAllOrNothing()
     conn.open(db.connectionString());
     QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
+
+    // Keys past 32 bits, which the windows cannot read: nothing of the import stays.
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    if (server) {
+        db.exec("ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 2147483647");
+    } else {
+        db.exec("DELETE FROM sqlite_sequence WHERE name = 'tblScheduledEvents'");
+        db.exec("INSERT INTO sqlite_sequence(name, seq) VALUES('tblScheduledEvents', 2147483646)");
+    }
+    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, events, marco));
+    QCOMPARE(db.count("tblScheduledEvents"), 0);
+    QCOMPARE(db.count("tblImportedEvents"), 0);
+    db.exec(server ? "ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 1"
+                   : "UPDATE sqlite_sequence SET seq = 0 WHERE name = 'tblScheduledEvents'");
 
     const QList<int> added = exchange::importEvents(conn, events, marco).added;
     QList<int> staffOfAdded;
