@@ -4,21 +4,29 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
+#include <QThreadPool>
 #include <QTimeZone>
 
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace exchange {
 namespace {
 
 constexpr const char *kNotesProperty = "X-ORVENNA-NOTES";
+// Lines from which a file's parse is shared by two parsers: a few hundred
+// entries, where a second thread costs less than it saves.
+constexpr qsizetype kLinesWorthTwoParsers = 4096;
 
 void initLibical()
 {
@@ -435,21 +443,97 @@ struct ParserFree
     void operator()(icalparser *p) const { icalparser_free(p); }
 };
 
+// Where a file's one calendar may be cut in two for two parsers: before the
+// first of its components (at its top level) past the middle, when no
+// property of the calendar itself follows. -1 when there is no such place.
+qsizetype splitPoint(const Lines &all, const QList<Line> &lines)
+{
+    qsizetype split = -1;
+    int depth = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArrayView line = all.view(lines[i]);
+        // Only BEGIN and END change the depth: other names need no look.
+        const char c = line.isEmpty() ? '\0' : char(line[0] | 0x20);
+        const QByteArrayView name = c == 'b' || c == 'e' ? nameView(line) : QByteArrayView();
+        if (isName(name, "BEGIN")) {
+            if (depth == 1 && split < 0 && i >= lines.size() / 2)
+                split = i;
+            ++depth;
+        } else if (isName(name, "END")) {
+            // A second calendar in the file: libical keeps them apart, so do not cut.
+            if (--depth == 0 && i != lines.size() - 1)
+                return -1;
+        } else if (depth == 1 && split >= 0) {
+            return -1;
+        }
+    }
+    return split;
+}
+
 // libical's tree of the file, line by line so that a file of many long
 // lines can be stopped between them. libical reads a copy: the lines stay as
-// they were for a refusal that quotes them.
+// they were for a refusal that quotes them. A large file's one calendar is
+// read by two parsers at once, its second half under a calendar of its own
+// whose components then join the first's in order: the same tree, in about
+// half the time on a machine of two cores.
 ComponentPtr parse(const Lines &all, const QList<Line> &lines, const Clock &clock)
 {
     QByteArray text(all.text.constData(), all.text.size());
+    const qsizetype split = lines.size() >= kLinesWorthTwoParsers ? splitPoint(all, lines) : -1;
+    const qsizetype firstEnd = split < 0 ? lines.size() : split;
+
+    ComponentPtr second;
+    std::atomic<bool> stop{false};
+    std::exception_ptr secondFailed;
+    std::thread worker;
+    if (split >= 0) {
+        worker = std::thread([&] {
+            try {
+                std::unique_ptr<icalparser, ParserFree> parser(icalparser_new());
+                char begin[] = "BEGIN:VCALENDAR";
+                icalparser_add_line(parser.get(), begin);
+                for (qsizetype i = split; i < lines.size() && !stop.load(std::memory_order_relaxed); ++i) {
+                    if (icalcomponent *c = icalparser_add_line(parser.get(), text.data() + lines[i].offset))
+                        second.reset(c);
+                }
+            } catch (...) {
+                secondFailed = std::current_exception();
+            }
+        });
+    }
+    // Whatever ends this one (a Cancel, a deadline), the other parser stops too.
+    const auto joined = qScopeGuard([&] {
+        if (worker.joinable()) {
+            stop = true;
+            worker.join();
+        }
+    });
+
     std::unique_ptr<icalparser, ParserFree> parser(icalparser_new());
     std::vector<ComponentPtr> calendars;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
+    for (qsizetype i = 0; i < firstEnd; ++i) {
         if ((i & 63) == 0) {
             clock.check(lines[i].number);
-            clock.progress(10 + int(20 * i / lines.size()));
+            clock.progress(10 + int(20 * i / firstEnd));
         }
         if (icalcomponent *c = icalparser_add_line(parser.get(), text.data() + lines[i].offset))
             calendars.emplace_back(c);
+    }
+    if (split >= 0) {
+        char end[] = "END:VCALENDAR";
+        if (icalcomponent *c = icalparser_add_line(parser.get(), end))
+            calendars.emplace_back(c);
+        worker.join();
+        if (secondFailed)
+            std::rethrow_exception(secondFailed);
+        // Lines that pair up (checkStructure saw to that) give one calendar each.
+        if (calendars.size() != 1 || !second)
+            throw CalendarFileError(lines.first().number, QStringLiteral("libical cannot read the file."));
+        icalcomponent *into = calendars.front().get();
+        while (icalcomponent *sub = icalcomponent_get_first_component(second.get(), ICAL_ANY_COMPONENT)) {
+            icalcomponent_remove_component(second.get(), sub);
+            icalcomponent_add_component(into, sub);
+        }
     }
     if (calendars.empty())
         return nullptr;
@@ -864,13 +948,24 @@ QList<QDateTime> occurrenceStarts(icalcomponent *ev, const EventProperties &prop
     return kept;
 }
 
+// What reading a file leaves behind, freed where nobody waits for it.
+struct Leftovers
+{
+    ComponentPtr root;
+    Lines lines;
+    QList<Line> kept;
+    QList<icalcomponent *> events;
+    QList<EventProperties> properties;
+    QHash<const icalcomponent *, const EventProperties *> walked;
+};
+
 } // namespace
 
 ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDate &last, const ReadControl &control)
 {
     initLibical();
     const Clock clock(control);
-    const Lines lines = logicalLines(text, clock);
+    Lines lines = logicalLines(text, clock);
     clock.progress(5);
     QList<Line> kept;
     const QList<EventLines> eventLines = checkStructure(lines, kept);
@@ -983,6 +1078,18 @@ ReadCalendar readCalendar(const QByteArray &text, const QDate &first, const QDat
         }
     }
     clock.progress(100);
+    // libical's tree and the file's lines of a large file take a third as long
+    // to free as to read: another thread frees them while the caller goes on.
+    if (lines.lines.size() >= kLinesWorthTwoParsers) {
+        auto leftovers = std::make_shared<Leftovers>(Leftovers{std::move(root), std::move(lines), std::move(kept),
+                                                               std::move(events), std::move(properties), std::move(walked)});
+        QThreadPool::globalInstance()->start([leftovers = std::move(leftovers)]() mutable {
+            // The tree first: freeing the lines' one large block then gathers its
+            // freed pieces on this thread, not on the reader's.
+            leftovers->root.reset();
+            leftovers.reset();
+        });
+    }
     return out;
 }
 

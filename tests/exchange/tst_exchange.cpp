@@ -35,6 +35,26 @@ QByteArray calendar(const QByteArray &events)
     return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//test//EN\r\n" + events + "END:VCALENDAR\r\n";
 }
 
+// `count` entries half an hour apart from 1 December 08:00, `between` after the
+// first `at` of them: enough lines for the reader to share the file between
+// two parsers. `expected` gets their summary.
+QByteArray manyEntries(int count, QStringList *expected = nullptr, int at = -1, const QByteArray &between = {})
+{
+    QByteArray out;
+    const QDateTime first(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC);
+    for (int i = 0; i < count; ++i) {
+        if (i == at)
+            out += between;
+        const QDateTime start = first.addSecs(1800 * i), end = start.addSecs(1200);
+        out += "BEGIN:VEVENT\r\nUID:m" + QByteArray::number(i) + "\r\nDTSTART:" + start.toString("yyyyMMddTHHmmss").toLatin1()
+            + "\r\nDTEND:" + end.toString("yyyyMMddTHHmmss").toLatin1() + "\r\nSUMMARY:M" + QByteArray::number(i)
+            + "\r\nEND:VEVENT\r\n";
+        if (expected)
+            *expected << start.toString("MM-dd HH:mm ") + end.toString("MM-dd HH:mm ") + QStringLiteral("M%1|").arg(i);
+    }
+    return out;
+}
+
 QString propertyText(icalcomponent *ev, icalproperty_kind kind)
 {
     icalproperty *p = icalcomponent_get_first_property(ev, kind);
@@ -432,6 +452,23 @@ void tst_Exchange::read_data()
         << QDate(2026, 12, 7) << QDate(2026, 12, 8)
         << QStringList{"12-07 00:00 12-07 00:00 Tock|", "12-07 00:02 12-07 00:02 Tock|", "12-07 00:04 12-07 00:04 Tock|"} << 0 << 0
         << QStringList();
+    {
+        // A series at the start moved at the end, past where the second parser begins.
+        QStringList many{"12-01 06:00 12-01 06:30 Early|", "12-15 06:00 12-15 06:30 Early|"};
+        const QByteArray series("BEGIN:VEVENT\r\nUID:s\r\nDTSTART:20261201T060000\r\nDTEND:20261201T063000\r\n"
+                                "SUMMARY:Early\r\nRRULE:FREQ=WEEKLY;COUNT=3\r\nEND:VEVENT\r\n");
+        const QByteArray moved("BEGIN:VEVENT\r\nUID:s\r\nRECURRENCE-ID:20261208T060000\r\nDTSTART:20261208T070000\r\n"
+                               "DTEND:20261208T073000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n");
+        const QByteArray entries = manyEntries(800, &many);
+        many << "12-08 07:00 12-08 07:30 Later|";
+        QTest::newRow("many entries, read in two halves") << series + entries + moved << dec1 << dec31 << many << 0 << 0 << QStringList();
+        QTest::newRow("many entries, the calendar named after them")
+            << series + entries + moved + "X-WR-CALNAME:Plan\r\n" << dec1 << dec31 << many << 0 << 0 << QStringList();
+        QTest::newRow("many entries in two calendars")
+            << series + manyEntries(500) + "END:VCALENDAR\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                + manyEntries(800).mid(manyEntries(500).size()) + moved
+            << dec1 << dec31 << many << 0 << 0 << QStringList();
+    }
 }
 
 void tst_Exchange::read()
@@ -487,6 +524,10 @@ void tst_Exchange::malformed_data()
     QTest::newRow("a rule too slow to follow")
         << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:19900101T000000\r\nRRULE:FREQ=SECONDLY;BYSECOND=0;COUNT=2000000000\r\n"
                     "END:VEVENT\r\n") << 4;
+    QTest::newRow("a bad value late in a large file")
+        << calendar(manyEntries(800, nullptr, 700, "BEGIN:VEVENT\r\nUID:x\r\nDTSTART:tomorrow\r\nEND:VEVENT\r\n")) << 3 + 700 * 6 + 3;
+    QTest::newRow("a bad calendar property after many entries")
+        << calendar(manyEntries(800) + "LAST-MODIFIED:never\r\n") << 3 + 800 * 6 + 1;
 }
 
 void tst_Exchange::malformed()
