@@ -308,6 +308,7 @@ void tst_Exchange::exportedUidsStayAndComeHome()
         QCOMPARE(e.values.notes, i % 2 ? QStringLiteral("n %1").arg(i) : QString());
         QCOMPARE(e.values.staffId, i % 3 ? kim : 0);
         QCOMPARE(e.start(), many[i + 3].start);
+        QCOMPARE(e.end(), many[i + 3].end);
     }
     QCOMPARE(other.count("tblImportedEvents"), 2 + newTitles.size());
     QCOMPARE(other.scalar(QStringLiteral("SELECT count(*) FROM tblChangeHistory WHERE tableName = 'tblscheduledevents' AND idRow >= %1")
