@@ -295,9 +295,30 @@ void tst_Exchange::exportedUidsStayAndComeHome()
         newTitles << statements::cleanText(e.title);
     }
     many << many.at(700);
+    // More of this calendar's own events than one look-up names.
+    QList<statements::EventValues> ownRows;
+    for (int i = 0; i < 600; ++i) {
+        statements::EventValues v;
+        v.title = QStringLiteral("Own %1").arg(i);
+        v.startDate = v.endDate = QDate(2027, 2, 1).addDays(i);
+        v.startTime = QTime(9, 0);
+        v.endTime = QTime(10, 0);
+        ownRows << v;
+    }
+    for (const exchange::StoredEvent &e : store::Events::readMany(conn, exchange::insertEvents(conn, ownRows)))
+        many << exchange::toCalendarEvent(e, otherIdentity);
+    // An entry the sync wrote already, its UID with an apostrophe, its start
+    // with seconds: both ways of writing record it alike.
+    CalendarEvent synced;
+    synced.uid = QStringLiteral("sync's@phone");
+    synced.title = QStringLiteral("Synced");
+    synced.start = at("2026-10-01 07:00").addSecs(30);
+    synced.end = synced.start.addSecs(1800);
+    exchange::insertEntry(conn, synced, 0);
+    many << synced;
     const exchange::ImportResult big = exchange::importEvents(conn, many, 0);
-    QCOMPARE(big.ownEvents, 1);
-    QCOMPARE(big.alreadyImported, 2); // the one still there, the entry twice
+    QCOMPARE(big.ownEvents, 1 + ownRows.size());
+    QCOMPARE(big.alreadyImported, 3); // the one still there, the entry twice, the synced one
     QCOMPARE(big.added.size(), 1 + newTitles.size());
     // The keys in the order of the entries, each with its entry's texts and staff member.
     const QHash<int, exchange::StoredEvent> rows = store::Events::readMany(conn, big.added);
@@ -310,7 +331,7 @@ void tst_Exchange::exportedUidsStayAndComeHome()
         QCOMPARE(e.start(), many[i + 3].start);
         QCOMPARE(e.end(), many[i + 3].end);
     }
-    QCOMPARE(other.count("tblImportedEvents"), 2 + newTitles.size());
+    QCOMPARE(other.count("tblImportedEvents"), 3 + newTitles.size());
     QCOMPARE(other.scalar(QStringLiteral("SELECT count(*) FROM tblChangeHistory WHERE tableName = 'tblscheduledevents' AND idRow >= %1")
                               .arg(big.added.first()))
                  .toInt(),
@@ -323,8 +344,8 @@ void tst_Exchange::exportedUidsStayAndComeHome()
     // Again: nothing new.
     const exchange::ImportResult again2 = exchange::importEvents(conn, many, 0);
     QCOMPARE(again2.added.size(), 0);
-    QCOMPARE(again2.alreadyImported, 2 + newTitles.size() + 1);
-    QCOMPARE(again2.ownEvents, 1);
+    QCOMPARE(again2.alreadyImported, 3 + newTitles.size() + 1);
+    QCOMPARE(again2.ownEvents, 1 + ownRows.size());
 }
 
 void tst_Exchange::read_data()
