@@ -18,6 +18,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <limits>
 
 using exchange::CalendarEvent;
 
@@ -545,16 +546,38 @@ void tst_Exchange::importWritesAllOrNothing()
     }
     QCOMPARE(exchange::unknownStaff(events, {{"Dana Whitfield", dana}, {"Marco", marco}}), QStringList{"Unknown"});
 
-    // A value the store refuses half way: nothing of the import stays.
-    QList<CalendarEvent> failing = events;
-    failing[2].title = QStringLiteral("nul") + QChar(0);
     store::Connection conn;
     conn.open(db.connectionString());
-    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    // The file's page cache is as large after an import as before, also after one that failed.
+    auto cacheSize = [&] {
+        if (server)
+            return 0;
+        store::RowSet rs = conn.execute(QStringLiteral("PRAGMA cache_size"));
+        return rs.integer(QStringLiteral("cache_size"));
+    };
+    const int cacheBefore = cacheSize();
+
+    // A value the store refuses half way, in an event or in where it came
+    // from: nothing of the import stays.
+    for (QString CalendarEvent::*field : {&CalendarEvent::title, &CalendarEvent::uid}) {
+        QList<CalendarEvent> failing = events;
+        failing[2].*field = QStringLiteral("nul") + QChar(0);
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
+        QCOMPARE(db.count("tblScheduledEvents"), 0);
+        QCOMPARE(db.count("tblImportedEvents"), 0);
+    }
+    QCOMPARE(cacheSize(), cacheBefore);
+
+    // A write the database refuses after the events went in: none of them stays.
+    db.exec(server ? "CREATE FUNCTION refuse_import() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ LANGUAGE plpgsql;"
+                     "CREATE TRIGGER refuse BEFORE INSERT ON tblImportedEvents FOR EACH ROW EXECUTE FUNCTION refuse_import()"
+                   : "CREATE TRIGGER refuse BEFORE INSERT ON tblImportedEvents BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, events, marco));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
+    db.exec(server ? "DROP TRIGGER refuse ON tblImportedEvents; DROP FUNCTION refuse_import()" : "DROP TRIGGER refuse");
 
     // Keys past 32 bits, which the windows cannot read: nothing of the import stays.
-    const bool server = TestDatabase::engine() == store::Engine::Postgres;
     if (server) {
         db.exec("ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 2147483647");
     } else {
@@ -564,6 +587,12 @@ void tst_Exchange::importWritesAllOrNothing()
     QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, events, marco));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
     QCOMPARE(db.count("tblImportedEvents"), 0);
+    // The largest that fits is taken.
+    db.exec(server ? "ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 2147483647"
+                   : "UPDATE sqlite_sequence SET seq = 2147483646 WHERE name = 'tblScheduledEvents'");
+    QCOMPARE(exchange::importEvents(conn, events.mid(0, 1), marco).added, QList<int>{std::numeric_limits<int>::max()});
+    db.exec("DELETE FROM tblImportedEvents");
+    db.exec("DELETE FROM tblScheduledEvents");
     db.exec(server ? "ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 1"
                    : "UPDATE sqlite_sequence SET seq = 0 WHERE name = 'tblScheduledEvents'");
 
@@ -572,6 +601,7 @@ void tst_Exchange::importWritesAllOrNothing()
     for (int id : added)
         staffOfAdded << exchange::readEvent(conn, id).value().values.staffId;
     QCOMPARE(staffOfAdded, QList<int>({dana, marco, marco}));
+    QCOMPARE(cacheSize(), cacheBefore);
 }
 
 void tst_Exchange::repeats_data()
