@@ -406,6 +406,15 @@ void tst_Exchange::read_data()
         << QByteArray("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261207T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
                       "BEGIN:VEVENT\r\nUID:h\r\nDTSTART:20270107T090000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n")
         << dec1 << dec31 << QStringList{} << 1 << 1 << QStringList();
+    // As icalcomponent_get_summary and the like read them.
+    QTest::newRow("a property twice: the first counts")
+        << QByteArray("BEGIN:VEVENT\r\nUID:r\r\nDTSTART:20261207T090000\r\nSUMMARY:First\r\nCONTACT:Kim\r\n"
+                      "SUMMARY:Second\r\nCONTACT:Lee\r\nEND:VEVENT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 First|Kim"} << 0 << 0 << QStringList();
+    QTest::newRow("folded inside a component's name, an empty value folded")
+        << QByteArray("BEGIN:VEV\r\n ENT\r\nUID:s\r\nDTSTART:20261207T090000\r\nSUMMARY:Split\r\nLOCATION:\r\n \r\n"
+                      "END:VEVE\r\n\tNT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 Split|"} << 0 << 0 << QStringList();
     QTest::newRow("a property newer than libical") << QByteArray("BEGIN:VEVENT\r\nUID:j\r\nDTSTART:20261207T090000\r\nCOLOR:red\r\n"
                                                                  "SUMMARY:New\r\nEND:VEVENT\r\n")
                                                    << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 New|"} << 0 << 0 << QStringList();
@@ -493,6 +502,11 @@ void tst_Exchange::malformed_data()
     QTest::newRow("no DTSTART") << calendar("BEGIN:VEVENT\r\nUID:x\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:y\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
                                 << 4;
     QTest::newRow("DTSTART without a value") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:\r\nEND:VEVENT\r\n") << 6;
+    QTest::newRow("a bad value in an entry's alarm")
+        << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261207T090000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:soon\r\n"
+                    "END:VALARM\r\nEND:VEVENT\r\n") << 9;
+    QTest::newRow("an end that does not exist") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261207T090000\r\nDTEND:20261232T100000\r\nEND:VEVENT\r\n")
+                                                << 7;
     QTest::newRow("broken parameter list") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART;;VALUE=DATE-TIME:20261207T090000\r\nEND:VEVENT\r\n")
                                            << 6;
     QTest::newRow("a 10 MB line, refused unread")
