@@ -18,6 +18,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <limits>
 
 using exchange::CalendarEvent;
 
@@ -223,6 +224,12 @@ void tst_Exchange::exportRoundTrip()
     // The notes come back apart, into another Orvenna calendar too.
     QCOMPARE(back.events[0].description, description);
     QCOMPARE(back.events[0].notes, notes);
+    // Names of properties in any case, as another tool may write them.
+    QByteArray otherCase = text;
+    otherCase.replace("X-ORVENNA-NOTES", "X-Orvenna-Notes");
+    const exchange::ReadCalendar backOtherCase = exchange::readCalendar(otherCase, QDate(2026, 1, 1), QDate(2026, 12, 31));
+    QCOMPARE(backOtherCase.events.value(0).description, description);
+    QCOMPARE(backOtherCase.events.value(0).notes, notes);
 
     // Imported into another calendar (on the server the same database made
     // afresh): stored as every insert stores texts, apostrophes blanked and
@@ -315,9 +322,30 @@ void tst_Exchange::exportedUidsStayAndComeHome()
         newTitles << statements::cleanText(e.title);
     }
     many << many.at(700);
+    // More of this calendar's own events than one look-up names.
+    QList<statements::EventValues> ownRows;
+    for (int i = 0; i < 600; ++i) {
+        statements::EventValues v;
+        v.title = QStringLiteral("Own %1").arg(i);
+        v.startDate = v.endDate = QDate(2027, 2, 1).addDays(i);
+        v.startTime = QTime(9, 0);
+        v.endTime = QTime(10, 0);
+        ownRows << v;
+    }
+    for (const exchange::StoredEvent &e : store::Events::readMany(conn, exchange::insertEvents(conn, ownRows)))
+        many << exchange::toCalendarEvent(e, otherIdentity);
+    // An entry the sync wrote already, its UID with an apostrophe, its start
+    // with seconds: both ways of writing record it alike.
+    CalendarEvent synced;
+    synced.uid = QStringLiteral("sync's@phone");
+    synced.title = QStringLiteral("Synced");
+    synced.start = at("2026-10-01 07:00").addSecs(30);
+    synced.end = synced.start.addSecs(1800);
+    exchange::insertEntry(conn, synced, 0);
+    many << synced;
     const exchange::ImportResult big = exchange::importEvents(conn, many, 0);
-    QCOMPARE(big.ownEvents, 1);
-    QCOMPARE(big.alreadyImported, 2); // the one still there, the entry twice
+    QCOMPARE(big.ownEvents, 1 + ownRows.size());
+    QCOMPARE(big.alreadyImported, 3); // the one still there, the entry twice, the synced one
     QCOMPARE(big.added.size(), 1 + newTitles.size());
     // The keys in the order of the entries, each with its entry's texts and staff member.
     const QHash<int, exchange::StoredEvent> rows = store::Events::readMany(conn, big.added);
@@ -328,8 +356,9 @@ void tst_Exchange::exportedUidsStayAndComeHome()
         QCOMPARE(e.values.notes, i % 2 ? QStringLiteral("n %1").arg(i) : QString());
         QCOMPARE(e.values.staffId, i % 3 ? kim : 0);
         QCOMPARE(e.start(), many[i + 3].start);
+        QCOMPARE(e.end(), many[i + 3].end);
     }
-    QCOMPARE(other.count("tblImportedEvents"), 2 + newTitles.size());
+    QCOMPARE(other.count("tblImportedEvents"), 3 + newTitles.size());
     QCOMPARE(other.scalar(QStringLiteral("SELECT count(*) FROM tblChangeHistory WHERE tableName = 'tblscheduledevents' AND idRow >= %1")
                               .arg(big.added.first()))
                  .toInt(),
@@ -342,8 +371,8 @@ void tst_Exchange::exportedUidsStayAndComeHome()
     // Again: nothing new.
     const exchange::ImportResult again2 = exchange::importEvents(conn, many, 0);
     QCOMPARE(again2.added.size(), 0);
-    QCOMPARE(again2.alreadyImported, 2 + newTitles.size() + 1);
-    QCOMPARE(again2.ownEvents, 1);
+    QCOMPARE(again2.alreadyImported, 3 + newTitles.size() + 1);
+    QCOMPARE(again2.ownEvents, 1 + ownRows.size());
 }
 
 void tst_Exchange::read_data()
@@ -403,6 +432,15 @@ void tst_Exchange::read_data()
         << QByteArray("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261207T090000\r\nSTATUS:CANCELLED\r\nSUMMARY:Off\r\nEND:VEVENT\r\n"
                       "BEGIN:VEVENT\r\nUID:h\r\nDTSTART:20270107T090000\r\nSUMMARY:Later\r\nEND:VEVENT\r\n")
         << dec1 << dec31 << QStringList{} << 1 << 1 << QStringList();
+    // As icalcomponent_get_summary and the like read them.
+    QTest::newRow("a property twice: the first counts")
+        << QByteArray("BEGIN:VEVENT\r\nUID:r\r\nDTSTART:20261207T090000\r\nSUMMARY:First\r\nCONTACT:Kim\r\n"
+                      "SUMMARY:Second\r\nCONTACT:Lee\r\nEND:VEVENT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 First|Kim"} << 0 << 0 << QStringList();
+    QTest::newRow("folded inside a component's name, an empty value folded")
+        << QByteArray("BEGIN:VEV\r\n ENT\r\nUID:s\r\nDTSTART:20261207T090000\r\nSUMMARY:Split\r\nLOCATION:\r\n \r\n"
+                      "END:VEVE\r\n\tNT\r\n")
+        << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 Split|"} << 0 << 0 << QStringList();
     QTest::newRow("a property newer than libical") << QByteArray("BEGIN:VEVENT\r\nUID:j\r\nDTSTART:20261207T090000\r\nCOLOR:red\r\n"
                                                                  "SUMMARY:New\r\nEND:VEVENT\r\n")
                                                    << dec1 << dec31 << QStringList{"12-07 09:00 12-07 09:00 New|"} << 0 << 0 << QStringList();
@@ -507,6 +545,11 @@ void tst_Exchange::malformed_data()
     QTest::newRow("no DTSTART") << calendar("BEGIN:VEVENT\r\nUID:x\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:y\r\nSUMMARY:x\r\nEND:VEVENT\r\n")
                                 << 4;
     QTest::newRow("DTSTART without a value") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:\r\nEND:VEVENT\r\n") << 6;
+    QTest::newRow("a bad value in an entry's alarm")
+        << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261207T090000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:soon\r\n"
+                    "END:VALARM\r\nEND:VEVENT\r\n") << 9;
+    QTest::newRow("an end that does not exist") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:20261207T090000\r\nDTEND:20261232T100000\r\nEND:VEVENT\r\n")
+                                                << 7;
     QTest::newRow("broken parameter list") << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART;;VALUE=DATE-TIME:20261207T090000\r\nEND:VEVENT\r\n")
                                            << 6;
     QTest::newRow("a 10 MB line, refused unread")
@@ -564,16 +607,38 @@ void tst_Exchange::importWritesAllOrNothing()
     }
     QCOMPARE(exchange::unknownStaff(events, {{"Dana Whitfield", dana}, {"Marco", marco}}), QStringList{"Unknown"});
 
-    // A value the store refuses half way: nothing of the import stays.
-    QList<CalendarEvent> failing = events;
-    failing[2].title = QStringLiteral("nul") + QChar(0);
     store::Connection conn;
     conn.open(db.connectionString());
-    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
+    const bool server = TestDatabase::engine() == store::Engine::Postgres;
+    // The file's page cache is as large after an import as before, also after one that failed.
+    auto cacheSize = [&] {
+        if (server)
+            return 0;
+        store::RowSet rs = conn.execute(QStringLiteral("PRAGMA cache_size"));
+        return rs.integer(QStringLiteral("cache_size"));
+    };
+    const int cacheBefore = cacheSize();
+
+    // A value the store refuses half way, in an event or in where it came
+    // from: nothing of the import stays.
+    for (QString CalendarEvent::*field : {&CalendarEvent::title, &CalendarEvent::uid}) {
+        QList<CalendarEvent> failing = events;
+        failing[2].*field = QStringLiteral("nul") + QChar(0);
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, failing, marco));
+        QCOMPARE(db.count("tblScheduledEvents"), 0);
+        QCOMPARE(db.count("tblImportedEvents"), 0);
+    }
+    QCOMPARE(cacheSize(), cacheBefore);
+
+    // A write the database refuses after the events went in: none of them stays.
+    db.exec(server ? "CREATE FUNCTION refuse_import() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ LANGUAGE plpgsql;"
+                     "CREATE TRIGGER refuse BEFORE INSERT ON tblImportedEvents FOR EACH ROW EXECUTE FUNCTION refuse_import()"
+                   : "CREATE TRIGGER refuse BEFORE INSERT ON tblImportedEvents BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, events, marco));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
+    db.exec(server ? "DROP TRIGGER refuse ON tblImportedEvents; DROP FUNCTION refuse_import()" : "DROP TRIGGER refuse");
 
     // Keys past 32 bits, which the windows cannot read: nothing of the import stays.
-    const bool server = TestDatabase::engine() == store::Engine::Postgres;
     if (server) {
         db.exec("ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 2147483647");
     } else {
@@ -583,6 +648,12 @@ void tst_Exchange::importWritesAllOrNothing()
     QVERIFY_THROWS_EXCEPTION(store::StoreError, exchange::importEvents(conn, events, marco));
     QCOMPARE(db.count("tblScheduledEvents"), 0);
     QCOMPARE(db.count("tblImportedEvents"), 0);
+    // The largest that fits is taken.
+    db.exec(server ? "ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 2147483647"
+                   : "UPDATE sqlite_sequence SET seq = 2147483646 WHERE name = 'tblScheduledEvents'");
+    QCOMPARE(exchange::importEvents(conn, events.mid(0, 1), marco).added, QList<int>{std::numeric_limits<int>::max()});
+    db.exec("DELETE FROM tblImportedEvents");
+    db.exec("DELETE FROM tblScheduledEvents");
     db.exec(server ? "ALTER TABLE tblScheduledEvents ALTER COLUMN idScheduledEvent RESTART WITH 1"
                    : "UPDATE sqlite_sequence SET seq = 0 WHERE name = 'tblScheduledEvents'");
 
@@ -591,6 +662,7 @@ void tst_Exchange::importWritesAllOrNothing()
     for (int id : added)
         staffOfAdded << exchange::readEvent(conn, id).value().values.staffId;
     QCOMPARE(staffOfAdded, QList<int>({dana, marco, marco}));
+    QCOMPARE(cacheSize(), cacheBefore);
 }
 
 void tst_Exchange::repeats_data()
