@@ -36,7 +36,7 @@ QByteArray calendar(const QByteArray &events)
     return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//test//EN\r\n" + events + "END:VCALENDAR\r\n";
 }
 
-// `count` entries half an hour apart from 1 December 08:00, `between` after the
+// `count` entries with an alarm, half an hour apart from 1 December 08:00, `between` after the
 // first `at` of them: enough lines for the reader to share the file between
 // two parsers. `expected` gets their summary.
 QByteArray manyEntries(int count, QStringList *expected = nullptr, int at = -1, const QByteArray &between = {})
@@ -49,7 +49,7 @@ QByteArray manyEntries(int count, QStringList *expected = nullptr, int at = -1, 
         const QDateTime start = first.addSecs(1800 * i), end = start.addSecs(1200);
         out += "BEGIN:VEVENT\r\nUID:m" + QByteArray::number(i) + "\r\nDTSTART:" + start.toString("yyyyMMddTHHmmss").toLatin1()
             + "\r\nDTEND:" + end.toString("yyyyMMddTHHmmss").toLatin1() + "\r\nSUMMARY:M" + QByteArray::number(i)
-            + "\r\nEND:VEVENT\r\n";
+            + "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
         if (expected)
             *expected << start.toString("MM-dd HH:mm ") + end.toString("MM-dd HH:mm ") + QStringLiteral("M%1|").arg(i);
     }
@@ -503,7 +503,7 @@ void tst_Exchange::read_data()
         QTest::newRow("many entries, the calendar named after them")
             << series + entries + moved + "X-WR-CALNAME:Plan\r\n" << dec1 << dec31 << many << 0 << 0 << QStringList();
         QTest::newRow("many entries in two calendars")
-            << series + manyEntries(500) + "END:VCALENDAR\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+            << series + manyEntries(500) + "END:VCALENDAR\r\nBEGIN:VCALENDAR\r\n"
                 + manyEntries(800).mid(manyEntries(500).size()) + moved
             << dec1 << dec31 << many << 0 << 0 << QStringList();
     }
@@ -568,9 +568,9 @@ void tst_Exchange::malformed_data()
         << calendar("BEGIN:VEVENT\r\nUID:x\r\nDTSTART:19900101T000000\r\nRRULE:FREQ=SECONDLY;BYSECOND=0;COUNT=2000000000\r\n"
                     "END:VEVENT\r\n") << 4;
     QTest::newRow("a bad value late in a large file")
-        << calendar(manyEntries(800, nullptr, 700, "BEGIN:VEVENT\r\nUID:x\r\nDTSTART:tomorrow\r\nEND:VEVENT\r\n")) << 3 + 700 * 6 + 3;
+        << calendar(manyEntries(800, nullptr, 700, "BEGIN:VEVENT\r\nUID:x\r\nDTSTART:tomorrow\r\nEND:VEVENT\r\n")) << 3 + 700 * 10 + 3;
     QTest::newRow("a bad calendar property after many entries")
-        << calendar(manyEntries(800) + "LAST-MODIFIED:never\r\n") << 3 + 800 * 6 + 1;
+        << calendar(manyEntries(800) + "LAST-MODIFIED:never\r\n") << 3 + 800 * 10 + 1;
 }
 
 void tst_Exchange::malformed()
