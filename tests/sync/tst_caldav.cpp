@@ -472,9 +472,24 @@ void tst_CalDav::faults_data()
                                        << answer("207 Multi-Status", "<!DOCTYPE m [<!ENTITY a 'aaaa'>]><multistatus "
                                                                      "xmlns='DAV:'>&a;</multistatus>")
                                        << Fault::BadAnswer << "no document type declaration";
+    QTest::newRow("elements nested too deep")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'>" + QByteArray("<x>").repeated(64) + QByteArray("</x>").repeated(64)
+                                          + "</multistatus>")
+        << Fault::BadAnswer << "elements nested deeper than 64";
     QTest::newRow("response without href") << "list" << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response>"
                                                                                    "<status>HTTP/1.1 200 OK</status></response></multistatus>")
                                            << Fault::BadAnswer << "no href";
+    QTest::newRow("response with an empty href")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href> </href><propstat><prop><getetag>\"1\"</getetag>"
+                                      "</prop><status>HTTP/1.1 200 OK</status></propstat></response></multistatus>")
+        << Fault::BadAnswer << "no href";
+    QTest::newRow("properties without status")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href><propstat><prop>"
+                                      "<getetag>\"1\"</getetag></prop></propstat></response></multistatus>")
+        << Fault::BadAnswer << "the properties of /c/a.ics come without a status";
     QTest::newRow("status line garbled") << "sync"
                                          << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href>"
                                                                        "<status>gone</status></response><sync-token>t2</sync-token>"
@@ -551,7 +566,7 @@ void tst_CalDav::discoverySteps()
         "<displayname>Tasks</displayname><C:supported-calendar-component-set><C:comp name='VTODO'/>"
         "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
         "<response><href>/dav/home/plan/</href><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
-        "<displayname>Plan</displayname><C:supported-calendar-component-set><C:comp name='VEVENT'/><C:comp name='VTODO'/>"
+        "<displayname>Plan<![CDATA[ & Co]]></displayname><C:supported-calendar-component-set><C:comp name='VEVENT'/><C:comp name='VTODO'/>"
         "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
         // What a server could not give is no property of the resource.
         "<response><href>/dav/home/inbox/</href><propstat><prop><displayname>Inbox</displayname></prop>"
@@ -576,7 +591,7 @@ void tst_CalDav::discoverySteps()
         QCOMPARE(found.principal, server.url().resolved(QUrl(QStringLiteral("/dav/p/"))));
         QCOMPARE(found.home, server.url().resolved(QUrl(QStringLiteral("/dav/home/"))));
         QCOMPARE(found.calendars.size(), 1);
-        QCOMPARE(found.calendars[0].displayName, QStringLiteral("Plan"));
+        QCOMPARE(found.calendars[0].displayName, QStringLiteral("Plan & Co")); // its text in parts
         QCOMPARE(found.calendars[0].url, server.url().resolved(QUrl(QStringLiteral("/dav/home/plan/"))));
         QCOMPARE(found.calendars[0].components, QStringList({"VEVENT", "VTODO"}));
     } catch (const DavError &e) {
