@@ -78,7 +78,8 @@ public:
                     const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
                     const QByteArray path = line.value(1);
                     // "METHOD /path" before "/path" alone.
-                    socket->write(m_byPath.value(line.value(0) + ' ' + path, m_byPath.value(path, m_answer)));
+                    QByteArray reply = m_byPath.value(line.value(0) + ' ' + path, m_byPath.value(path, m_answer));
+                    socket->write(reply.replace("{port}", QByteArray::number(serverPort())));
                     socket->disconnectFromHost();
                     m_requests.remove(socket);
                 });
@@ -294,9 +295,11 @@ void tst_CalDav::calendarRoundTrip_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("worker"); // discovery on a thread of its own, as a sync in the background runs
-    QTest::newRow("radicale") << "RADICALE" << false;
-    QTest::newRow("xandikos") << "XANDIKOS" << false;
-    QTest::newRow("radicale, found on a worker thread") << "RADICALE" << true;
+    QTest::addColumn<bool>("pairs");  // the trusted fingerprint as often shown: AB:CD:...
+    QTest::newRow("radicale") << "RADICALE" << false << false;
+    QTest::newRow("xandikos") << "XANDIKOS" << false << false;
+    QTest::newRow("radicale, found on a worker thread") << "RADICALE" << true << false;
+    QTest::newRow("radicale, fingerprint in pairs") << "RADICALE" << false << true;
 }
 
 // Discovery, a new calendar, and every request the sync makes, on a real server.
@@ -304,7 +307,13 @@ void tst_CalDav::calendarRoundTrip()
 {
     QFETCH(QString, server);
     QFETCH(bool, worker);
-    const Account account = accountFor(server);
+    QFETCH(bool, pairs);
+    Account account = accountFor(server);
+    if (pairs) {
+        account.trustedFingerprint = account.trustedFingerprint.toUpper();
+        for (qsizetype at = account.trustedFingerprint.size() - 2; at > 0; at -= 2)
+            account.trustedFingerprint.insert(at, QLatin1Char(':'));
+    }
     // A failure of the client is told with its reason.
     try {
         CalDavClient client(account);
@@ -500,6 +509,13 @@ void tst_CalDav::faults_data()
                                                                          "<status>HTTP/1.1 000 Gone</status></response>"
                                                                          "<sync-token>t2</sync-token></multistatus>")
                                            << Fault::BadAnswer << "'HTTP/1.1 000 Gone' is no HTTP status line";
+    // One gone needs no ETag (410 as well as 404); one changed does.
+    QTest::newRow("changed without ETag")
+        << "sync"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href><status>HTTP/1.1 410 Gone</status>"
+                                      "</response><response><href>/c/b.ics</href><propstat><prop><getetag/></prop>"
+                                      "<status>HTTP/1.1 200 OK</status></propstat></response><sync-token>t2</sync-token></multistatus>")
+        << Fault::BadAnswer << "/c/b.ics.";
     QTest::newRow("sync report without token") << "sync" << answer("207 Multi-Status", "<multistatus xmlns='DAV:'/>")
                                                << Fault::BadAnswer << "no new sync token";
     QTest::newRow("sync token expired")
@@ -513,8 +529,13 @@ void tst_CalDav::faults_data()
     QTest::newRow("redirect to another host")
         << "discover" << answer("301 Moved Permanently", "", "Location: https://calendar.example/dav/\r\n") << Fault::Redirect
         << "elsewhere: https://calendar.example/dav/";
+    // The password never goes over another scheme, not even to the same host.
+    QTest::newRow("redirect to another scheme")
+        << "discover" << answer("301 Moved Permanently", "", "Location: https://127.0.0.1:{port}/dav/\r\n") << Fault::Redirect
+        << "elsewhere: https://127.0.0.1:";
     QTest::newRow("redirect in a circle") << "discover" << answer("302 Found", "", "Location: /.well-known/caldav\r\n")
                                           << Fault::Redirect << "elsewhere";
+    QTest::newRow("gone") << "put" << answer("410 Gone", "") << Fault::NotFound << "is not on the server";
     QTest::newRow("other status") << "put" << answer("418 I'm a teapot", "") << Fault::Http << "answered 418 to PUT";
     QTest::newRow("no answer") << "list" << QByteArray() << Fault::Timeout << "did not answer within 0.5 seconds";
     QTest::newRow("server down") << "list" << QByteArray("down") << Fault::Network << "could not be reached";
