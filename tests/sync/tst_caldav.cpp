@@ -944,6 +944,33 @@ void tst_CalDav::interrupted()
         QCOMPARE(phone.list().size(), 30);
         QCOMPARE(eventsOf(db).size(), 30);
         QCOMPARE(db.count(QStringLiteral("tblSyncEvents")), 30);
+
+        // Lost once more, the sync token kept: its upload meets the server's
+        // copy in the same batch as two events made here since, which are
+        // recorded all the same.
+        const int again = eventsOf(db).constLast().id;
+        db.exec(QStringLiteral("DELETE FROM tblSyncResources WHERE href IN (SELECT href FROM tblSyncEvents WHERE idScheduledEvent = %1)")
+                    .arg(again));
+        db.exec(QStringLiteral("DELETE FROM tblSyncEvents WHERE idScheduledEvent = %1").arg(again));
+        for (int i = 30; i < 32; ++i)
+            db.addEvent(QStringLiteral("Session %1").arg(i), first.addDays(i), first.addDays(i).addSecs(3600), coach);
+        out = engine.run();
+        QCOMPARE(out.sent, 2);
+        QCOMPARE(out.received + out.deletedHere + out.deletedThere, 0);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(phone.list().size(), 32);
+        QCOMPARE(db.count(QStringLiteral("tblSyncEvents")), 32);
+
+        // Stopped among changes made here: what reached the server is what was counted and recorded.
+        for (const store::Event &e : eventsOf(db))
+            rename(db, e.id, e.values.title + QStringLiteral(" moved"));
+        const caldav::SyncOutcome part = engine.run(nullptr, [](int done, int) { return done < 5; });
+        QVERIFY2(part.sent > 0 && part.sent < 32, qPrintable(QString::number(part.sent)));
+        QCOMPARE(int(summaries(phone.list()).filter(QStringLiteral(" moved")).size()), part.sent);
+        out = engine.run();
+        QCOMPARE(out.sent, 32 - part.sent);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(summaries(phone.list()).filter(QStringLiteral(" moved")).size(), 32);
     } catch (const DavError &e) {
         QFAIL(qPrintable(e.reason()));
     } catch (const store::StoreError &e) {
