@@ -78,7 +78,8 @@ public:
                     const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
                     const QByteArray path = line.value(1);
                     // "METHOD /path" before "/path" alone.
-                    socket->write(m_byPath.value(line.value(0) + ' ' + path, m_byPath.value(path, m_answer)));
+                    QByteArray reply = m_byPath.value(line.value(0) + ' ' + path, m_byPath.value(path, m_answer));
+                    socket->write(reply.replace("{port}", QByteArray::number(serverPort())));
                     socket->disconnectFromHost();
                     m_requests.remove(socket);
                 });
@@ -294,9 +295,11 @@ void tst_CalDav::calendarRoundTrip_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("worker"); // discovery on a thread of its own, as a sync in the background runs
-    QTest::newRow("radicale") << "RADICALE" << false;
-    QTest::newRow("xandikos") << "XANDIKOS" << false;
-    QTest::newRow("radicale, found on a worker thread") << "RADICALE" << true;
+    QTest::addColumn<bool>("pairs");  // the trusted fingerprint as often shown: AB:CD:...
+    QTest::newRow("radicale") << "RADICALE" << false << false;
+    QTest::newRow("xandikos") << "XANDIKOS" << false << false;
+    QTest::newRow("radicale, found on a worker thread") << "RADICALE" << true << false;
+    QTest::newRow("radicale, fingerprint in pairs") << "RADICALE" << false << true;
 }
 
 // Discovery, a new calendar, and every request the sync makes, on a real server.
@@ -304,7 +307,13 @@ void tst_CalDav::calendarRoundTrip()
 {
     QFETCH(QString, server);
     QFETCH(bool, worker);
-    const Account account = accountFor(server);
+    QFETCH(bool, pairs);
+    Account account = accountFor(server);
+    if (pairs) {
+        account.trustedFingerprint = account.trustedFingerprint.toUpper();
+        for (qsizetype at = account.trustedFingerprint.size() - 2; at > 0; at -= 2)
+            account.trustedFingerprint.insert(at, QLatin1Char(':'));
+    }
     // A failure of the client is told with its reason.
     try {
         CalDavClient client(account);
@@ -472,9 +481,24 @@ void tst_CalDav::faults_data()
                                        << answer("207 Multi-Status", "<!DOCTYPE m [<!ENTITY a 'aaaa'>]><multistatus "
                                                                      "xmlns='DAV:'>&a;</multistatus>")
                                        << Fault::BadAnswer << "no document type declaration";
+    QTest::newRow("elements nested too deep")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'>" + QByteArray("<x>").repeated(64) + QByteArray("</x>").repeated(64)
+                                          + "</multistatus>")
+        << Fault::BadAnswer << "elements nested deeper than 64";
     QTest::newRow("response without href") << "list" << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response>"
                                                                                    "<status>HTTP/1.1 200 OK</status></response></multistatus>")
                                            << Fault::BadAnswer << "no href";
+    QTest::newRow("response with an empty href")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href> </href><propstat><prop><getetag>\"1\"</getetag>"
+                                      "</prop><status>HTTP/1.1 200 OK</status></propstat></response></multistatus>")
+        << Fault::BadAnswer << "no href";
+    QTest::newRow("properties without status")
+        << "list"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href><propstat><prop>"
+                                      "<getetag>\"1\"</getetag></prop></propstat></response></multistatus>")
+        << Fault::BadAnswer << "the properties of /c/a.ics come without a status";
     QTest::newRow("status line garbled") << "sync"
                                          << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href>"
                                                                        "<status>gone</status></response><sync-token>t2</sync-token>"
@@ -485,6 +509,13 @@ void tst_CalDav::faults_data()
                                                                          "<status>HTTP/1.1 000 Gone</status></response>"
                                                                          "<sync-token>t2</sync-token></multistatus>")
                                            << Fault::BadAnswer << "'HTTP/1.1 000 Gone' is no HTTP status line";
+    // One gone needs no ETag (410 as well as 404); one changed does.
+    QTest::newRow("changed without ETag")
+        << "sync"
+        << answer("207 Multi-Status", "<multistatus xmlns='DAV:'><response><href>/c/a.ics</href><status>HTTP/1.1 410 Gone</status>"
+                                      "</response><response><href>/c/b.ics</href><propstat><prop><getetag/></prop>"
+                                      "<status>HTTP/1.1 200 OK</status></propstat></response><sync-token>t2</sync-token></multistatus>")
+        << Fault::BadAnswer << "/c/b.ics.";
     QTest::newRow("sync report without token") << "sync" << answer("207 Multi-Status", "<multistatus xmlns='DAV:'/>")
                                                << Fault::BadAnswer << "no new sync token";
     QTest::newRow("sync token expired")
@@ -498,8 +529,13 @@ void tst_CalDav::faults_data()
     QTest::newRow("redirect to another host")
         << "discover" << answer("301 Moved Permanently", "", "Location: https://calendar.example/dav/\r\n") << Fault::Redirect
         << "elsewhere: https://calendar.example/dav/";
+    // The password never goes over another scheme, not even to the same host.
+    QTest::newRow("redirect to another scheme")
+        << "discover" << answer("301 Moved Permanently", "", "Location: https://127.0.0.1:{port}/dav/\r\n") << Fault::Redirect
+        << "elsewhere: https://127.0.0.1:";
     QTest::newRow("redirect in a circle") << "discover" << answer("302 Found", "", "Location: /.well-known/caldav\r\n")
                                           << Fault::Redirect << "elsewhere";
+    QTest::newRow("gone") << "put" << answer("410 Gone", "") << Fault::NotFound << "is not on the server";
     QTest::newRow("other status") << "put" << answer("418 I'm a teapot", "") << Fault::Http << "answered 418 to PUT";
     QTest::newRow("no answer") << "list" << QByteArray() << Fault::Timeout << "did not answer within 0.5 seconds";
     QTest::newRow("server down") << "list" << QByteArray("down") << Fault::Network << "could not be reached";
@@ -551,7 +587,7 @@ void tst_CalDav::discoverySteps()
         "<displayname>Tasks</displayname><C:supported-calendar-component-set><C:comp name='VTODO'/>"
         "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
         "<response><href>/dav/home/plan/</href><propstat><prop><resourcetype><collection/><C:calendar/></resourcetype>"
-        "<displayname>Plan</displayname><C:supported-calendar-component-set><C:comp name='VEVENT'/><C:comp name='VTODO'/>"
+        "<displayname>Plan<![CDATA[ & Co]]></displayname><C:supported-calendar-component-set><C:comp name='VEVENT'/><C:comp name='VTODO'/>"
         "</C:supported-calendar-component-set></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
         // What a server could not give is no property of the resource.
         "<response><href>/dav/home/inbox/</href><propstat><prop><displayname>Inbox</displayname></prop>"
@@ -576,7 +612,7 @@ void tst_CalDav::discoverySteps()
         QCOMPARE(found.principal, server.url().resolved(QUrl(QStringLiteral("/dav/p/"))));
         QCOMPARE(found.home, server.url().resolved(QUrl(QStringLiteral("/dav/home/"))));
         QCOMPARE(found.calendars.size(), 1);
-        QCOMPARE(found.calendars[0].displayName, QStringLiteral("Plan"));
+        QCOMPARE(found.calendars[0].displayName, QStringLiteral("Plan & Co")); // its text in parts
         QCOMPARE(found.calendars[0].url, server.url().resolved(QUrl(QStringLiteral("/dav/home/plan/"))));
         QCOMPARE(found.calendars[0].components, QStringList({"VEVENT", "VTODO"}));
     } catch (const DavError &e) {
@@ -607,7 +643,7 @@ void tst_CalDav::twoWay()
         auto at = [&day](int days, int hour) { return QDateTime(day.addDays(days), QTime(hour, 0), Qt::UTC); };
         const int passing = db.addEvent(QStringLiteral("Passing drills"), at(0, 9), at(0, 10), marco,
                                         QStringLiteral("Cones, two grids"), QStringLiteral("Bring bibs"));
-        const int video = db.addEvent(QStringLiteral("Video session"), at(1, 14), at(1, 15), marco);
+        const int video = db.addEvent(QStringLiteral("Video session"), at(1, 14).addSecs(30 * 60), at(1, 15).addSecs(45 * 60), marco);
         const int recovery = db.addEvent(QStringLiteral("Recovery"), at(2, 8), at(2, 9), anna);
         const QUrl calendar = newCalendar(server);
         const Phone phone(m_servers, server, calendar);
@@ -624,7 +660,10 @@ void tst_CalDav::twoWay()
         QVERIFY(out.left.isEmpty());
         QCOMPARE(titled(db, QStringLiteral("Cup final"))->start(), at(800, 15));
         removeEvent(db, titled(db, QStringLiteral("Cup final"))->id);
-        QCOMPARE(engine.run().deletedThere, 1);
+        out = engine.run();
+        QCOMPARE(out.deletedThere, 1);
+        // The uploads' ETags came with them: the report on them asks for none back.
+        QCOMPARE(out.requests, 3);
         QCOMPARE(eventsOf(db).size(), 4);
         const std::optional<store::Event> keepers = titled(db, QStringLiteral("Goalkeeping"));
         QVERIFY(keepers);
@@ -654,6 +693,15 @@ void tst_CalDav::twoWay()
         out = engine.run();
         QCOMPARE(out.sent + out.received + out.deletedHere + out.deletedThere, 0);
         QCOMPARE(out.requests, 1);
+        // The phone saves an event again, changing nothing this calendar keeps:
+        // its new ETag is kept, and a change here goes over it at the first try.
+        QCOMPARE(phone.run({"set", uidOf(video), "location", "Room 2"}), QString());
+        out = engine.run();
+        QCOMPARE(out.sent + out.received + out.deletedHere + out.deletedThere, 0);
+        rename(db, video, QStringLiteral("Video session, both halves"));
+        out = engine.run();
+        QCOMPARE(out.sent, 1);
+        QCOMPARE(out.requests, 2);
 
         // The phone changes, adds and deletes; so does the calendar.
         QCOMPARE(phone.run({"set", uidOf(passing), "summary", "Passing drills 4 v 2"}), QString());
@@ -676,6 +724,11 @@ void tst_CalDav::twoWay()
         seen = phone.list();
         QCOMPARE(summaries(seen), both);
         QCOMPARE(byUid(seen, uidOf(video)).value("summary").toString(), QStringLiteral("Video analysis"));
+        // Another coach here, nothing else: a change like any other.
+        db.exec(QStringLiteral("UPDATE tblScheduledEvents SET idPOC = %1 WHERE idScheduledEvent = %2").arg(anna).arg(video));
+        out = engine.run();
+        QCOMPARE(out.sent, 1);
+        QCOMPARE(byUid(phone.list(), uidOf(video)).value("contact").toString(), QStringLiteral("Anna Berg"));
 
         // A series from the phone comes in as its occurrences and never goes
         // back as single events, also when one of them is changed here.
@@ -698,6 +751,9 @@ void tst_CalDav::twoWay()
         // The series deleted on the phone: its occurrences go, but the one
         // changed here stays here and is not sent as an event of its own.
         QCOMPARE(phone.run({"delete", "phone-run"}), QString());
+        // Found so also when the server no longer knows the sync token: the listing tells what went.
+        db.exec(QStringLiteral("UPDATE tblSyncBinding SET syncToken = '%1'")
+                    .arg(server == QLatin1String("RADICALE") ? "http://radicale.org/ns/sync/0000" : "0000"));
         out = engine.run();
         QCOMPARE(out.deletedHere, 3);
         QCOMPARE(titlesOf(db).count(QStringLiteral("Morning jog")), 0);
@@ -888,6 +944,33 @@ void tst_CalDav::interrupted()
         QCOMPARE(phone.list().size(), 30);
         QCOMPARE(eventsOf(db).size(), 30);
         QCOMPARE(db.count(QStringLiteral("tblSyncEvents")), 30);
+
+        // Lost once more, the sync token kept: its upload meets the server's
+        // copy in the same batch as two events made here since, which are
+        // recorded all the same.
+        const int again = eventsOf(db).constLast().id;
+        db.exec(QStringLiteral("DELETE FROM tblSyncResources WHERE href IN (SELECT href FROM tblSyncEvents WHERE idScheduledEvent = %1)")
+                    .arg(again));
+        db.exec(QStringLiteral("DELETE FROM tblSyncEvents WHERE idScheduledEvent = %1").arg(again));
+        for (int i = 30; i < 32; ++i)
+            db.addEvent(QStringLiteral("Session %1").arg(i), first.addDays(i), first.addDays(i).addSecs(3600), coach);
+        out = engine.run();
+        QCOMPARE(out.sent, 2);
+        QCOMPARE(out.received + out.deletedHere + out.deletedThere, 0);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(phone.list().size(), 32);
+        QCOMPARE(db.count(QStringLiteral("tblSyncEvents")), 32);
+
+        // Stopped among changes made here: what reached the server is what was counted and recorded.
+        for (const store::Event &e : eventsOf(db))
+            rename(db, e.id, e.values.title + QStringLiteral(" moved"));
+        const caldav::SyncOutcome part = engine.run(nullptr, [](int done, int) { return done < 5; });
+        QVERIFY2(part.sent > 0 && part.sent < 32, qPrintable(QString::number(part.sent)));
+        QCOMPARE(int(summaries(phone.list()).filter(QStringLiteral(" moved")).size()), part.sent);
+        out = engine.run();
+        QCOMPARE(out.sent, 32 - part.sent);
+        QVERIFY(out.left.isEmpty());
+        QCOMPARE(summaries(phone.list()).filter(QStringLiteral(" moved")).size(), 32);
     } catch (const DavError &e) {
         QFAIL(qPrintable(e.reason()));
     } catch (const store::StoreError &e) {
