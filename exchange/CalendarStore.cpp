@@ -208,7 +208,8 @@ ImportedKeys importedKeys(store::Connection &conn, const QList<CalendarEvent> &e
 int ownEventId(const CalendarEvent &e, const QString &identity)
 {
     static const QRegularExpression own(QStringLiteral("^orvenna-(\\d+)-(.+)$"));
-    if (!e.uid.startsWith(QLatin1String("orvenna-")))
+    // Most entries are told apart without the expression: another calendar's end differently.
+    if (identity.isEmpty() || !e.uid.startsWith(QLatin1String("orvenna-")) || !e.uid.endsWith(identity))
         return -1;
     const QRegularExpressionMatch m = own.match(e.uid);
     return m.hasMatch() && m.captured(2) == identity ? m.captured(1).toInt() : -1;

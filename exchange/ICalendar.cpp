@@ -66,18 +66,22 @@ QString toStoredLines(const QString &text)
     const auto isBreak = [](QChar c) { return c == QLatin1Char('\r') || c == QLatin1Char('\n'); };
     if (std::none_of(text.cbegin(), text.cend(), isBreak))
         return text;
-    QString out;
-    out.reserve(text.size() + text.size() / 8 + 2);
+    // At most twice as long (every break a lone LF); written through a pointer,
+    // not appended a character at a time.
+    QString out(text.size() * 2, Qt::Uninitialized);
+    QChar *to = out.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (!isBreak(c)) {
-            out.append(c);
+            *to++ = c;
             continue;
         }
         if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
             ++i;
-        out.append(QLatin1String("\r\n"));
+        *to++ = QLatin1Char('\r');
+        *to++ = QLatin1Char('\n');
     }
+    out.truncate(to - out.constData());
     return out;
 }
 
@@ -85,12 +89,14 @@ icaltimezone *knownZone(const QByteArray &zoneId)
 {
     if (zoneId.isEmpty())
         return nullptr;
-    for (const QByteArray &name : {zoneId, QByteArray("Etc/") + zoneId}) {
-        icaltimezone *zone = icaltimezone_get_builtin_timezone(name.constData());
-        if (zone && icaltimezone_get_component(zone))
-            return zone;
-    }
-    return nullptr;
+    const auto builtIn = [](const char *name) -> icaltimezone * {
+        icaltimezone *zone = icaltimezone_get_builtin_timezone(name);
+        return zone && icaltimezone_get_component(zone) ? zone : nullptr;
+    };
+    // Asked twice for every entry of a file: the "Etc/" name only when needed.
+    if (icaltimezone *zone = builtIn(zoneId.constData()))
+        return zone;
+    return builtIn((QByteArray("Etc/") + zoneId).constData());
 }
 
 icaltimetype icalTime(const QDateTime &wall, icaltimezone *zone)
