@@ -241,10 +241,15 @@ public:
         m_fallbackStaff = qMax(0, b.fallbackStaffId);
 
         try {
-            const Calendar cal = m_client->calendar(m_calendar);
-            step();
             m_resources = state::readResources(m_conn);
-            fetchChanges(cal);
+            // With the last run's token the sync REPORT alone says what changed:
+            // a run with nothing to do is that one request. Without one, or when
+            // the server no longer knows it, the calendar's state decides.
+            if (!quickChanges()) {
+                const Calendar cal = m_client->calendar(m_calendar);
+                step();
+                fetchChanges(cal);
+            }
             readLocal();
             m_planned = m_client->requests() + int(m_local.size()) / 10;
             refuseOtherCalendars();
@@ -255,7 +260,9 @@ public:
                 if (!m_resources.contains(href))
                     settleNew(m_items.value(href));
             sendNew();
-            state::saveProgress(m_conn, m_newToken, m_newCtag);
+            // A run that found nothing new writes nothing: an idle sync costs no commit to disk.
+            if (m_newToken != m_stored.syncToken || m_newCtag != m_stored.ctag)
+                state::saveProgress(m_conn, m_newToken, m_newCtag);
         } catch (const Cancelled &) {
             // What was done is kept; the next run goes on from there.
         }
@@ -282,6 +289,37 @@ private:
             throw Cancelled();
     }
 
+    // The sync REPORT from the last run's token; nullopt when the server no
+    // longer knows the token (Xandikos answers 500 to one it forgot).
+    std::optional<SyncReport> syncReport()
+    {
+        if (m_tokenRefused)
+            return std::nullopt;
+        std::optional<SyncReport> report;
+        try {
+            report = m_client->syncCollection(m_calendar, m_stored.syncToken);
+        } catch (const DavError &e) {
+            if (e.fault() != Fault::InvalidSyncToken && e.fault() != Fault::Http)
+                throw;
+            m_tokenRefused = true;
+        }
+        step();
+        return report;
+    }
+
+    // Whether the sync REPORT on the last run's token told what changed.
+    bool quickChanges()
+    {
+        if (m_stored.syncToken.isEmpty())
+            return false;
+        const std::optional<SyncReport> report = syncReport();
+        if (!report)
+            return false;
+        m_newCtag = m_stored.ctag;
+        fetchItems(*report);
+        return true;
+    }
+
     // What changed on the server since the last complete run, read and
     // checked whole before anything is written here.
     void fetchChanges(const Calendar &cal)
@@ -292,33 +330,34 @@ private:
                                                        : cal.syncToken == m_stored.syncToken;
         if (unchanged)
             return;
-        QList<Resource> changed;
-        bool listed = false;
         if (!cal.syncToken.isEmpty()) {
-            try {
-                const SyncReport report = m_client->syncCollection(m_calendar, m_stored.syncToken);
-                changed = report.changed;
-                for (const QUrl &url : report.removed)
-                    m_removed.insert(keyOf(url));
-                m_newToken = report.token;
-                listed = true;
-            } catch (const DavError &e) {
-                // Xandikos answers 500 to a token it no longer knows.
-                if (e.fault() != Fault::InvalidSyncToken && e.fault() != Fault::Http)
-                    throw;
+            if (const std::optional<SyncReport> report = syncReport()) {
+                fetchItems(*report);
+                return;
             }
-            step();
         }
-        if (!listed) {
-            changed = m_client->list(m_calendar);
-            QSet<QString> present;
-            for (const Resource &r : changed)
-                present.insert(keyOf(r.url));
-            for (auto it = m_resources.cbegin(); it != m_resources.cend(); ++it)
-                if (!present.contains(it.key()))
-                    m_removed.insert(it.key());
-            step();
-        }
+        const QList<Resource> changed = m_client->list(m_calendar);
+        QSet<QString> present;
+        for (const Resource &r : changed)
+            present.insert(keyOf(r.url));
+        for (auto it = m_resources.cbegin(); it != m_resources.cend(); ++it)
+            if (!present.contains(it.key()))
+                m_removed.insert(it.key());
+        step();
+        fetchItems(changed);
+    }
+
+    void fetchItems(const SyncReport &report)
+    {
+        for (const QUrl &url : report.removed)
+            m_removed.insert(keyOf(url));
+        m_newToken = report.token;
+        fetchItems(report.changed);
+    }
+
+    // The changed resources' data, those whose ETag is new here.
+    void fetchItems(const QList<Resource> &changed)
+    {
         QList<QUrl> wanted;
         for (const Resource &r : changed) {
             const QString href = keyOf(r.url);
@@ -889,6 +928,7 @@ private:
 
     QString m_newToken;
     QString m_newCtag;
+    bool m_tokenRefused = false; // the server no longer knows the last run's token
     QHash<QString, state::ResourceRow> m_resources;
     QHash<QString, ServerItem> m_items; // fetched in this run
     QSet<QString> m_removed;            // gone from the server since the last run

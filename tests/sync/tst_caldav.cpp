@@ -662,8 +662,9 @@ void tst_CalDav::twoWay()
         removeEvent(db, titled(db, QStringLiteral("Cup final"))->id);
         out = engine.run();
         QCOMPARE(out.deletedThere, 1);
-        // The uploads' ETags came with them: the report on them asks for none back.
-        QCOMPARE(out.requests, 3);
+        // The report and the delete: the uploads' ETags came with them, so the
+        // report on them asks for none back.
+        QCOMPARE(out.requests, 2);
         QCOMPARE(eventsOf(db).size(), 4);
         const std::optional<store::Event> keepers = titled(db, QStringLiteral("Goalkeeping"));
         QVERIFY(keepers);
@@ -756,6 +757,8 @@ void tst_CalDav::twoWay()
                     .arg(server == QLatin1String("RADICALE") ? "http://radicale.org/ns/sync/0000" : "0000"));
         out = engine.run();
         QCOMPARE(out.deletedHere, 3);
+        // The report the server refuses, the calendar's state, its listing: the refused token is not tried twice.
+        QCOMPARE(out.requests, 3);
         QCOMPARE(titlesOf(db).count(QStringLiteral("Morning jog")), 0);
         QCOMPARE(titlesOf(db).count(QStringLiteral("Morning run, longer")), 1);
         out = engine.run();
