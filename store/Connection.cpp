@@ -77,6 +77,15 @@ QString nulText()
     return QStringLiteral("The text holds a NUL character, which cannot be stored.");
 }
 
+// Values as Connection::execute refuses a statement: none with a NUL.
+void refuseNul(const QVariantList &values)
+{
+    for (const QVariant &value : values) {
+        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
+            throw StoreError(nulText());
+    }
+}
+
 qlonglong runInsert(const QSqlDatabase &db, const QString &sql, const QString &path)
 {
     QSqlQuery query(db);
@@ -385,10 +394,7 @@ PreparedWrite::~PreparedWrite() = default;
 void PreparedWrite::run(const QVariantList &values)
 {
     m_conn->requireOpen();
-    for (const QVariant &value : values) {
-        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
-            throw StoreError(nulText());
-    }
+    refuseNul(values);
     if (m_statement)
         runFile(values, nullptr);
     else
@@ -463,10 +469,7 @@ void PreparedWrite::runServer(const QVariantList &values, QList<qlonglong> *keys
 QList<int> PreparedWrite::insertReturningKeys(const QVariantList &values, qsizetype rows)
 {
     m_conn->requireOpen();
-    for (const QVariant &value : values) {
-        if (value.typeId() == QMetaType::QString && static_cast<const QString *>(value.constData())->contains(QChar(0)))
-            throw StoreError(nulText());
-    }
+    refuseNul(values);
     QList<qlonglong> keys;
     keys.reserve(rows);
     if (m_statement)
